@@ -1,0 +1,166 @@
+// Operating-system services used by the program, behind one interface.
+//
+// Every name and text crossing this interface is a code page 932 byte string with Windows path rules
+// (backslashes, drive letters). The Win32 implementation converts to UTF-16 and calls the wide
+// functions; the POSIX implementation maps drive letters to host folders and keeps its own registry,
+// mutexes and special folders (see posix/posixplatform.h).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vr {
+
+// Opaque handle of an open file, a mutex or a registry key; kInvalidHandle means "none".
+using THandle = std::intptr_t;
+constexpr THandle kInvalidHandle = -1;
+
+// File attribute bits as Windows defines them.
+enum : uint32_t {
+  faReadOnly = 0x01,
+  faHidden = 0x02,
+  faSysFile = 0x04,
+  faVolumeID = 0x08,
+  faDirectory = 0x10,
+  faArchive = 0x20,
+  faNormal = 0x80,
+  faInvalid = 0xFFFFFFFF,
+};
+
+// Open modes of the framework: bits 0-1 access, bits 4-7 sharing; 0xFFFF creates (or truncates).
+enum : uint16_t {
+  fmOpenRead = 0x0000,
+  fmOpenWrite = 0x0001,
+  fmOpenReadWrite = 0x0002,
+  fmShareCompat = 0x0000,
+  fmShareExclusive = 0x0010,
+  fmShareDenyWrite = 0x0020,
+  fmShareDenyRead = 0x0030,
+  fmShareDenyNone = 0x0040,
+  fmCreate = 0xFFFF,
+};
+
+enum class TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
+
+// Registry roots.
+enum class TRegRoot { HKCU, HKLM, HKU };
+
+// Result of reading a registry value.
+enum class TRegRead { Ok, Missing, NotString };
+
+// One entry of a folder listing ("." and ".." are never returned).
+struct TFindData {
+  std::string Name;  // name only, code page 932
+  uint32_t Attr = 0;
+  int64_t Size = 0;
+  uint32_t DosTime = 0;  // last write time as DOS date-time (local time)
+};
+
+// Bytes of a module resource; `Keep` holds whatever owns the memory.
+struct TResourceData {
+  const uint8_t* Data = nullptr;
+  size_t Size = 0;
+  std::shared_ptr<const void> Keep;
+};
+
+class TPlatform {
+ public:
+  virtual ~TPlatform() = default;
+
+  // --- system identity -------------------------------------------------------------------------
+  virtual bool IsNTFamily() = 0;
+  // The shell's administrator test (shell32 export ordinal 680); nullopt when it cannot be found.
+  virtual std::optional<bool> ShellIsUserAnAdmin() = 0;
+  // Full path of the running executable.
+  virtual std::string ModuleFileName() = 0;
+  virtual std::string GetTempPath() = 0;          // with trailing backslash
+  virtual std::string GetWindowsDirectory() = 0;  // without trailing backslash
+  virtual std::string GetSystemDirectory() = 0;   // without trailing backslash
+  // Shell special folder (CSIDL); nullopt when the shell cannot resolve the number.
+  virtual std::optional<std::string> GetSpecialFolder(int csidl) = 0;
+  virtual void Sleep(uint32_t milliseconds) = 0;
+  virtual uint32_t GetTickCount() = 0;
+
+  // --- files ----------------------------------------------------------------------------------
+  // Opens an existing file with a framework open mode (not fmCreate); kInvalidHandle on failure.
+  virtual THandle FileOpen(const std::string& name, uint16_t mode) = 0;
+  // Creates or truncates a file for reading and writing with the given sharing bits.
+  virtual THandle FileCreate(const std::string& name, uint16_t share = fmShareExclusive) = 0;
+  // Return the byte count transferred, or -1 on error.
+  virtual int32_t FileRead(THandle h, void* buffer, int32_t count) = 0;
+  virtual int32_t FileWrite(THandle h, const void* buffer, int32_t count) = 0;
+  // Returns the new position, or -1 on error.
+  virtual int64_t FileSeek(THandle h, int64_t offset, TSeekOrigin origin) = 0;
+  virtual bool FileSetSize(THandle h, int64_t size) = 0;  // at the current position's file
+  virtual bool FileFlush(THandle h) = 0;
+  virtual void FileClose(THandle h) = 0;
+  virtual uint32_t FileGetDosTime(THandle h) = 0;  // 0 on failure
+  virtual bool FileSetDosTime(THandle h, uint32_t dosTime) = 0;
+
+  virtual uint32_t GetFileAttributes(const std::string& name) = 0;  // faInvalid when absent
+  virtual bool SetFileAttributes(const std::string& name, uint32_t attr) = 0;
+  virtual bool DeleteFile(const std::string& name) = 0;
+  virtual bool CreateDirectory(const std::string& name) = 0;
+  virtual bool RemoveDirectory(const std::string& name) = 0;
+  // Renames a file, replacing an existing target (atomic where the host allows it).
+  virtual bool MoveFileReplace(const std::string& from, const std::string& to) = 0;
+  // CopyFileA: copies content and attributes; fails when failIfExists and the target exists.
+  virtual bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) = 0;
+  // Entries of a folder (not recursive); nullopt when the folder cannot be listed.
+  virtual std::optional<std::vector<TFindData>> ListFolder(const std::string& folder) = 0;
+  virtual std::string GetShortPathName(const std::string& path) = 0;  // the path itself when none
+  // Free bytes available to the caller and total bytes of the volume holding `path`.
+  virtual bool GetDiskFreeSpace(const std::string& path, int64_t& freeToCaller, int64_t& total) = 0;
+  // Schedules deletion at the next restart (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT).
+  virtual bool MoveFileDelayUntilReboot(const std::string& path) = 0;
+  virtual bool WritePrivateProfileString(const std::string& section, const std::string& key,
+                                         const std::string& value, const std::string& file) = 0;
+
+  // --- named mutexes --------------------------------------------------------------------------
+  // CreateMutexA without initial ownership; alreadyExists reports ERROR_ALREADY_EXISTS.
+  virtual THandle CreateMutex(const std::string& name, bool& alreadyExists) = 0;
+  virtual THandle OpenMutex(const std::string& name) = 0;  // kInvalidHandle when absent
+  virtual void ReleaseMutex(THandle h) = 0;
+  virtual void CloseMutex(THandle h) = 0;
+
+  // --- registry (paths below the root, backslash separated, no leading backslash) -------------
+  virtual bool RegKeyExists(TRegRoot root, const std::string& path) = 0;
+  virtual TRegRead RegReadString(TRegRoot root, const std::string& path, const std::string& name,
+                                 std::string& value) = 0;
+  // Creates the key when needed and writes a REG_SZ value.
+  virtual bool RegWriteString(TRegRoot root, const std::string& path, const std::string& name,
+                              const std::string& value) = 0;
+  virtual std::optional<std::vector<std::string>> RegSubKeyNames(TRegRoot root, const std::string& path) = 0;
+  virtual bool RegKeyHasValues(TRegRoot root, const std::string& path) = 0;
+  // Deletes the key with all its subkeys and values.
+  virtual bool RegDeleteKeyTree(TRegRoot root, const std::string& path) = 0;
+
+  // --- modules and resources ------------------------------------------------------------------
+  // The resource `name` of type `type` in the executable `module` (empty: the running executable).
+  virtual std::optional<TResourceData> FindResource(const std::string& module, const std::string& name,
+                                                    const std::string& type) = 0;
+
+  // --- shell -----------------------------------------------------------------------------------
+  // ShellExecuteA; returns its instance value (greater than 32 on success).
+  virtual intptr_t ShellExecute(const std::string& operation, const std::string& file,
+                                const std::string& parameters, const std::string& directory,
+                                int showCommand) = 0;
+
+  // --- Japanese locale ------------------------------------------------------------------------
+  // CompareStringA for locale 0x411 with NORM_IGNORECASE: <0, 0, >0.
+  virtual int CompareTextJ(const std::string& a, const std::string& b) = 0;
+  virtual std::string LowerCaseJ(const std::string& s) = 0;
+  virtual std::string UpperCaseJ(const std::string& s) = 0;
+};
+
+// The process-wide platform. Tests may install their own (derived from the host's) and restore it.
+TPlatform& Platform();
+TPlatform* SetPlatform(TPlatform* platform);  // returns the previous one; nullptr restores the host's
+
+// Creates the host's implementation (Win32 on Windows, the POSIX layer elsewhere).
+std::unique_ptr<TPlatform> CreateHostPlatform();
+
+}  // namespace vr

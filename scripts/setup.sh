@@ -12,7 +12,9 @@ fi
 
 # A deb-src entry derived from the machine's own apt sources (for source packages the cross build needs).
 src_list=/etc/apt/sources.list.d/vrsetup-src.sources
+need_update=0
 if [ ! -f "$src_list" ]; then
+  need_update=1
   tmp=$(mktemp)
   for f in /etc/apt/sources.list.d/*.sources; do
     [ -f "$f" ] || continue
@@ -39,8 +41,10 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if [ "${#missing[@]}" -gt 0 ]; then
+if [ "${#missing[@]}" -gt 0 ] || [ "$need_update" = 1 ]; then
   $SUDO apt-get update -qq
+fi
+if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 

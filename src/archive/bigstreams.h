@@ -1,0 +1,188 @@
+// Streams with 64-bit sizes and positions: split data files, memory blocks and module resources.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/classes.h"
+#include "platform/platform.h"
+
+namespace vr {
+
+// Size of one part file of a split data file (1 GiB).
+constexpr int64_t kBigPartSize = 1073741824;
+
+// Abstract 64-bit stream. Every operation of the base does nothing and returns 0.
+class TKoBigStream {
+ public:
+  virtual ~TKoBigStream() = default;
+  virtual int64_t GetSize() { return 0; }
+  virtual int64_t GetPosition() { return 0; }
+  virtual void SetPosition(int64_t /*position*/) {}
+  // Returns the number of bytes written.
+  virtual int64_t Write(const void* /*buffer*/, int64_t /*count*/) { return 0; }
+  // Returns the number of bytes read (fewer at the end of the stream).
+  virtual int64_t Read(void* /*buffer*/, int64_t /*count*/) { return 0; }
+  // Copies count bytes from the source's position to this stream's position (0: the whole source
+  // from its start).
+  virtual int64_t CopyFromBig(TKoBigStream& /*source*/, int64_t /*count*/) { return 0; }
+  // Copies count bytes from a plain stream (0: the whole plain source from its start).
+  virtual int64_t CopyFromStream(TStream& /*source*/, int64_t /*count*/) { return 0; }
+  // Copies count bytes from this stream's position into a plain stream, at the plain stream's position.
+  virtual int64_t CopyToStream(TStream& /*dest*/, int64_t /*count*/) { return 0; }
+
+  // Non-virtual helpers: all of count or EReadError / EWriteError.
+  void ReadBuffer(void* buffer, int64_t count);
+  void WriteBuffer(const void* buffer, int64_t count);
+
+ protected:
+  TKoBigStream() = default;
+};
+
+// A file spread over numbered part files of PartSize bytes each: part 0 is FileName itself, part i >= 1
+// is FileName without its extension, a dot and i with at least three digits (game.dat, game.001, ...).
+//
+// Modes: 0x20 (read, others may read) opens the existing parts 0, 1, ... up to the first gap and never
+// adds one; 0x22 (read and write, others may read) opens them the same way and adds parts as writing
+// crosses a part boundary; fmCreate (0xFFFF) and write-only modes delete the existing part files first
+// and create parts as they are written. New parts are created exclusively.
+//
+// Errors: a part file that exists but cannot be opened raises EFOpenError; a part that cannot be created
+// raises EFCreateError; a failed or short write raises EWriteError; a failed read raises EReadError.
+// Writing to a stream opened read-only (access bits 0) raises EWriteError.
+class TKoBigFileStream : public TKoBigStream {
+ public:
+  // partSize 0 takes DefaultPartSize() (1 GiB unless a test changed it).
+  TKoBigFileStream(const std::string& fileName, uint16_t mode, int64_t partSize = 0);
+  ~TKoBigFileStream() override;
+  TKoBigFileStream(const TKoBigFileStream&) = delete;
+  TKoBigFileStream& operator=(const TKoBigFileStream&) = delete;
+
+  int64_t GetSize() override;
+  int64_t GetPosition() override { return Position; }
+  // Values beyond the size are taken as the size, negative values as 0.
+  void SetPosition(int64_t position) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  // Stops at the end of the last part (or at a short part in the middle).
+  int64_t Read(void* buffer, int64_t count) override;
+  // Raises EReadError when the source ends before count bytes.
+  int64_t CopyFromBig(TKoBigStream& source, int64_t count) override;
+  int64_t CopyFromStream(TStream& source, int64_t count) override;
+  // Stops at the end of the last part; a count of 0 copies nothing.
+  int64_t CopyToStream(TStream& dest, int64_t count) override;
+
+  // Number of parts opened or created so far.
+  int PartCount() const { return static_cast<int>(parts_.size()); }
+  // File name of part i.
+  std::string PartFileName(int index) const;
+  // File name of part i of the data file `fileName`.
+  static std::string PartFileName(const std::string& fileName, int index);
+  int64_t PartSize() const { return partSize_; }
+
+  // Part size used by streams created with partSize 0; returns the previous value. For tests.
+  static int64_t SetDefaultPartSize(int64_t partSize);
+  static int64_t DefaultPartSize();
+
+  const std::string FileName;
+  const uint16_t Mode;
+  int64_t Position = 0;
+  uint32_t CopyBufferSize = 1048576;
+
+ private:
+  bool Writable() const;
+  bool Flushes() const;
+  // Opens a new part file (index == PartCount()).
+  void CreatePart(int index);
+  // Makes sure the part for `index` exists for writing.
+  THandleStream& PartForWrite(int index);
+  // Reads from one part at an offset; returns the bytes read (0 at its end).
+  int64_t ReadPart(int index, int64_t offset, void* buffer, int64_t count);
+  void WritePart(int index, int64_t offset, const void* buffer, int64_t count);
+
+  int64_t partSize_;
+  std::vector<std::unique_ptr<THandleStream>> parts_;
+  std::vector<THandle> handles_;
+  std::vector<int64_t> partSizes_;  // current size of each part
+};
+
+// A big stream over an owned plain memory stream.
+class TKoBigMemoryStream : public TKoBigStream {
+ public:
+  TKoBigMemoryStream();
+  ~TKoBigMemoryStream() override;
+
+  // Loads the whole file into the memory stream; the caller then sets the position.
+  void LoadFromFile(const std::string& fileName);
+  TMemoryStream& Stream() { return *stream_; }
+
+  int64_t GetSize() override;
+  int64_t GetPosition() override;
+  void SetPosition(int64_t position) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Read(void* buffer, int64_t count) override;
+  // Copies from any big stream (count 0: the whole source from its start); EReadError when the source
+  // ends early.
+  int64_t CopyFromBig(TKoBigStream& source, int64_t count) override;
+  // Count 0: the whole plain source from its start. EReadError when the source ends early.
+  int64_t CopyFromStream(TStream& source, int64_t count) override;
+  // Count 0: the whole memory stream from its start. EReadError when fewer bytes remain.
+  int64_t CopyToStream(TStream& dest, int64_t count) override;
+
+ private:
+  std::unique_ptr<TMemoryStream> stream_;
+};
+
+// A read-only big stream over a module resource. Opening a missing resource raises EResNotFound;
+// Write, CopyFromStream and CopyFromBig raise the resource stream's read-only error.
+class TKoBigResourceStream : public TKoBigStream {
+ public:
+  // module: the executable's file name, empty for the running program.
+  TKoBigResourceStream(const std::string& module, const std::string& resName, const std::string& resType);
+  ~TKoBigResourceStream() override;
+
+  TResourceStream& Stream() { return *stream_; }
+  const std::string ResName;
+  const std::string ResType;
+
+  int64_t GetSize() override;
+  int64_t GetPosition() override;
+  void SetPosition(int64_t position) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t CopyFromBig(TKoBigStream& source, int64_t count) override;
+  int64_t CopyFromStream(TStream& source, int64_t count) override;
+  // Count 0: the whole resource from its start. EReadError when fewer bytes remain.
+  int64_t CopyToStream(TStream& dest, int64_t count) override;
+
+ private:
+  std::unique_ptr<TResourceStream> stream_;
+};
+
+// Read-ahead buffer over a big stream (not owned): many small reads become one source read per
+// BufferSize bytes. On destruction the source's position is moved back by the bytes not handed out,
+// so it stands right behind the last byte read through the buffer.
+class TKoBuffBigStream {
+ public:
+  explicit TKoBuffBigStream(TKoBigStream& source);
+  ~TKoBuffBigStream();
+  TKoBuffBigStream(const TKoBuffBigStream&) = delete;
+  TKoBuffBigStream& operator=(const TKoBuffBigStream&) = delete;
+
+  // Returns the bytes read; fewer than count only at the end of the source.
+  int32_t Read(void* buffer, int32_t count);
+  // All of count or EReadError.
+  void ReadBuffer(void* buffer, int32_t count);
+
+  TKoBigStream& Source() { return source_; }
+  uint32_t BufferSize = 102400;
+
+ private:
+  TKoBigStream& source_;
+  std::vector<uint8_t> buffer_;
+  size_t bufPos_ = 0;
+  size_t bufLen_ = 0;
+};
+
+}  // namespace vr

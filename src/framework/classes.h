@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "framework/sysutils.h"
+#include "platform/platform.h"
 
 namespace vr {
 
@@ -52,17 +52,26 @@ class TCustomMemoryStream : public TStream {
   int64_t position_ = 0;
 };
 
+// Grows geometrically, so appending piece by piece costs linear time.
 class TMemoryStream : public TCustomMemoryStream {
  public:
   TMemoryStream() = default;
+  ~TMemoryStream() override;
+  TMemoryStream(const TMemoryStream&) = delete;
+  TMemoryStream& operator=(const TMemoryStream&) = delete;
   int32_t Write(const void* buffer, int32_t count) override;
+  // New bytes are zero. EOutOfMemory when the memory cannot be had.
   void SetSize(int64_t newSize) override;
   void Clear();
   void LoadFromStream(TStream& stream);
   void LoadFromFile(const std::string& fileName);
+  // Exchanges contents, sizes and positions with another memory stream.
+  void Swap(TMemoryStream& other);
+  int64_t Capacity() const { return static_cast<int64_t>(capacity_); }
 
  private:
-  std::vector<uint8_t> buffer_;
+  void Reserve(int64_t needed, bool exact);
+  size_t capacity_ = 0;
 };
 
 class THandleStream : public TStream {
@@ -104,7 +113,7 @@ class TResourceStream : public TCustomMemoryStream {
 class TStringList {
  public:
   int Count() const { return static_cast<int>(items_.size()); }
-  const std::string& operator[](int index) const;
+  const std::string& operator[](int index) const;  // EListError outside 0 .. Count - 1
   std::string& operator[](int index);
   int Add(const std::string& s);
   void Insert(int index, const std::string& s);
@@ -142,7 +151,7 @@ class TCollection {
  public:
   virtual ~TCollection() { Clear(); }
   int Count() const { return static_cast<int>(items_.size()); }
-  TCollectionItem* Item(int index) const;
+  TCollectionItem* Item(int index) const;  // EListError outside 0 .. Count - 1
   // Takes ownership and appends.
   TCollectionItem* AddItem(std::unique_ptr<TCollectionItem> item);
   void Delete(int index);
@@ -150,7 +159,8 @@ class TCollection {
   int IndexOf(const TCollectionItem* item) const;
 
  protected:
-  virtual void Notify(TCollectionItem* item, bool added) {}
+  // Called after an item was added and before one is removed.
+  virtual void Notify(TCollectionItem* /*item*/, bool /*added*/) {}
 
  private:
   std::vector<std::unique_ptr<TCollectionItem>> items_;

@@ -22,16 +22,65 @@ class EVrError : public Exception {
   using Exception::Exception;
 };
 
-class EStreamError : public Exception { public: using Exception::Exception; };
-class EFOpenError : public EStreamError { public: using EStreamError::EStreamError; };
-class EFCreateError : public EStreamError { public: using EStreamError::EStreamError; };
-class EReadError : public EStreamError { public: using EStreamError::EStreamError; };
-class EWriteError : public EStreamError { public: using EStreamError::EStreamError; };
-class EResNotFound : public Exception { public: using Exception::Exception; };
-class ERegistryException : public Exception { public: using Exception::Exception; };
-class EOutOfMemory : public Exception { public: using Exception::Exception; };
-class EZLibError : public Exception { public: using Exception::Exception; };
-class EConvertError : public Exception { public: using Exception::Exception; };
+class EStreamError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EFOpenError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+class EFCreateError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+class EReadError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+class EWriteError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+class EResNotFound : public Exception {
+ public:
+  using Exception::Exception;
+};
+class ERegistryException : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EOutOfMemory : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EZLibError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EListError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Message texts of the framework's own errors (code page 932 at run time).
+extern const char* const SFOpenError;    // "%s": file name
+extern const char* const SFCreateError;  // "%s": file name
+extern const char* const SReadError;
+extern const char* const SWriteError;
+extern const char* const SResNotFound;  // "%s": resource name
+extern const char* const SCantWriteResourceStream;
+extern const char* const SMemoryStreamError;  // memory stream could not grow
+extern const char* const SOutOfMemory;
+extern const char* const SListIndexError;   // "%d": index
+extern const char* const SInvalidFormat;    // "%s": the format text
+extern const char* const SArgumentMissing;  // "%s": the format text
+extern const char* const SInvalidInteger;   // "%s": the text
+extern const char* const SStreamSetSizeError;
 
 // One argument of Format.
 struct TVarRec {
@@ -58,7 +107,8 @@ std::string Format(const std::string& format, std::initializer_list<TVarRec> arg
 std::string IntToStr(int64_t value);
 // Decimal text to integer; EConvertError when it is not a number.
 int64_t StrToInt(const std::string& text);
-// ASCII-only case changes (letters A-Z and a-z; other bytes, double-byte characters included, unchanged).
+// ASCII-only case changes (letters A-Z and a-z; other bytes and both bytes of double-byte characters
+// unchanged).
 std::string UpperCaseAscii(const std::string& s);
 std::string LowerCaseAscii(const std::string& s);
 

@@ -61,9 +61,10 @@ class TDIB {
   // Empties the bitmap.
   virtual void Clear();
 
-  // Channel masks used by 16-, 24- and 32-bit bitmaps (8-8-8 at creation); take effect at the next
-  // SetSize.
+  // Pixel format (channel masks) for 16-, 24- and 32-bit bitmaps, 8-8-8 at creation; it takes effect
+  // at the next SetSize.
   void SetPixelFormat(uint32_t redMask, uint32_t greenMask, uint32_t blueMask);
+  // Channel masks of the current pixel layout.
   uint32_t RedMask() const { return redMask_; }
   uint32_t GreenMask() const { return greenMask_; }
   uint32_t BlueMask() const { return blueMask_; }
@@ -91,7 +92,7 @@ class TDIB {
   uint32_t GetPixel(int x, int y) const;
   void SetPixel(int x, int y, uint32_t value);
   // The colour (red in the low byte, green next, blue in the third byte) a packed pixel value stands
-  // for: through the palette for 1, 4 and 8 bits, through the channel masks otherwise (fields narrower
+  // for: through the colour table for 1, 4 and 8 bits, through the channel masks otherwise (fields narrower
   // than 8 bits are widened by repeating their top bits).
   uint32_t PixelToColor(uint32_t value) const;
   // PixelToColor(GetPixel(x, y)).
@@ -119,11 +120,9 @@ class TDIB {
   int height_ = 0;
   int bitCount_ = 0;
   int rowSize_ = 0;
-  uint32_t redMask_ = 0xFF0000;
-  uint32_t greenMask_ = 0xFF00;
-  uint32_t blueMask_ = 0xFF;
-  // Masks of the current memory layout (those in force when it was built).
-  uint32_t builtRed_ = 0, builtGreen_ = 0, builtBlue_ = 0;
+  // Masks of the current layout, and the pixel format asked for by SetPixelFormat.
+  uint32_t redMask_ = 0xFF0000, greenMask_ = 0xFF00, blueMask_ = 0xFF;
+  uint32_t formatRed_ = 0xFF0000, formatGreen_ = 0xFF00, formatBlue_ = 0xFF;
   std::vector<uint8_t> bits_;
   std::array<TRGBQuad, 256> palette_{};
 };

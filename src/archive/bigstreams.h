@@ -74,7 +74,7 @@ class TKoBigFileStream : public TKoBigStream {
   int64_t CopyToStream(TStream& dest, int64_t count) override;
 
   // Number of parts opened or created so far.
-  int PartCount() const { return static_cast<int>(parts_.size()); }
+  int PartCount() const { return static_cast<int>(handles_.size()); }
   // File name of part i.
   std::string PartFileName(int index) const;
   // File name of part i of the data file `fileName`.
@@ -93,17 +93,15 @@ class TKoBigFileStream : public TKoBigStream {
  private:
   bool Writable() const;
   bool Flushes() const;
-  // Opens a new part file (index == PartCount()).
+  // Creates part file `index` (== PartCount()) anew, exclusively.
   void CreatePart(int index);
-  // Makes sure the part for `index` exists for writing.
-  THandleStream& PartForWrite(int index);
-  // Reads from one part at an offset; returns the bytes read (0 at its end).
+  // Reads from one part at an offset; returns the bytes read (fewer at its end).
   int64_t ReadPart(int index, int64_t offset, void* buffer, int64_t count);
+  // Writes all of count bytes into one part (created when index == PartCount()).
   void WritePart(int index, int64_t offset, const void* buffer, int64_t count);
 
   int64_t partSize_;
-  std::vector<std::unique_ptr<THandleStream>> parts_;
-  std::vector<THandle> handles_;
+  std::vector<THandle> handles_;    // one per part, owned
   std::vector<int64_t> partSizes_;  // current size of each part
 };
 

@@ -1,0 +1,504 @@
+#include "archive/bigstreams.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "framework/sysutils.h"
+#include "platform/dbcspath.h"
+
+namespace vr {
+
+namespace {
+
+int64_t g_defaultPartSize = kBigPartSize;
+
+// Largest count passed to one plain read or write (they take 32-bit counts).
+constexpr int64_t kMaxIo = 1 << 30;
+
+// Reads up to count bytes from a plain stream, repeating short reads; returns the bytes read.
+int64_t ReadPlain(TStream& s, void* buffer, int64_t count) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const int32_t piece = static_cast<int32_t>(std::min(count - done, kMaxIo));
+    const int32_t got = s.Read(p + done, piece);
+    if (got < 0) throw EReadError("Stream read error");
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+// Writes all of count bytes to a plain stream or raises EWriteError.
+void WritePlain(TStream& s, const void* buffer, int64_t count) {
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const int32_t piece = static_cast<int32_t>(std::min(count - done, kMaxIo));
+    const int32_t put = s.Write(p + done, piece);
+    if (put != piece) throw EWriteError("Stream write error");
+    done += put;
+  }
+}
+
+// Copies count bytes between plain streams (count 0: the whole source from its start). A source that
+// ends early raises EReadError after what it held was copied.
+int64_t CopyPlain(TStream& dest, TStream& source, int64_t count, uint32_t bufferSize) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  if (count <= 0) return 0;
+  if (auto* mem = dynamic_cast<TCustomMemoryStream*>(&source)) {
+    const int64_t pos = mem->Position();
+    const int64_t avail = std::max<int64_t>(0, mem->Size() - pos);
+    const int64_t n = std::min(count, avail);
+    if (n > 0) WritePlain(dest, mem->Memory() + pos, n);
+    mem->SetPosition(pos + n);
+    if (n < count) throw EReadError("Stream read error");
+    return count;
+  }
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, bufferSize)));
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t piece = std::min<int64_t>(count - done, static_cast<int64_t>(buf.size()));
+    const int64_t got = ReadPlain(source, buf.data(), piece);
+    WritePlain(dest, buf.data(), got);
+    done += got;
+    if (got < piece) throw EReadError("Stream read error");
+  }
+  return done;
+}
+
+// Reads count bytes at the position of a memory-backed stream, EReadError when fewer remain.
+int64_t CopyOutOfMemory(TCustomMemoryStream& mem, TStream& dest, int64_t count) {
+  if (count == 0) {
+    mem.SetPosition(0);
+    count = mem.Size();
+  }
+  if (count <= 0) return 0;
+  const int64_t pos = mem.Position();
+  if (pos < 0 || mem.Size() - pos < count) throw EReadError("Stream read error");
+  WritePlain(dest, mem.Memory() + pos, count);
+  mem.SetPosition(pos + count);
+  return count;
+}
+
+int64_t ReadMemory(TCustomMemoryStream& mem, void* buffer, int64_t count) {
+  if (count <= 0) return 0;
+  const int64_t pos = mem.Position();
+  const int64_t n = std::min(count, mem.Size() - pos);
+  if (n <= 0) return 0;
+  std::memcpy(buffer, mem.Memory() + pos, static_cast<size_t>(n));
+  mem.SetPosition(pos + n);
+  return n;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// TKoBigStream
+
+void TKoBigStream::ReadBuffer(void* buffer, int64_t count) {
+  if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
+}
+
+void TKoBigStream::WriteBuffer(const void* buffer, int64_t count) {
+  if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+}
+
+// ---------------------------------------------------------------------------------------------------
+// TKoBigFileStream
+
+int64_t TKoBigFileStream::SetDefaultPartSize(int64_t partSize) {
+  const int64_t old = g_defaultPartSize;
+  g_defaultPartSize = partSize > 0 ? partSize : kBigPartSize;
+  return old;
+}
+
+int64_t TKoBigFileStream::DefaultPartSize() { return g_defaultPartSize; }
+
+std::string TKoBigFileStream::PartFileName(const std::string& fileName, int index) {
+  if (index == 0) return fileName;
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%.3d", index);
+  return ChangeFileExt(fileName, "") + "." + digits;
+}
+
+std::string TKoBigFileStream::PartFileName(int index) const { return PartFileName(FileName, index); }
+
+TKoBigFileStream::TKoBigFileStream(const std::string& fileName, uint16_t mode, int64_t partSize)
+    : FileName(fileName), Mode(mode), partSize_(partSize > 0 ? partSize : g_defaultPartSize) {
+  TPlatform& os = Platform();
+  const unsigned low = Mode & 0x0F;
+  if (low != 0 && low != 2) {
+    // Writing from scratch: remove the old parts up to the first missing number.
+    for (int i = 0;; ++i) {
+      const std::string name = PartFileName(i);
+      const uint32_t attr = os.GetFileAttributes(name);
+      if (attr == faInvalid) break;
+      if ((attr & faDirectory) || !os.DeleteFile(name))
+        throw EFCreateError(Format("%s:ファイルを削除できません", {name}));
+    }
+    return;
+  }
+  try {
+    for (int i = 0;; ++i) {
+      const std::string name = PartFileName(i);
+      const uint32_t attr = os.GetFileAttributes(name);
+      if (attr == faInvalid || (attr & faDirectory)) break;
+      const THandle h = os.FileOpen(name, Mode);
+      if (h == kInvalidHandle) throw EFOpenError(Format("%s:ファイルを開けません", {name}));
+      handles_.push_back(h);
+      const int64_t size = os.FileSeek(h, 0, TSeekOrigin::soEnd);
+      if (size < 0) throw EFOpenError(Format("%s:ファイルを開けません", {name}));
+      partSizes_.push_back(size);
+    }
+  } catch (...) {
+    for (THandle h : handles_) os.FileClose(h);
+    throw;
+  }
+}
+
+TKoBigFileStream::~TKoBigFileStream() {
+  TPlatform& os = Platform();
+  const bool flush = Flushes();
+  for (THandle h : handles_) {
+    if (flush) os.FileFlush(h);
+    os.FileClose(h);
+  }
+}
+
+bool TKoBigFileStream::Writable() const {
+  const unsigned access = Mode & 0x03;
+  return Mode == fmCreate || access == 1 || access == 2;
+}
+
+bool TKoBigFileStream::Flushes() const {
+  const unsigned low = Mode & 0x0F;
+  return Mode == fmCreate || low == 1 || low == 2;
+}
+
+int64_t TKoBigFileStream::GetSize() {
+  int64_t size = 0;
+  for (int64_t s : partSizes_) size += s;
+  return size;
+}
+
+void TKoBigFileStream::SetPosition(int64_t position) {
+  if (position < 0) position = 0;
+  const int64_t size = GetSize();
+  Position = position > size ? size : position;
+}
+
+void TKoBigFileStream::CreatePart(int index) {
+  const std::string name = PartFileName(index);
+  const THandle h = Platform().FileCreate(name, fmShareExclusive);
+  if (h == kInvalidHandle) throw EFCreateError(Format("%s:ファイルを作成できません", {name}));
+  handles_.push_back(h);
+  partSizes_.push_back(0);
+}
+
+int64_t TKoBigFileStream::ReadPart(int index, int64_t offset, void* buffer, int64_t count) {
+  TPlatform& os = Platform();
+  const THandle h = handles_[static_cast<size_t>(index)];
+  if (os.FileSeek(h, offset, TSeekOrigin::soBeginning) != offset)
+    throw EReadError(Format("%s:読み込みエラー", {PartFileName(index)}));
+  auto* p = static_cast<uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const int32_t piece = static_cast<int32_t>(std::min(count - done, kMaxIo));
+    const int32_t got = os.FileRead(h, p + done, piece);
+    if (got < 0) throw EReadError(Format("%s:読み込みエラー", {PartFileName(index)}));
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+void TKoBigFileStream::WritePart(int index, int64_t offset, const void* buffer, int64_t count) {
+  TPlatform& os = Platform();
+  if (index == PartCount()) CreatePart(index);
+  const THandle h = handles_[static_cast<size_t>(index)];
+  if (os.FileSeek(h, offset, TSeekOrigin::soBeginning) != offset)
+    throw EWriteError(Format("%s:書き込みエラー", {PartFileName(index)}));
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const int32_t piece = static_cast<int32_t>(std::min(count - done, kMaxIo));
+    const int32_t put = os.FileWrite(h, p + done, piece);
+    if (put <= 0) {
+      // Whatever reached the file before the failure is part of it now.
+      int64_t& size = partSizes_[static_cast<size_t>(index)];
+      size = std::max(size, offset + done + std::max(put, 0));
+      throw EWriteError(Format("%s:書き込みエラー", {PartFileName(index)}));
+    }
+    done += put;
+  }
+  int64_t& size = partSizes_[static_cast<size_t>(index)];
+  size = std::max(size, offset + count);
+}
+
+int64_t TKoBigFileStream::Read(void* buffer, int64_t count) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  int64_t total = 0;
+  while (count > 0) {
+    const int64_t index = Position / partSize_;
+    const int64_t offset = Position % partSize_;
+    if (index >= PartCount()) break;
+    const int64_t avail = partSizes_[static_cast<size_t>(index)] - offset;
+    if (avail <= 0) break;
+    const int64_t chunk = std::min(avail, count);
+    const int64_t got = ReadPart(static_cast<int>(index), offset, p, chunk);
+    total += got;
+    Position += got;
+    p += got;
+    count -= got;
+    if (got < chunk) break;
+  }
+  return total;
+}
+
+int64_t TKoBigFileStream::Write(const void* buffer, int64_t count) {
+  if (count <= 0) return 0;
+  if (!Writable()) throw EWriteError(Format("%s:書き込みできません", {FileName}));
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  int64_t total = 0;
+  while (count > 0) {
+    const int64_t index = Position / partSize_;
+    const int64_t offset = Position % partSize_;
+    if (index > PartCount() || index > 99999999)
+      throw EWriteError(
+          Format("%s:書き込みエラー", {PartFileName(static_cast<int>(std::min<int64_t>(index, 99999999)))}));
+    const int64_t chunk = std::min(partSize_ - offset, count);
+    WritePart(static_cast<int>(index), offset, p, chunk);
+    total += chunk;
+    Position += chunk;
+    p += chunk;
+    count -= chunk;
+  }
+  return total;
+}
+
+int64_t TKoBigFileStream::CopyFromBig(TKoBigStream& source, int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.GetSize();
+  }
+  if (count <= 0) return 0;
+  if (auto* mem = dynamic_cast<TKoBigMemoryStream*>(&source)) {
+    // Straight out of the source's memory.
+    TMemoryStream& ms = mem->Stream();
+    const int64_t pos = ms.Position();
+    const int64_t n = std::min(count, std::max<int64_t>(0, ms.Size() - pos));
+    if (n > 0) Write(ms.Memory() + pos, n);
+    ms.SetPosition(pos + n);
+    if (n < count) throw EReadError("Stream read error");
+    return count;
+  }
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, CopyBufferSize)));
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t piece = std::min<int64_t>(count - done, static_cast<int64_t>(buf.size()));
+    const int64_t got = source.Read(buf.data(), piece);
+    if (got > 0) Write(buf.data(), got);
+    done += std::max<int64_t>(got, 0);
+    if (got < piece) throw EReadError("Stream read error");
+  }
+  return count;
+}
+
+int64_t TKoBigFileStream::CopyFromStream(TStream& source, int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  if (count <= 0) return 0;
+  if (auto* mem = dynamic_cast<TCustomMemoryStream*>(&source)) {
+    const int64_t pos = mem->Position();
+    const int64_t n = std::min(count, std::max<int64_t>(0, mem->Size() - pos));
+    if (n > 0) Write(mem->Memory() + pos, n);
+    mem->SetPosition(pos + n);
+    if (n < count) throw EReadError("Stream read error");
+    return count;
+  }
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, CopyBufferSize)));
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t piece = std::min<int64_t>(count - done, static_cast<int64_t>(buf.size()));
+    const int64_t got = ReadPlain(source, buf.data(), piece);
+    if (got > 0) Write(buf.data(), got);
+    done += got;
+    if (got < piece) throw EReadError("Stream read error");
+  }
+  return done;
+}
+
+int64_t TKoBigFileStream::CopyToStream(TStream& dest, int64_t count) {
+  count = std::min(count, GetSize() - Position);
+  if (count <= 0) return 0;
+  if (auto* mem = dynamic_cast<TMemoryStream*>(&dest)) {
+    // Read straight into the destination's memory.
+    const int64_t pos = mem->Position();
+    const int64_t oldSize = mem->Size();
+    if (pos + count > oldSize) mem->SetSize(pos + count);
+    int64_t got = 0;
+    try {
+      got = Read(mem->Memory() + pos, count);
+    } catch (...) {
+      mem->SetSize(oldSize);
+      throw;
+    }
+    if (got < count) mem->SetSize(std::max(oldSize, pos + got));
+    mem->SetPosition(pos + got);
+    return got;
+  }
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, CopyBufferSize)));
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t piece = std::min<int64_t>(count - done, static_cast<int64_t>(buf.size()));
+    const int64_t got = Read(buf.data(), piece);
+    WritePlain(dest, buf.data(), got);
+    done += got;
+    if (got < piece) break;
+  }
+  return done;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// TKoBigMemoryStream
+
+TKoBigMemoryStream::TKoBigMemoryStream() : stream_(std::make_unique<TMemoryStream>()) {}
+TKoBigMemoryStream::~TKoBigMemoryStream() = default;
+
+void TKoBigMemoryStream::LoadFromFile(const std::string& fileName) { stream_->LoadFromFile(fileName); }
+
+int64_t TKoBigMemoryStream::GetSize() { return stream_->Size(); }
+int64_t TKoBigMemoryStream::GetPosition() { return stream_->Position(); }
+void TKoBigMemoryStream::SetPosition(int64_t position) { stream_->SetPosition(position); }
+
+int64_t TKoBigMemoryStream::Read(void* buffer, int64_t count) { return ReadMemory(*stream_, buffer, count); }
+
+int64_t TKoBigMemoryStream::Write(const void* buffer, int64_t count) {
+  if (count <= 0) return 0;
+  WritePlain(*stream_, buffer, count);
+  return count;
+}
+
+int64_t TKoBigMemoryStream::CopyFromBig(TKoBigStream& source, int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.GetSize();
+  }
+  if (count <= 0) return 0;
+  // Read straight into the memory at the position.
+  const int64_t pos = stream_->Position();
+  const int64_t oldSize = stream_->Size();
+  if (pos + count > oldSize) stream_->SetSize(pos + count);
+  int64_t got = 0;
+  try {
+    got = source.Read(stream_->Memory() + pos, count);
+  } catch (...) {
+    stream_->SetSize(oldSize);
+    throw;
+  }
+  if (got < count) {
+    stream_->SetSize(std::max(oldSize, pos + std::max<int64_t>(got, 0)));
+    throw EReadError("Stream read error");
+  }
+  stream_->SetPosition(pos + count);
+  return count;
+}
+
+int64_t TKoBigMemoryStream::CopyFromStream(TStream& source, int64_t count) {
+  return CopyPlain(*stream_, source, count, 1048576);
+}
+
+int64_t TKoBigMemoryStream::CopyToStream(TStream& dest, int64_t count) {
+  return CopyOutOfMemory(*stream_, dest, count);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// TKoBigResourceStream
+
+TKoBigResourceStream::TKoBigResourceStream(const std::string& module, const std::string& resName,
+                                           const std::string& resType)
+    : ResName(resName),
+      ResType(resType),
+      stream_(std::make_unique<TResourceStream>(module, resName, resType)) {}
+
+TKoBigResourceStream::~TKoBigResourceStream() = default;
+
+int64_t TKoBigResourceStream::GetSize() { return stream_->Size(); }
+int64_t TKoBigResourceStream::GetPosition() { return stream_->Position(); }
+void TKoBigResourceStream::SetPosition(int64_t position) { stream_->SetPosition(position); }
+
+int64_t TKoBigResourceStream::Read(void* buffer, int64_t count) {
+  return ReadMemory(*stream_, buffer, count);
+}
+
+int64_t TKoBigResourceStream::Write(const void* /*buffer*/, int64_t /*count*/) {
+  // The resource stream raises its read-only error.
+  uint8_t b = 0;
+  stream_->Write(&b, 1);
+  throw EStreamError("Resource stream is read-only");
+}
+
+int64_t TKoBigResourceStream::CopyFromBig(TKoBigStream& /*source*/, int64_t /*count*/) {
+  uint8_t b = 0;
+  return Write(&b, 1);
+}
+
+int64_t TKoBigResourceStream::CopyFromStream(TStream& /*source*/, int64_t /*count*/) {
+  uint8_t b = 0;
+  return Write(&b, 1);
+}
+
+int64_t TKoBigResourceStream::CopyToStream(TStream& dest, int64_t count) {
+  return CopyOutOfMemory(*stream_, dest, count);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// TKoBuffBigStream
+
+TKoBuffBigStream::TKoBuffBigStream(TKoBigStream& source) : source_(source) {}
+
+TKoBuffBigStream::~TKoBuffBigStream() {
+  const size_t unread = bufLen_ - bufPos_;
+  if (unread == 0) return;
+  try {
+    source_.SetPosition(source_.GetPosition() - static_cast<int64_t>(unread));
+  } catch (...) {
+    // Nothing sensible is left to do while being destroyed.
+  }
+}
+
+int32_t TKoBuffBigStream::Read(void* buffer, int32_t count) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  int32_t total = 0;
+  while (count > 0) {
+    if (bufPos_ >= bufLen_) {
+      bufPos_ = bufLen_ = 0;
+      const int64_t fill = std::min<int64_t>(source_.GetSize() - source_.GetPosition(), BufferSize);
+      if (fill <= 0) break;
+      if (buffer_.size() < static_cast<size_t>(fill)) buffer_.resize(static_cast<size_t>(fill));
+      const int64_t got = source_.Read(buffer_.data(), fill);
+      if (got <= 0) break;
+      bufLen_ = static_cast<size_t>(got);
+    }
+    const size_t take = std::min(static_cast<size_t>(count), bufLen_ - bufPos_);
+    std::memcpy(p, buffer_.data() + bufPos_, take);
+    bufPos_ += take;
+    p += take;
+    total += static_cast<int32_t>(take);
+    count -= static_cast<int32_t>(take);
+  }
+  return total;
+}
+
+void TKoBuffBigStream::ReadBuffer(void* buffer, int32_t count) {
+  if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
+}
+
+}  // namespace vr

@@ -13,5 +13,8 @@ std::string Cp932ToUtf8(const std::string& s);
 std::string Utf8ToCp932(const std::string& s);
 std::u16string Cp932ToUtf16(const std::string& s);
 std::string Utf16ToCp932(const std::u16string& s);
+// Plain Unicode transforms (invalid input becomes U+FFFD).
+std::string Utf16ToUtf8(const std::u16string& s);
+std::u16string Utf8ToUtf16(const std::string& s);
 
 }  // namespace vr

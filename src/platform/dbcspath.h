@@ -17,10 +17,11 @@ size_t LastDelimiter(const std::string& delimiters, const std::string& s);
 std::string IncludeTrailingBackslash(const std::string& path);  // "" becomes "\"
 std::string ExcludeTrailingBackslash(const std::string& path);
 std::string ExtractFilePath(const std::string& path);  // up to and including the last "\" or ":"
-std::string ExtractFileDir(const std::string& path);   // ExtractFilePath without the trailing "\" (not for roots)
+std::string ExtractFileDir(
+    const std::string& path);  // ExtractFilePath without the trailing "\" (not for roots)
 std::string ExtractFileName(const std::string& path);
-std::string ExtractFileExt(const std::string& path);   // with the dot; "" when none
-std::string ExtractFileDrive(const std::string& path); // "C:" or "\\server\share"; "" when none
+std::string ExtractFileExt(const std::string& path);    // with the dot; "" when none
+std::string ExtractFileDrive(const std::string& path);  // "C:" or "\\server\share"; "" when none
 std::string ChangeFileExt(const std::string& path, const std::string& ext);
 // Every delimiter (not trail bytes) replaced by `with`.
 std::string ReplaceDelimiters(const std::string& path, char with);

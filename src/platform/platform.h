@@ -94,7 +94,8 @@ class TPlatform {
   virtual int32_t FileWrite(THandle h, const void* buffer, int32_t count) = 0;
   // Returns the new position, or -1 on error.
   virtual int64_t FileSeek(THandle h, int64_t offset, TSeekOrigin origin) = 0;
-  virtual bool FileSetSize(THandle h, int64_t size) = 0;  // at the current position's file
+  // Sets the file's size (SetEndOfFile at that offset); the position ends at the new size.
+  virtual bool FileSetSize(THandle h, int64_t size) = 0;
   virtual bool FileFlush(THandle h) = 0;
   virtual void FileClose(THandle h) = 0;
   virtual uint32_t FileGetDosTime(THandle h) = 0;  // 0 on failure
@@ -133,6 +134,11 @@ class TPlatform {
   // Creates the key when needed and writes a REG_SZ value.
   virtual bool RegWriteString(TRegRoot root, const std::string& path, const std::string& name,
                               const std::string& value) = 0;
+  // Creates the key when needed and writes a REG_DWORD value (not a string for RegReadString).
+  virtual bool RegWriteDword(TRegRoot root, const std::string& path, const std::string& name,
+                             uint32_t value) {
+    return false;
+  }
   virtual std::optional<std::vector<std::string>> RegSubKeyNames(TRegRoot root, const std::string& path) = 0;
   virtual bool RegKeyHasValues(TRegRoot root, const std::string& path) = 0;
   // Deletes the key with all its subkeys and values.

@@ -1,0 +1,185 @@
+#include "platform/dbcspath.h"
+
+#include "platform/codepage.h"
+
+namespace vr {
+
+namespace {
+
+bool IsDelimByte(char c) { return c == '\\' || c == '/'; }
+
+// Upper-cases ASCII letters only (device names are ASCII).
+std::string AsciiUpper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+bool IsDeviceName(const std::string& part) {
+  // The device is recognised by the part before the first dot, with trailing spaces ignored.
+  std::string base = part.substr(0, part.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  base = AsciiUpper(base);
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+  for (const char* d : kDevices)
+    if (base == d) return true;
+  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+      base[3] >= '1' && base[3] <= '9')
+    return true;
+  return false;
+}
+
+}  // namespace
+
+bool IsTrailByteAt(const std::string& s, size_t i) {
+  if (i >= s.size()) return false;
+  size_t j = 0;
+  while (j < i) {
+    if (IsLeadByte(static_cast<unsigned char>(s[j])) && j + 1 < s.size()) {
+      if (j + 1 == i) return true;
+      j += 2;
+    } else {
+      ++j;
+    }
+  }
+  return false;
+}
+
+bool IsPathDelimiterAt(const std::string& s, size_t i) {
+  return i < s.size() && IsDelimByte(s[i]) && !IsTrailByteAt(s, i);
+}
+
+size_t LastDelimiter(const std::string& delimiters, const std::string& s) {
+  size_t found = std::string::npos;
+  size_t j = 0;
+  while (j < s.size()) {
+    if (IsLeadByte(static_cast<unsigned char>(s[j])) && j + 1 < s.size()) {
+      j += 2;
+      continue;
+    }
+    if (delimiters.find(s[j]) != std::string::npos) found = j;
+    ++j;
+  }
+  return found;
+}
+
+std::string IncludeTrailingBackslash(const std::string& path) {
+  if (!path.empty() && IsPathDelimiterAt(path, path.size() - 1)) return path;
+  return path + "\\";
+}
+
+std::string ExcludeTrailingBackslash(const std::string& path) {
+  if (!path.empty() && IsPathDelimiterAt(path, path.size() - 1)) return path.substr(0, path.size() - 1);
+  return path;
+}
+
+std::string ExtractFilePath(const std::string& path) {
+  const size_t i = LastDelimiter("\\/:", path);
+  return i == std::string::npos ? std::string() : path.substr(0, i + 1);
+}
+
+std::string ExtractFileDir(const std::string& path) {
+  size_t i = LastDelimiter("\\/:", path);
+  if (i == std::string::npos) return std::string();
+  // "C:\a" keeps its root "C:\"; "C:\a\b" drops the delimiter.
+  if (i > 0 && IsDelimByte(path[i]) && LastDelimiter("\\/:", path.substr(0, i)) != i - 1)
+    return path.substr(0, i);
+  return path.substr(0, i + 1);
+}
+
+std::string ExtractFileName(const std::string& path) {
+  const size_t i = LastDelimiter("\\/:", path);
+  return i == std::string::npos ? path : path.substr(i + 1);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+  const size_t i = LastDelimiter(".\\/:", path);
+  if (i == std::string::npos || path[i] != '.') return std::string();
+  return path.substr(i);
+}
+
+std::string ExtractFileDrive(const std::string& path) {
+  if (path.size() >= 2 && path[1] == ':' && !IsTrailByteAt(path, 1)) return path.substr(0, 2);
+  if (path.size() >= 2 && IsPathDelimiterAt(path, 0) && IsPathDelimiterAt(path, 1)) {
+    // "\\server\share": up to (not including) the delimiter after the share name.
+    int delimiters = 0;
+    size_t i = 2;
+    for (; i < path.size(); ++i) {
+      if (IsPathDelimiterAt(path, i) && ++delimiters == 2) break;
+    }
+    return path.substr(0, i);
+  }
+  return std::string();
+}
+
+std::string ChangeFileExt(const std::string& path, const std::string& ext) {
+  const size_t i = LastDelimiter(".\\/:", path);
+  if (i == std::string::npos || path[i] != '.') return path + ext;
+  return path.substr(0, i) + ext;
+}
+
+std::string ReplaceDelimiters(const std::string& path, char with) {
+  std::string out = path;
+  size_t j = 0;
+  while (j < out.size()) {
+    if (IsLeadByte(static_cast<unsigned char>(out[j])) && j + 1 < out.size()) {
+      j += 2;
+      continue;
+    }
+    if (IsDelimByte(out[j])) out[j] = with;
+    ++j;
+  }
+  return out;
+}
+
+std::vector<std::string> SplitPath(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string current;
+  size_t j = 0;
+  while (j < path.size()) {
+    if (IsLeadByte(static_cast<unsigned char>(path[j])) && j + 1 < path.size()) {
+      current.append(path, j, 2);
+      j += 2;
+      continue;
+    }
+    if (IsDelimByte(path[j])) {
+      parts.push_back(current);
+      current.clear();
+    } else {
+      current += path[j];
+    }
+    ++j;
+  }
+  parts.push_back(current);
+  return parts;
+}
+
+bool IsSafeRelativeName(const std::string& name) {
+  if (name.empty()) return false;
+  std::vector<std::string> parts = SplitPath(name);
+  // One trailing delimiter (a folder name) is allowed.
+  if (parts.size() > 1 && parts.back().empty()) parts.pop_back();
+  for (const std::string& part : parts) {
+    if (part.empty() || part == "." || part == "..") return false;
+    if (IsDeviceName(part)) return false;
+    // Windows drops trailing dots and spaces, so "a." and "a " would name another file.
+    if (part.back() == '.' || part.back() == ' ') return false;
+    size_t j = 0;
+    while (j < part.size()) {
+      const unsigned char c = static_cast<unsigned char>(part[j]);
+      if (IsLeadByte(c)) {
+        if (j + 1 >= part.size()) return false;  // a lead byte without its second byte
+        j += 2;
+        continue;
+      }
+      // Control bytes, drive or stream colons and the characters Windows refuses in names.
+      if (c < 0x20 || c == 0x7F || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' ||
+          c == '|')
+        return false;
+      ++j;
+    }
+  }
+  return true;
+}
+
+}  // namespace vr

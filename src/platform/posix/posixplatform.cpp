@@ -1,0 +1,773 @@
+// Paths, files, folders, system identity and named mutexes of the POSIX platform layer.
+#include "platform/posix/posixplatform.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/dbcspath.h"
+#include "platform/posix/posixutil.h"
+
+namespace vr {
+
+struct TPosixPlatform::TOpenFile {
+  int Fd = -1;
+  int LockFd = -1;  // descriptor carrying the sharing marks (Fd itself when it is readable)
+};
+
+namespace {
+
+// Marker bytes of the sharing emulation, far beyond any real file content.
+constexpr off_t kMarkBase = static_cast<off_t>(0x7FFFFFFF00000000LL);
+enum : unsigned { kAccessRead = 1, kAccessWrite = 2 };
+constexpr off_t kMarkRead = kMarkBase, kMarkWrite = kMarkBase + 1, kMarkDenyRead = kMarkBase + 2,
+                kMarkDenyWrite = kMarkBase + 3;
+
+#ifdef F_OFD_GETLK
+bool MarkHeldByOthers(int fd, off_t mark) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = mark;
+  fl.l_len = 1;
+  if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  return fl.l_type != F_UNLCK;
+}
+
+bool SetMark(int fd, off_t mark) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = mark;
+  fl.l_len = 1;
+  return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+#endif
+
+// Checks the sharing marks of the other handles on the file and, when compatible, sets this handle's.
+bool ClaimSharing(int lockFd, unsigned access, unsigned deny) {
+#ifdef F_OFD_GETLK
+  while (flock(lockFd, LOCK_EX) != 0)
+    if (errno != EINTR) return true;  // no gate on this file system: sharing is not enforced
+  bool ok = true;
+  if ((access & kAccessRead) && MarkHeldByOthers(lockFd, kMarkDenyRead)) ok = false;
+  if ((access & kAccessWrite) && MarkHeldByOthers(lockFd, kMarkDenyWrite)) ok = false;
+  if ((deny & kAccessRead) && MarkHeldByOthers(lockFd, kMarkRead)) ok = false;
+  if ((deny & kAccessWrite) && MarkHeldByOthers(lockFd, kMarkWrite)) ok = false;
+  if (ok) {
+    if (access & kAccessRead) SetMark(lockFd, kMarkRead);
+    if (access & kAccessWrite) SetMark(lockFd, kMarkWrite);
+    if (deny & kAccessRead) SetMark(lockFd, kMarkDenyRead);
+    if (deny & kAccessWrite) SetMark(lockFd, kMarkDenyWrite);
+  }
+  flock(lockFd, LOCK_UN);
+  return ok;
+#else
+  return true;
+#endif
+}
+
+bool ShareBits(uint16_t mode, unsigned& deny) {
+  switch (mode & 0xF0) {
+    case fmShareCompat:
+    case fmShareExclusive:
+      deny = kAccessRead | kAccessWrite;
+      return true;
+    case fmShareDenyWrite:
+      deny = kAccessWrite;
+      return true;
+    case fmShareDenyRead:
+      deny = kAccessRead;
+      return true;
+    case fmShareDenyNone:
+      deny = 0;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsReadOnlyMode(mode_t m) { return (m & S_IWUSR) == 0; }
+
+uint32_t AttributesOf(const struct stat& st) {
+  uint32_t attr = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
+  if (IsReadOnlyMode(st.st_mode)) attr |= faReadOnly;
+  return attr;
+}
+
+char AsciiFold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualNoCase(const std::string& a, const char* b) {
+  const size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (AsciiFold(a[i]) != AsciiFold(b[i])) return false;
+  return true;
+}
+
+// Spelling of `path` on disk: components that do not exist as written are matched without regard to
+// ASCII case; the rest stays as given.
+std::string ResolveCase(const std::string& path) {
+  struct stat st;
+  if (path.empty() || lstat(path.c_str(), &st) == 0) return path;
+  std::string resolved;
+  size_t pos = 0;
+  if (path[0] == '/') {
+    resolved = "/";
+    pos = 1;
+  }
+  while (pos <= path.size()) {
+    size_t next = path.find('/', pos);
+    if (next == std::string::npos) next = path.size();
+    std::string part = path.substr(pos, next - pos);
+    if (!part.empty()) {
+      std::string candidate = resolved;
+      if (!candidate.empty() && candidate.back() != '/') candidate += '/';
+      if (lstat((candidate + part).c_str(), &st) != 0) {
+        DIR* dir = opendir(candidate.empty() ? "." : candidate.c_str());
+        bool found = false;
+        if (dir) {
+          while (struct dirent* e = readdir(dir)) {
+            if (EqualNoCase(part, e->d_name)) {
+              part = e->d_name;
+              found = true;
+              break;
+            }
+          }
+          closedir(dir);
+        }
+        if (!found) return candidate + path.substr(pos);
+      }
+      resolved = candidate + part;
+    }
+    if (next == path.size()) break;
+    pos = next + 1;
+  }
+  if (!path.empty() && path.back() == '/' && resolved.back() != '/') resolved += '/';
+  return resolved;
+}
+
+bool MakeFolders(const std::string& path) {
+  if (path.empty()) return false;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  const size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0) MakeFolders(path.substr(0, slash));
+  return mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+std::string WithoutTrailingSlash(std::string s) {
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+// --- construction -------------------------------------------------------------------------------------
+
+std::string TPosixPlatform::DefaultRoot() {
+  if (const char* root = std::getenv("VR_POSIX_ROOT"); root && *root) return root;
+  if (const char* home = std::getenv("HOME"); home && *home)
+    return std::string(home) + "/.local/share/vrsetup";
+  return "/tmp/vrsetup-" + std::to_string(getuid());
+}
+
+TPosixPlatform::TPosixPlatform(TPosixConfig config) : config_(std::move(config)) {
+  if (config_.Root.empty()) config_.Root = DefaultRoot();
+  config_.Root = WithoutTrailingSlash(config_.Root);
+  recordShell_ = config_.RecordShell;
+  std::map<char, std::string> drives;
+  for (const auto& [letter, folder] : config_.Drives)
+    drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] =
+        WithoutTrailingSlash(folder);
+  config_.Drives = drives;
+  MakeFolders(config_.Root);
+  SeedRegistry();
+}
+
+TPosixPlatform::~TPosixPlatform() {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (auto& entry : files_) {
+    if (entry.second->LockFd != entry.second->Fd) close(entry.second->LockFd);
+    close(entry.second->Fd);
+    delete entry.second;
+  }
+  for (auto& entry : mutexes_) close(entry.second);
+}
+
+void TPosixPlatform::MapDrive(char letter, const std::string& hostFolder) {
+  std::lock_guard<std::mutex> guard(lock_);
+  config_.Drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] =
+      WithoutTrailingSlash(hostFolder);
+}
+
+std::string TPosixPlatform::DriveFolder(char letter) {
+  letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  std::string folder;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = config_.Drives.find(letter);
+    if (it != config_.Drives.end()) folder = it->second;
+  }
+  if (folder.empty() && letter == 'C') {
+    folder = config_.Root + "/drive_c";
+    struct stat st;
+    if (stat((folder + "/windows/system32").c_str(), &st) != 0) {
+      MakeFolders(folder + "/windows/temp");
+      MakeFolders(folder + "/windows/system32");
+    }
+  }
+  return folder;
+}
+
+std::string TPosixPlatform::MapPath(const std::string& path) {
+  if (path.empty()) return std::string();
+  if (path[0] == '/') return ReplaceDelimiters(Cp932ToUtf8(path), '/');
+  std::string rest;
+  std::string folder;
+  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
+    folder = DriveFolder(path[0]);
+    rest = path.substr(2);
+  } else if (IsPathDelimiterAt(path, 0)) {
+    if (IsPathDelimiterAt(path, 1)) return std::string();  // UNC paths have no host counterpart
+    folder = DriveFolder('C');
+    rest = path;
+  } else {
+    return ReplaceDelimiters(Cp932ToUtf8(path), '/');
+  }
+  if (folder.empty()) return std::string();
+  std::string converted = ReplaceDelimiters(Cp932ToUtf8(rest), '/');
+  if (converted.empty() || converted[0] != '/') converted.insert(converted.begin(), '/');
+  return folder + converted;
+}
+
+std::string TPosixPlatform::HostPath(const std::string& path) { return ResolveCase(MapPath(path)); }
+
+std::string TPosixPlatform::WindowsPath(const std::string& hostPath) {
+  std::map<char, std::string> drives;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    drives = config_.Drives;
+  }
+  if (!drives.count('C')) drives['C'] = config_.Root + "/drive_c";
+  for (const auto& [letter, folder] : drives) {
+    std::string forms[2] = {folder, folder};
+    if (char* real = realpath(folder.c_str(), nullptr)) {
+      forms[1] = real;
+      std::free(real);
+    }
+    for (const std::string& f : forms) {
+      if (hostPath == f || (hostPath.size() > f.size() && hostPath.compare(0, f.size(), f) == 0 &&
+                            hostPath[f.size()] == '/')) {
+        std::string rest = hostPath.substr(f.size());
+        std::replace(rest.begin(), rest.end(), '/', '\\');
+        if (rest.empty()) rest = "\\";
+        return std::string(1, letter) + ":" + Utf8ToCp932(rest);
+      }
+    }
+  }
+  return Utf8ToCp932(hostPath);
+}
+
+// --- system identity -------------------------------------------------------------------------------
+
+bool TPosixPlatform::IsNTFamily() { return true; }
+
+std::optional<bool> TPosixPlatform::ShellIsUserAnAdmin() { return true; }
+
+std::string TPosixPlatform::ModuleFileName() {
+  if (!config_.ModulePath.empty()) return WindowsPath(config_.ModulePath);
+  char buffer[4096];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return std::string();
+  return WindowsPath(std::string(buffer, static_cast<size_t>(n)));
+}
+
+std::string TPosixPlatform::GetTempPath() {
+  MakeFolders(MapPath("C:\\windows\\temp"));
+  return "C:\\windows\\temp\\";
+}
+
+std::string TPosixPlatform::GetWindowsDirectory() { return "C:\\windows"; }
+
+std::string TPosixPlatform::GetSystemDirectory() { return "C:\\windows\\system32"; }
+
+std::optional<std::string> TPosixPlatform::GetSpecialFolder(int csidl) {
+  static const struct {
+    int Csidl;
+    const char* Path;
+  } kFolders[] = {
+      {0x00, "C:\\users\\user\\Desktop"},
+      {0x02, "C:\\users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"},
+      {0x05, "C:\\users\\user\\Documents"},
+      {0x06, "C:\\users\\user\\Favorites"},
+      {0x07, "C:\\users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
+      {0x08, "C:\\users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Recent"},
+      {0x0B, "C:\\users\\user\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu"},
+      {0x0D, "C:\\users\\user\\Music"},
+      {0x10, "C:\\users\\user\\Desktop"},
+      {0x14, "C:\\windows\\Fonts"},
+      {0x16, "C:\\ProgramData\\Microsoft\\Windows\\Start Menu"},
+      {0x17, "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"},
+      {0x18, "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"},
+      {0x19, "C:\\users\\Public\\Desktop"},
+      {0x1A, "C:\\users\\user\\AppData\\Roaming"},
+      {0x1C, "C:\\users\\user\\AppData\\Local"},
+      {0x23, "C:\\ProgramData"},
+      {0x24, "C:\\windows"},
+      {0x25, "C:\\windows\\system32"},
+      {0x26, "C:\\Program Files"},
+      {0x27, "C:\\users\\user\\Pictures"},
+      {0x28, "C:\\users\\user"},
+      {0x2B, "C:\\Program Files\\Common Files"},
+      {0x2E, "C:\\users\\Public\\Documents"},
+  };
+  for (const auto& f : kFolders) {
+    if (f.Csidl == csidl) {
+      const std::string host = MapPath(f.Path);
+      if (host.empty() || !MakeFolders(ResolveCase(host))) return std::nullopt;
+      return std::string(f.Path);
+    }
+  }
+  return std::nullopt;
+}
+
+void TPosixPlatform::Sleep(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+uint32_t TPosixPlatform::GetTickCount() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+// --- files -----------------------------------------------------------------------------------------
+
+TPosixPlatform::TOpenFile* TPosixPlatform::FindFile(THandle h) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = files_.find(h);
+  return it == files_.end() ? nullptr : it->second;
+}
+
+THandle TPosixPlatform::OpenHost(const std::string& hostPath, int flags, unsigned access, unsigned deny) {
+  if (hostPath.empty()) {
+    errno = ENOENT;
+    return kInvalidHandle;
+  }
+  struct stat st;
+  const bool exists = stat(hostPath.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return kInvalidHandle;
+  }
+  // A read-only file cannot be opened for writing, also not by a privileged user.
+  if (exists && (access & kAccessWrite) && IsReadOnlyMode(st.st_mode)) {
+    errno = EACCES;
+    return kInvalidHandle;
+  }
+  const int fd = open(hostPath.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) return kInvalidHandle;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    errno = EACCES;
+    return kInvalidHandle;
+  }
+  int lockFd = fd;
+  if (!(access & kAccessRead)) {
+    lockFd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (lockFd < 0) lockFd = fd;  // not readable: sharing is not enforced for this handle
+  }
+  if ((lockFd != fd || (access & kAccessRead)) && !ClaimSharing(lockFd, access, deny)) {
+    if (lockFd != fd) close(lockFd);
+    close(fd);
+    errno = EBUSY;
+    return kInvalidHandle;
+  }
+  auto* file = new TOpenFile;
+  file->Fd = fd;
+  file->LockFd = lockFd;
+  std::lock_guard<std::mutex> guard(lock_);
+  const THandle h = nextHandle_++;
+  files_[h] = file;
+  return h;
+}
+
+THandle TPosixPlatform::FileOpen(const std::string& name, uint16_t mode) {
+  if (mode == fmCreate) return FileCreate(name);
+  unsigned deny = 0;
+  if (!ShareBits(mode, deny)) return kInvalidHandle;
+  switch (mode & 0x0F) {
+    case fmOpenRead:
+      return OpenHost(HostPath(name), O_RDONLY, kAccessRead, deny);
+    case fmOpenWrite:
+      return OpenHost(HostPath(name), O_WRONLY, kAccessWrite, deny);
+    case fmOpenReadWrite:
+      return OpenHost(HostPath(name), O_RDWR, kAccessRead | kAccessWrite, deny);
+    default:
+      return kInvalidHandle;
+  }
+}
+
+THandle TPosixPlatform::FileCreate(const std::string& name, uint16_t share) {
+  unsigned deny = 0;
+  if (!ShareBits(share, deny)) return kInvalidHandle;
+  // Truncated only after the sharing check, so a file another handle protects keeps its content.
+  const THandle h = OpenHost(HostPath(name), O_RDWR | O_CREAT, kAccessRead | kAccessWrite, deny);
+  if (h == kInvalidHandle) return h;
+  if (ftruncate(FindFile(h)->Fd, 0) != 0) {
+    FileClose(h);
+    return kInvalidHandle;
+  }
+  return h;
+}
+
+int32_t TPosixPlatform::FileRead(THandle h, void* buffer, int32_t count) {
+  TOpenFile* file = FindFile(h);
+  if (!file || count < 0) return -1;
+  int32_t done = 0;
+  while (done < count) {
+    const ssize_t n = read(file->Fd, static_cast<char*>(buffer) + done, static_cast<size_t>(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    if (n == 0) break;
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
+
+int32_t TPosixPlatform::FileWrite(THandle h, const void* buffer, int32_t count) {
+  TOpenFile* file = FindFile(h);
+  if (!file || count < 0) return -1;
+  int32_t done = 0;
+  while (done < count) {
+    const ssize_t n =
+        write(file->Fd, static_cast<const char*>(buffer) + done, static_cast<size_t>(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
+
+int64_t TPosixPlatform::FileSeek(THandle h, int64_t offset, TSeekOrigin origin) {
+  TOpenFile* file = FindFile(h);
+  if (!file) return -1;
+  const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                     : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                        : SEEK_END;
+  const off_t r = lseek(file->Fd, static_cast<off_t>(offset), whence);
+  return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+bool TPosixPlatform::FileSetSize(THandle h, int64_t size) {
+  TOpenFile* file = FindFile(h);
+  if (!file || size < 0) return false;
+  if (ftruncate(file->Fd, static_cast<off_t>(size)) != 0) return false;
+  return lseek(file->Fd, static_cast<off_t>(size), SEEK_SET) >= 0;
+}
+
+bool TPosixPlatform::FileFlush(THandle h) {
+  TOpenFile* file = FindFile(h);
+  return file && fsync(file->Fd) == 0;
+}
+
+void TPosixPlatform::FileClose(THandle h) {
+  TOpenFile* file = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = files_.find(h);
+    if (it == files_.end()) return;
+    file = it->second;
+    files_.erase(it);
+  }
+  if (file->LockFd != file->Fd) close(file->LockFd);
+  close(file->Fd);
+  delete file;
+}
+
+uint32_t TPosixPlatform::FileGetDosTime(THandle h) {
+  TOpenFile* file = FindFile(h);
+  struct stat st;
+  if (!file || fstat(file->Fd, &st) != 0) return 0;
+  return UnixToDosTime(st.st_mtime);
+}
+
+bool TPosixPlatform::FileSetDosTime(THandle h, uint32_t dosTime) {
+  TOpenFile* file = FindFile(h);
+  time_t t;
+  if (!file || !DosToUnixTime(dosTime, t)) return false;
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = t;
+  times[1].tv_nsec = 0;
+  return futimens(file->Fd, times) == 0;
+}
+
+uint32_t TPosixPlatform::GetFileAttributes(const std::string& name) {
+  struct stat st;
+  const std::string host = HostPath(name);
+  if (host.empty() || stat(host.c_str(), &st) != 0) return faInvalid;
+  return AttributesOf(st);
+}
+
+bool TPosixPlatform::SetFileAttributes(const std::string& name, uint32_t attr) {
+  // Only the read-only bit has a host counterpart (the write permission bits).
+  struct stat st;
+  const std::string host = HostPath(name);
+  if (host.empty() || stat(host.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  if (attr & faReadOnly)
+    mode &= static_cast<mode_t>(~0222);
+  else
+    mode |= S_IWUSR | ((mode & S_IRGRP) ? S_IWGRP : 0);
+  return chmod(host.c_str(), mode) == 0;
+}
+
+bool TPosixPlatform::DeleteFile(const std::string& name) {
+  struct stat st;
+  const std::string host = HostPath(name);
+  if (host.empty() || lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)) return false;
+  return unlink(host.c_str()) == 0;
+}
+
+bool TPosixPlatform::CreateDirectory(const std::string& name) {
+  const std::string host = HostPath(name);
+  return !host.empty() && mkdir(host.c_str(), 0777) == 0;
+}
+
+bool TPosixPlatform::RemoveDirectory(const std::string& name) {
+  const std::string host = HostPath(name);
+  return !host.empty() && rmdir(host.c_str()) == 0;
+}
+
+bool TPosixPlatform::MoveFileReplace(const std::string& from, const std::string& to) {
+  const std::string src = HostPath(from), dst = HostPath(to);
+  struct stat st;
+  if (src.empty() || dst.empty() || lstat(src.c_str(), &st) != 0) return false;
+  if (lstat(dst.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnlyMode(st.st_mode))) return false;
+  return rename(src.c_str(), dst.c_str()) == 0;
+}
+
+bool TPosixPlatform::CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
+  const std::string src = HostPath(from), dst = HostPath(to);
+  struct stat st;
+  if (src.empty() || dst.empty() || stat(src.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  struct stat dstStat;
+  const bool existed = stat(dst.c_str(), &dstStat) == 0;
+  if (existed && failIfExists) return false;
+  const THandle in = OpenHost(src, O_RDONLY, kAccessRead, kAccessWrite);
+  if (in == kInvalidHandle) return false;
+  const THandle out = OpenHost(dst, O_RDWR | O_CREAT, kAccessRead | kAccessWrite, kAccessRead | kAccessWrite);
+  if (out == kInvalidHandle) {
+    FileClose(in);
+    return false;
+  }
+  const int inFd = FindFile(in)->Fd, outFd = FindFile(out)->Fd;
+  bool ok = ftruncate(outFd, 0) == 0;
+  std::vector<char> buffer(1 << 20);
+  while (ok) {
+    const int32_t n = FileRead(in, buffer.data(), static_cast<int32_t>(buffer.size()));
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    if (FileWrite(out, buffer.data(), n) != n) ok = false;
+  }
+  if (ok) {
+    // Like CopyFileA: the copy keeps the last write time and the read-only attribute.
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = st.st_mtim;
+    futimens(outFd, times);
+    fchmod(outFd, st.st_mode & 07777);
+  }
+  (void)inFd;
+  FileClose(in);
+  FileClose(out);
+  if (!ok) unlink(dst.c_str());
+  return ok;
+}
+
+std::optional<std::vector<TFindData>> TPosixPlatform::ListFolder(const std::string& folder) {
+  std::string host = HostPath(folder);
+  if (host.empty()) return std::nullopt;
+  DIR* dir = opendir(host.c_str());
+  if (!dir) return std::nullopt;
+  if (host.back() != '/') host += '/';
+  std::vector<TFindData> entries;
+  while (struct dirent* e = readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    struct stat st;
+    if (stat((host + e->d_name).c_str(), &st) != 0) continue;  // dangling links are not listed
+    TFindData d;
+    d.Name = Utf8ToCp932(e->d_name);
+    d.Attr = AttributesOf(st);
+    d.Size = S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
+    d.DosTime = UnixToDosTime(st.st_mtime);
+    entries.push_back(std::move(d));
+  }
+  closedir(dir);
+  // A stable order, like the upper-cased name order of NTFS listings.
+  std::sort(entries.begin(), entries.end(), [this](const TFindData& a, const TFindData& b) {
+    const int c = CompareTextJ(a.Name, b.Name);
+    return c != 0 ? c < 0 : a.Name < b.Name;
+  });
+  return entries;
+}
+
+std::string TPosixPlatform::GetShortPathName(const std::string& path) { return path; }
+
+bool TPosixPlatform::GetDiskFreeSpace(const std::string& path, int64_t& freeToCaller, int64_t& total) {
+  const std::string host = HostPath(path);
+  struct statvfs vfs;
+  if (host.empty() || statvfs(host.c_str(), &vfs) != 0) return false;
+  freeToCaller = static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+  total = static_cast<int64_t>(vfs.f_blocks) * static_cast<int64_t>(vfs.f_frsize);
+  return true;
+}
+
+// --- named mutexes ----------------------------------------------------------------------------------
+//
+// Every handle holds a shared flock on <Root>/mutex/<name>; the name exists while any handle anywhere
+// holds it (the kernel drops the lock of a process that dies). The check "does anybody else hold it" is a
+// non-blocking exclusive attempt, made under the exclusive gate <Root>/mutex/.gate so that the check and
+// the shared claim are one step for every other process.
+
+namespace {
+
+std::string MutexFileName(const std::string& name) {
+  // Kernel object names are case-sensitive: every byte outside [A-Za-z0-9_-] is escaped.
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out = "m_";
+  for (unsigned char c : name) {
+    if (std::isalnum(c) || c == '_' || c == '-') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  if (out.size() > 200) {
+    uint64_t hash = 1469598103934665603ULL;
+    for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ULL;
+    char tail[24];
+    std::snprintf(tail, sizeof tail, "#%016llx", static_cast<unsigned long long>(hash));
+    out = out.substr(0, 180) + tail;
+  }
+  return out;
+}
+
+class TGate {
+ public:
+  explicit TGate(const std::string& folder) {
+    fd_ = open((folder + "/.gate").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ >= 0)
+      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+  }
+  ~TGate() {
+    if (fd_ >= 0) close(fd_);
+  }
+  TGate(const TGate&) = delete;
+  TGate& operator=(const TGate&) = delete;
+  bool Ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+bool HeldByOthers(int fd) {
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    flock(fd, LOCK_UN);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+THandle TPosixPlatform::CreateMutex(const std::string& name, bool& alreadyExists) {
+  alreadyExists = false;
+  const std::string folder = config_.Root + "/mutex";
+  MakeFolders(folder);
+  TGate gate(folder);
+  if (!gate.Ok()) return kInvalidHandle;
+  const int fd = open((folder + "/" + MutexFileName(name)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return kInvalidHandle;
+  alreadyExists = HeldByOthers(fd);
+  if (flock(fd, LOCK_SH) != 0) {
+    close(fd);
+    alreadyExists = false;
+    return kInvalidHandle;
+  }
+  std::lock_guard<std::mutex> guard(lock_);
+  const THandle h = nextHandle_++;
+  mutexes_[h] = fd;
+  return h;
+}
+
+THandle TPosixPlatform::OpenMutex(const std::string& name) {
+  const std::string folder = config_.Root + "/mutex";
+  MakeFolders(folder);
+  TGate gate(folder);
+  if (!gate.Ok()) return kInvalidHandle;
+  const std::string path = folder + "/" + MutexFileName(name);
+  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return kInvalidHandle;
+  if (!HeldByOthers(fd)) {
+    unlink(path.c_str());  // left behind by a holder that is gone
+    close(fd);
+    return kInvalidHandle;
+  }
+  if (flock(fd, LOCK_SH) != 0) {
+    close(fd);
+    return kInvalidHandle;
+  }
+  std::lock_guard<std::mutex> guard(lock_);
+  const THandle h = nextHandle_++;
+  mutexes_[h] = fd;
+  return h;
+}
+
+void TPosixPlatform::ReleaseMutex(THandle h) {
+  // Handles are created without ownership and nobody waits on them: there is nothing to hand over.
+  (void)h;
+}
+
+void TPosixPlatform::CloseMutex(THandle h) {
+  int fd = -1;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = mutexes_.find(h);
+    if (it == mutexes_.end()) return;
+    fd = it->second;
+    mutexes_.erase(it);
+  }
+  close(fd);
+}
+
+}  // namespace vr

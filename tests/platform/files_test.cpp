@@ -1,0 +1,217 @@
+// Files, open modes, sharing, attributes and folders through the installed platform.
+#include <gtest/gtest.h>
+
+#include "platform/dbcspath.h"
+#include "platform/platform.h"
+#include "support/tempdrive.h"
+
+namespace vr {
+namespace {
+
+TEST(PlatformFiles, CreateWriteSeekReadAndResize) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  const std::string name = drive.PathOf("表ソ.bin");  // double-byte names with 0x5C second bytes
+  const THandle h = p.FileCreate(name);
+  ASSERT_NE(h, kInvalidHandle);
+  EXPECT_EQ(p.FileWrite(h, "0123456789", 10), 10);
+  EXPECT_EQ(p.FileSeek(h, 0, TSeekOrigin::soCurrent), 10);
+  EXPECT_EQ(p.FileSeek(h, -4, TSeekOrigin::soEnd), 6);
+  char buf[16] = {};
+  EXPECT_EQ(p.FileRead(h, buf, 16), 4);
+  EXPECT_EQ(std::string(buf, 4), "6789");
+  EXPECT_EQ(p.FileRead(h, buf, 16), 0);  // at the end
+  EXPECT_TRUE(p.FileSetSize(h, 3));
+  EXPECT_EQ(p.FileSeek(h, 0, TSeekOrigin::soCurrent), 3);
+  EXPECT_EQ(p.FileSeek(h, 0, TSeekOrigin::soEnd), 3);
+  EXPECT_TRUE(p.FileSetSize(h, 5));  // growing fills with zeros
+  EXPECT_TRUE(p.FileFlush(h));
+  p.FileClose(h);
+  EXPECT_EQ(drive.ReadFile("表ソ.bin"), std::string("012\0\0", 5));
+  // FileCreate truncates an existing file.
+  const THandle again = p.FileCreate(name);
+  ASSERT_NE(again, kInvalidHandle);
+  p.FileClose(again);
+  EXPECT_EQ(drive.ReadFile("表ソ.bin"), "");
+  // Closed or unknown handles fail instead of touching anything.
+  EXPECT_EQ(p.FileRead(h, buf, 1), -1);
+  EXPECT_EQ(p.FileWrite(h, buf, 1), -1);
+  EXPECT_EQ(p.FileSeek(h, 0, TSeekOrigin::soBeginning), -1);
+  EXPECT_EQ(p.FileOpen(drive.PathOf("missing.txt"), fmOpenRead), kInvalidHandle);
+  EXPECT_EQ(p.FileCreate(drive.PathOf("no\\such\\folder.txt")), kInvalidHandle);
+}
+
+TEST(PlatformFiles, AccessModes) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  drive.WriteFile("f.txt", "abc");
+  const std::string name = drive.PathOf("f.txt");
+  char c = 0;
+  THandle r = p.FileOpen(name, fmOpenRead | fmShareDenyNone);
+  ASSERT_NE(r, kInvalidHandle);
+  EXPECT_EQ(p.FileWrite(r, "x", 1), -1);  // read-only handle
+  p.FileClose(r);
+  THandle w = p.FileOpen(name, fmOpenWrite | fmShareDenyNone);
+  ASSERT_NE(w, kInvalidHandle);
+  EXPECT_EQ(p.FileRead(w, &c, 1), -1);  // write-only handle
+  EXPECT_EQ(p.FileWrite(w, "X", 1), 1);
+  p.FileClose(w);
+  THandle rw = p.FileOpen(name, fmOpenReadWrite | fmShareExclusive);
+  ASSERT_NE(rw, kInvalidHandle);
+  EXPECT_EQ(p.FileSeek(rw, 1, TSeekOrigin::soBeginning), 1);
+  EXPECT_EQ(p.FileRead(rw, &c, 1), 1);
+  EXPECT_EQ(c, 'b');
+  p.FileClose(rw);
+  EXPECT_EQ(drive.ReadFile("f.txt"), "Xbc");
+  EXPECT_EQ(p.FileOpen(name, 3), kInvalidHandle);  // no such access mode
+}
+
+TEST(PlatformFiles, SharingModesBetweenHandles) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  drive.WriteFile("s.dat", "data");
+  const std::string name = drive.PathOf("s.dat");
+  // A reader that denies writing lets other readers in and keeps writers out.
+  const THandle reader = p.FileOpen(name, fmOpenRead | fmShareDenyWrite);
+  ASSERT_NE(reader, kInvalidHandle);
+  const THandle reader2 = p.FileOpen(name, fmOpenRead | fmShareDenyWrite);
+  EXPECT_NE(reader2, kInvalidHandle);
+  EXPECT_EQ(p.FileOpen(name, fmOpenWrite | fmShareDenyNone), kInvalidHandle);
+  EXPECT_EQ(p.FileOpen(name, fmOpenReadWrite | fmShareDenyNone), kInvalidHandle);
+  EXPECT_EQ(p.FileCreate(name, fmShareDenyNone), kInvalidHandle);
+  EXPECT_EQ(drive.ReadFile("s.dat"), "data");  // the refused create did not truncate it
+  // An exclusive open is refused while anybody has the file open.
+  EXPECT_EQ(p.FileOpen(name, fmOpenRead | fmShareExclusive), kInvalidHandle);
+  p.FileClose(reader);
+  p.FileClose(reader2);
+  // A writer that shares nothing keeps everybody out until it closes.
+  const THandle writer = p.FileOpen(name, fmOpenReadWrite | fmShareExclusive);
+  ASSERT_NE(writer, kInvalidHandle);
+  EXPECT_EQ(p.FileOpen(name, fmOpenRead | fmShareDenyNone), kInvalidHandle);
+  // Denying writing conflicts with an open writer even when that writer shares everything.
+  p.FileClose(writer);
+  const THandle sharedWriter = p.FileOpen(name, fmOpenWrite | fmShareDenyNone);
+  ASSERT_NE(sharedWriter, kInvalidHandle);
+  EXPECT_EQ(p.FileOpen(name, fmOpenRead | fmShareDenyWrite), kInvalidHandle);
+  const THandle plainReader = p.FileOpen(name, fmOpenRead | fmShareDenyNone);
+  EXPECT_NE(plainReader, kInvalidHandle);
+  p.FileClose(plainReader);
+  p.FileClose(sharedWriter);
+  const THandle after = p.FileOpen(name, fmOpenRead | fmShareExclusive);
+  EXPECT_NE(after, kInvalidHandle);
+  p.FileClose(after);
+}
+
+TEST(PlatformFiles, DosTimeStamps) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  drive.WriteFile("t.txt", "x");
+  // 2011-07-15 13:45:30 local time.
+  const uint32_t stamp = (31u << 25) | (7u << 21) | (15u << 16) | (13u << 11) | (45u << 5) | 15u;
+  THandle h = p.FileOpen(drive.PathOf("t.txt"), fmOpenReadWrite);
+  ASSERT_NE(h, kInvalidHandle);
+  EXPECT_TRUE(p.FileSetDosTime(h, stamp));
+  EXPECT_EQ(p.FileGetDosTime(h), stamp);
+  EXPECT_FALSE(p.FileSetDosTime(h, (31u << 25) | (13u << 21) | (1u << 16)));  // month 13
+  p.FileClose(h);
+  EXPECT_EQ(p.FileGetDosTime(h), 0u);
+  auto list = p.ListFolder(drive.Folder());
+  ASSERT_TRUE(list.has_value());
+  ASSERT_EQ(list->size(), 1u);
+  EXPECT_EQ((*list)[0].DosTime, stamp);
+  // A copy keeps the time stamp.
+  ASSERT_TRUE(p.CopyFile(drive.PathOf("t.txt"), drive.PathOf("u.txt"), true));
+  h = p.FileOpen(drive.PathOf("u.txt"), fmOpenRead);
+  EXPECT_EQ(p.FileGetDosTime(h), stamp);
+  p.FileClose(h);
+}
+
+TEST(PlatformFiles, AttributesAndReadOnlyFiles) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  drive.WriteFile("ro.txt", "keep");
+  const std::string name = drive.PathOf("ro.txt");
+  EXPECT_EQ(p.GetFileAttributes(name) & (faDirectory | faReadOnly), 0u);
+  EXPECT_NE(p.GetFileAttributes(drive.Folder()) & faDirectory, 0u);
+  EXPECT_EQ(p.GetFileAttributes(drive.PathOf("none")), faInvalid);
+  ASSERT_TRUE(p.SetFileAttributes(name, faReadOnly));
+  EXPECT_NE(p.GetFileAttributes(name) & faReadOnly, 0u);
+  // Like Windows: a read-only file is neither opened for writing, replaced nor deleted.
+  EXPECT_EQ(p.FileOpen(name, fmOpenWrite), kInvalidHandle);
+  EXPECT_EQ(p.FileCreate(name), kInvalidHandle);
+  EXPECT_FALSE(p.DeleteFile(name));
+  drive.WriteFile("other.txt", "new");
+  EXPECT_FALSE(p.CopyFile(drive.PathOf("other.txt"), name, false));
+  EXPECT_FALSE(p.MoveFileReplace(drive.PathOf("other.txt"), name));
+  EXPECT_EQ(drive.ReadFile("ro.txt"), "keep");
+  const THandle r = p.FileOpen(name, fmOpenRead);
+  EXPECT_NE(r, kInvalidHandle);
+  p.FileClose(r);
+  ASSERT_TRUE(p.SetFileAttributes(name, faNormal));
+  EXPECT_EQ(p.GetFileAttributes(name) & faReadOnly, 0u);
+  EXPECT_TRUE(p.DeleteFile(name));
+  EXPECT_FALSE(p.DeleteFile(name));
+  EXPECT_FALSE(p.SetFileAttributes(name, faNormal));
+}
+
+TEST(PlatformFiles, FoldersCopyMoveAndListing) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  EXPECT_TRUE(p.CreateDirectory(drive.PathOf("sub")));
+  EXPECT_FALSE(p.CreateDirectory(drive.PathOf("sub")));
+  EXPECT_FALSE(p.CreateDirectory(drive.PathOf("x\\y")));  // parent missing
+  drive.WriteFile("sub\\b.txt", "bb");
+  drive.WriteFile("A.txt", "a");
+  EXPECT_FALSE(p.RemoveDirectory(drive.PathOf("sub")));  // not empty
+  EXPECT_FALSE(p.DeleteFile(drive.PathOf("sub")));
+  // Copy: content, refusal of an existing target when asked, no copy of folders or missing files.
+  EXPECT_TRUE(p.CopyFile(drive.PathOf("A.txt"), drive.PathOf("sub\\c.txt"), true));
+  EXPECT_EQ(drive.ReadFile("sub\\c.txt"), "a");
+  EXPECT_FALSE(p.CopyFile(drive.PathOf("sub\\b.txt"), drive.PathOf("sub\\c.txt"), true));
+  EXPECT_EQ(drive.ReadFile("sub\\c.txt"), "a");
+  EXPECT_TRUE(p.CopyFile(drive.PathOf("sub\\b.txt"), drive.PathOf("sub\\c.txt"), false));
+  EXPECT_EQ(drive.ReadFile("sub\\c.txt"), "bb");
+  EXPECT_FALSE(p.CopyFile(drive.PathOf("nothing"), drive.PathOf("n2"), false));
+  EXPECT_FALSE(p.CopyFile(drive.PathOf("sub"), drive.PathOf("n3"), false));
+  EXPECT_FALSE(p.CopyFile(drive.PathOf("A.txt"), drive.PathOf("A.txt"), false));
+  EXPECT_EQ(drive.ReadFile("A.txt"), "a");
+  // Move replaces the target.
+  EXPECT_TRUE(p.MoveFileReplace(drive.PathOf("sub\\c.txt"), drive.PathOf("A.txt")));
+  EXPECT_EQ(drive.ReadFile("A.txt"), "bb");
+  EXPECT_FALSE(drive.Exists("sub\\c.txt"));
+  EXPECT_FALSE(p.MoveFileReplace(drive.PathOf("A.txt"), drive.PathOf("sub")));  // onto a folder
+  auto list = p.ListFolder(drive.Folder());
+  ASSERT_TRUE(list.has_value());
+  ASSERT_EQ(list->size(), 2u);
+  EXPECT_EQ((*list)[0].Name, "A.txt");
+  EXPECT_EQ((*list)[0].Size, 2);
+  EXPECT_EQ((*list)[0].Attr & faDirectory, 0u);
+  EXPECT_EQ((*list)[1].Name, "sub");
+  EXPECT_NE((*list)[1].Attr & faDirectory, 0u);
+  EXPECT_FALSE(p.ListFolder(drive.PathOf("nope")).has_value());
+  EXPECT_TRUE(p.DeleteFile(drive.PathOf("sub\\b.txt")));
+  EXPECT_TRUE(p.RemoveDirectory(drive.PathOf("sub")));
+  EXPECT_TRUE(p.ListFolder(drive.Folder())->size() == 1);
+}
+
+TEST(PlatformFiles, NamesMatchWithoutRegardToCase) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  drive.WriteFile("Data\\Install.DAT", "settings");
+  EXPECT_EQ(drive.ReadFile("data\\install.dat"), "settings");
+  EXPECT_NE(p.GetFileAttributes(drive.PathOf("DATA\\INSTALL.dat")), faInvalid);
+  // Writing through another spelling reaches the same file, no second one appears.
+  drive.WriteFile("DATA\\install.dat", "new");
+  EXPECT_EQ(p.ListFolder(drive.PathOf("data"))->size(), 1u);
+  EXPECT_EQ(drive.ReadFile("Data\\Install.DAT"), "new");
+  // Free space of the drive.
+  int64_t freeBytes = -1, total = -1;
+  ASSERT_TRUE(p.GetDiskFreeSpace("C:\\", freeBytes, total));
+  EXPECT_GT(total, 0);
+  EXPECT_GE(freeBytes, 0);
+  EXPECT_LE(freeBytes, total);
+  EXPECT_EQ(p.GetShortPathName(drive.PathOf("data")), drive.PathOf("data"));
+}
+
+}  // namespace
+}  // namespace vr

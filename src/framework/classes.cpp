@@ -28,12 +28,27 @@ int64_t TStream::Size() {
   return size;
 }
 
+// Both go on after a partial transfer and fail only when no progress is made.
 void TStream::ReadBuffer(void* buffer, int32_t count) {
-  if (count != 0 && Read(buffer, count) != count) throw EReadError(SReadError);
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    int32_t n = Read(p, count);
+    if (n <= 0 || n > count) throw EReadError(SReadError);
+    p += n;
+    count -= n;
+  }
+  if (count < 0) throw EReadError(SReadError);
 }
 
 void TStream::WriteBuffer(const void* buffer, int32_t count) {
-  if (count != 0 && Write(buffer, count) != count) throw EWriteError(SWriteError);
+  const uint8_t* p = static_cast<const uint8_t*>(buffer);
+  while (count > 0) {
+    int32_t n = Write(p, count);
+    if (n <= 0 || n > count) throw EWriteError(SWriteError);
+    p += n;
+    count -= n;
+  }
+  if (count < 0) throw EWriteError(SWriteError);
 }
 
 int64_t TStream::CopyFrom(TStream& source, int64_t count) {

@@ -329,14 +329,14 @@ void ConvertPixels(const TDIB& src, TDIB& dst, bool keepIndices) {
   const Channels sch(src);
   const Channels dch(dst);
   std::vector<uint8_t> bgr(static_cast<size_t>(w) * 3);
-  std::vector<uint8_t> lut;  // 5-5-5 colour -> nearest palette index
-  if (dst.BitCount() <= 8) {
-    lut.resize(32768);
-    for (int i = 0; i < 32768; ++i) {
-      const int r = ((i >> 10) & 31) * 255 / 31, g = ((i >> 5) & 31) * 255 / 31, b = (i & 31) * 255 / 31;
-      lut[static_cast<size_t>(i)] =
-          static_cast<uint8_t>(Nearest(dst.ColorTable, 1 << dst.BitCount(), r, g, b));
-    }
+  // Palette targets: exact nearest entry, remembered per colour in a small direct-mapped cache.
+  constexpr size_t kCacheSize = 4096;
+  std::vector<uint32_t> cacheKey;
+  std::vector<uint8_t> cacheIndex;
+  const int paletteCount = dst.BitCount() <= 8 ? (1 << dst.BitCount()) : 0;
+  if (paletteCount) {
+    cacheKey.assign(kCacheSize, 0xFFFFFFFFu);
+    cacheIndex.assign(kCacheSize, 0);
   }
   WithAccessor(dst.BitCount(), [&](auto dpx) {
     using D = decltype(dpx);
@@ -346,9 +346,15 @@ void ConvertPixels(const TDIB& src, TDIB& dst, bool keepIndices) {
       for (int x = 0; x < w; ++x) {
         const uint8_t* c = bgr.data() + 3 * x;
         uint32_t v;
-        if (dst.BitCount() <= 8)
-          v = lut[(size_t(c[2] >> 3) << 10) | (size_t(c[1] >> 3) << 5) | size_t(c[0] >> 3)];
-        else
+        if (paletteCount) {
+          const uint32_t key = uint32_t(c[0]) | (uint32_t(c[1]) << 8) | (uint32_t(c[2]) << 16);
+          const size_t slot = ((key * 2654435761u) >> 20) & (kCacheSize - 1);
+          if (cacheKey[slot] != key) {
+            cacheKey[slot] = key;
+            cacheIndex[slot] = static_cast<uint8_t>(Nearest(dst.ColorTable, paletteCount, c[2], c[1], c[0]));
+          }
+          v = cacheIndex[slot];
+        } else
           v = Encode(dch.r, c[2]) | Encode(dch.g, c[1]) | Encode(dch.b, c[0]);
         D::Set(d, x, v);
       }

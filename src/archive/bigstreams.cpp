@@ -392,6 +392,7 @@ int64_t TKoBigMemoryStream::CopyFromBig(TKoBigStream& source, int64_t count) {
     count = source.GetSize();
   }
   if (count <= 0) return 0;
+  if (count > source.GetSize() - source.GetPosition()) throw EReadError("Stream read error");
   // Read straight into the memory at the position.
   const int64_t pos = stream_->Position();
   const int64_t oldSize = stream_->Size();

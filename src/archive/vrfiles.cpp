@@ -1,0 +1,345 @@
+// The archive directory: entries, name index, opening the four placements, checksums, installer search.
+#include "archive/vrfiles.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/vrfiles_internal.h"
+#include "platform/codepage.h"
+#include "platform/dbcspath.h"
+#include "startup/instset.h"
+#include "startup/syshelpers.h"
+
+namespace vr {
+
+namespace vrfiles_detail {
+
+const char* const kNoFileText = "%s:ファイルがありません";
+const char* const kNoResourceText = "リソースが見つかりません";
+const char* const kDamagedDirectoryText = "アーカイブのディレクトリが壊れています";
+const char* const kDamagedEntryText = "%s:アーカイブのデータが壊れています";
+const char* const kBadTrailerText = "%s:実行ファイルのアーカイブの位置が正しくありません";
+const char* const kWriteFailedText = "%s:書き込みに失敗しました";
+const char* const kUnsafeNameText = "%s:ファイル名が正しくありません";
+
+void DamagedDirectory(const char* detail) {
+  throw EVrError(std::string(kDamagedDirectoryText) + " (" + detail + ")");
+}
+
+void DamagedEntry(const std::string& name) { throw EVrError(Format(kDamagedEntryText, {name})); }
+
+bool IsLooseFile(const std::string& path) {
+  const uint32_t attr = Platform().GetFileAttributes(path);
+  return attr != faInvalid && (attr & faDirectory) == 0;
+}
+
+}  // namespace vrfiles_detail
+
+using namespace vrfiles_detail;
+
+namespace {
+
+TVrErrorReporter& ErrorReporter() {
+  static TVrErrorReporter reporter;
+  return reporter;
+}
+
+bool HasHighBytes(const std::string& s) {
+  for (char c : s)
+    if (static_cast<uint8_t>(c) >= 0x80) return true;
+  return false;
+}
+
+// Hash of a name with single-byte letters folded to lower case (double-byte characters as they are):
+// names the hash collection takes for equal always get the same value.
+uint64_t FoldedNameHash(const std::string& name) {
+  uint64_t h = 14695981039346656037ull;
+  const size_t len = name.size();
+  for (size_t i = 0; i < len; ++i) {
+    uint8_t c = static_cast<uint8_t>(name[i]);
+    if (IsLeadByte(c) && i + 1 < len) {
+      h = (h ^ c) * 1099511628211ull;
+      c = static_cast<uint8_t>(name[++i]);
+    } else if (c >= 'A' && c <= 'Z') {
+      c = static_cast<uint8_t>(c + 32);
+    }
+    h = (h ^ c) * 1099511628211ull;
+  }
+  return h;
+}
+
+// Equal after folding single-byte ASCII letters; for names without high bytes.
+bool SameAsciiText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    uint8_t x = static_cast<uint8_t>(a[i]), y = static_cast<uint8_t>(b[i]);
+    if (x == y) continue;
+    if (x >= 'A' && x <= 'Z') x = static_cast<uint8_t>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<uint8_t>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool HasExeExtension(const std::string& fileName) {
+  const std::string ext = UpperCaseAscii(ExtractFileExt(fileName));
+  return ext == ".EXE" || ext == ".SCR";
+}
+
+}  // namespace
+
+TVrErrorReporter SetVrErrorReporter(TVrErrorReporter reporter) {
+  TVrErrorReporter previous = std::move(ErrorReporter());
+  ErrorReporter() = std::move(reporter);
+  return previous;
+}
+
+void vrfiles_detail::ReportVrError(const std::string& message) {
+  if (ErrorReporter()) ErrorReporter()(message);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// TVrFile
+
+TVrFile::~TVrFile() {
+  if (TVrFileCollection* files = Files()) files->IndexRemove(*this);
+}
+
+TVrFileCollection* TVrFile::Files() const { return dynamic_cast<TVrFileCollection*>(Collection()); }
+
+void TVrFile::SetName(const std::string& value) {
+  if (value == Name()) return;
+  if (TVrFileCollection* files = Files()) files->IndexRemove(*this);
+  THashCollectionItem::SetName(value);  // relinks, which indexes the new name
+}
+
+void TVrFile::LinkHash() {
+  THashCollectionItem::LinkHash();
+  if (TVrFileCollection* files = Files()) {
+    files->IndexRemove(*this);
+    files->IndexAdd(*this);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// TVrFileCollection: entries and lookups
+
+TVrFileCollection::TVrFileCollection() { MbcsNames = true; }
+
+TVrFileCollection::~TVrFileCollection() {
+  // Entries go first: they take themselves out of the name index, which must still exist.
+  Clear();
+  DataStream.reset();
+}
+
+std::unique_ptr<THashCollectionItem> TVrFileCollection::CreateItem() { return std::make_unique<TVrFile>(); }
+
+void TVrFileCollection::IndexAdd(TVrFile& item) {
+  item.indexHash_ = FoldedNameHash(item.Name());
+  item.linkSerial_ = ++linkSerial_;
+  nameIndex_.emplace(item.indexHash_, &item);
+  item.indexed_ = true;
+}
+
+void TVrFileCollection::IndexRemove(TVrFile& item) {
+  if (!item.indexed_) return;
+  auto range = nameIndex_.equal_range(item.indexHash_);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == &item) {
+      nameIndex_.erase(it);
+      break;
+    }
+  }
+  item.indexed_ = false;
+}
+
+int TVrFileCollection::IndexOf(const std::string& name) const {
+  // Names with double-byte text are compared under the Japanese locale, which may take more names for
+  // equal than the folded hash does: those go through the hash chains.
+  if (HasHighBytes(name)) return THashCollection::IndexOf(name);
+  const TVrFile* best = nullptr;
+  auto range = nameIndex_.equal_range(FoldedNameHash(name));
+  for (auto it = range.first; it != range.second; ++it) {
+    const TVrFile* f = it->second;
+    if (SameAsciiText(f->Name(), name) && (!best || f->linkSerial_ > best->linkSerial_)) best = f;
+  }
+  return best ? best->CachedIndex() : -1;
+}
+
+TVrFile* TVrFileCollection::AddFile(const std::string& name) {
+  auto item = std::make_unique<TVrFile>();
+  item->SetName(name);  // not in a collection yet: only stores the name
+  return static_cast<TVrFile*>(Add(std::move(item)));
+}
+
+int TVrFileCollection::AddFolder(const std::string& folder, bool recurse) {
+  const std::string base = AddTrailingBackslash(folder);
+  TStringList list;
+  ListFiles(base, faReadOnly | faHidden | faSysFile | faArchive | faNormal, true, "", true, recurse, list,
+            true);
+  int added = 0;
+  for (const std::string& path : list.Items()) {
+    if (!path.empty() && IsPathDelimiterAt(path, path.size() - 1)) continue;  // a folder
+    if (path.size() <= base.size()) continue;
+    AddFile(path.substr(base.size()));
+    ++added;
+  }
+  BasePath = base;
+  return added;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Opening
+
+void TVrFileCollection::Close() {
+  Clear();
+  DataStream.reset();
+}
+
+void TVrFileCollection::Open(const std::string& fileName) { OpenPath(fileName, false); }
+
+void TVrFileCollection::OpenPath(const std::string& fileName, bool nameIsFile) {
+  Close();
+  FileName = fileName;
+  if (fileName.empty()) return;
+
+  const bool exists = IsLooseFile(fileName);
+  BasePath = (exists || nameIsFile) ? ExtractFilePath(fileName) : fileName;
+  if (!BasePath.empty()) BasePath = AddTrailingBackslash(BasePath);
+  if (!exists) return;
+
+  try {
+    DataStream = std::make_unique<TKoBigFileStream>(fileName, fmOpenRead | fmShareDenyWrite);
+    if (!HasExeExtension(fileName)) {
+      const std::string extName = ChangeFileExt(fileName, ".ext");
+      if (IsLooseFile(extName)) {
+        TKoBigMemoryStream directory;
+        directory.LoadFromFile(extName);
+        directory.SetPosition(0);
+        LoadDirectory(directory);
+      } else {
+        DataStream->SetPosition(0);
+        LoadDirectory(*DataStream);
+      }
+    } else {
+      const int64_t size = DataStream->GetSize();
+      if (size < 6) throw EVrError(Format(kBadTrailerText, {fileName}));
+      uint8_t trailer[4];
+      DataStream->SetPosition(size - 6);
+      DataStream->ReadBuffer(trailer, 4);
+      const int64_t start = static_cast<int32_t>(GetUInt32(trailer));
+      if (start < 0 || start > size - 6) throw EVrError(Format(kBadTrailerText, {fileName}));
+      DataStream->SetPosition(start);
+      LoadDirectory(*DataStream);
+    }
+  } catch (...) {
+    // A directory that cannot be read leaves the collection closed, not half filled.
+    Close();
+    throw;
+  }
+}
+
+void TVrFileCollection::OpenResource(const std::string& module, const std::string& resName,
+                                     const std::string& resType) {
+  Close();
+  std::string target = module;
+  if (!module.empty() && Platform().CompareTextJ(module, Platform().ModuleFileName()) == 0) target.clear();
+  // Another module that is not there cannot be loaded: nothing is opened, and that is no error.
+  if (!target.empty() && !IsLooseFile(target)) return;
+  auto stream = std::make_unique<TKoBigResourceStream>(target, resName, resType);
+  if (stream->GetSize() == 0) throw EVrError(kNoResourceText);
+  DataStream = std::move(stream);
+  try {
+    DataStream->SetPosition(0);
+    LoadDirectory(*DataStream);
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Checksums
+
+uint32_t UpdateCRC(uint32_t crc, const void* data, int64_t length) {
+  const Bytef* p = static_cast<const Bytef*>(data);
+  uLong c = crc;
+  while (length > 0) {
+    const uInt piece = static_cast<uInt>(std::min<int64_t>(length, 0x40000000));
+    c = crc32(c, p, piece);
+    p += piece;
+    length -= piece;
+  }
+  return static_cast<uint32_t>(c);
+}
+
+uint32_t StreamCRC(TStream& stream) {
+  stream.SetPosition(0);
+  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&stream)) {
+    const uint32_t crc = UpdateCRC(0, memory->Memory(), memory->Size());
+    stream.Seek(0, TSeekOrigin::soEnd);
+    return crc;
+  }
+  std::vector<uint8_t> buffer(static_cast<size_t>(kCopyPiece));
+  uint32_t crc = 0;
+  for (;;) {
+    const int32_t n = stream.Read(buffer.data(), static_cast<int32_t>(buffer.size()));
+    if (n <= 0) break;
+    crc = UpdateCRC(crc, buffer.data(), n);
+  }
+  return crc;
+}
+
+uint32_t BigStreamCRC(TKoBigStream& stream, int64_t count, void* buffer, int64_t bufferSize) {
+  if (bufferSize <= 0 && count > 0) throw EVrError("BigStreamCRC: buffer size");
+  uint32_t crc = 0;
+  while (count > 0) {
+    const int64_t piece = std::min(count, bufferSize);
+    const int64_t n = stream.Read(buffer, piece);
+    if (n != piece) throw EVrError(Format(kDamagedEntryText, {IntToStr(stream.GetPosition())}));
+    crc = UpdateCRC(crc, buffer, n);
+    count -= n;
+  }
+  return crc;
+}
+
+int32_t ScrambleBlockSize(int64_t length) {
+  return static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(length / 100, 256), 4096));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Installer search
+
+std::string FindInstallerExe(const std::string& folder, const std::string& title) {
+  TStringList list;
+  ListFiles(folder, faReadOnly | faHidden | faSysFile | faArchive | faNormal, true, ".exe", false, false,
+            list, true);
+  for (const std::string& exe : list.Items()) {
+    char tail[2] = {0, 0};
+    {
+      TFileStream file(exe, fmOpenRead | fmShareDenyWrite);
+      const int64_t size = file.Size();
+      if (size >= 2) {
+        file.SetPosition(size - 2);
+        file.Read(tail, 2);
+      }
+    }
+    if (tail[0] != 'r' || tail[1] != 'v') return std::string();
+    try {
+      TVrFileCollection files;
+      files.Open(exe);
+      TMemoryStream settingsData;
+      files.ExtractToStream(settingsData, "install.dat");
+      TRovaInstallSet settings;
+      settings.LoadFromStream(settingsData);
+      if (settings.Title == title) return exe;
+    } catch (const Exception&) {
+      // An executable whose archive cannot be read is not the installer looked for.
+    }
+  }
+  return std::string();
+}
+
+}  // namespace vr

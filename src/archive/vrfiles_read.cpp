@@ -1,0 +1,299 @@
+// Reading an archive: the directory, decoding entries, checking a data file's checksums.
+#include <algorithm>
+#include <cstring>
+
+#include "archive/rands.h"
+#include "archive/scrambles.h"
+#include "archive/vrfiles.h"
+#include "archive/vrfiles_internal.h"
+#include "platform/dbcspath.h"
+#include "startup/syshelpers.h"
+
+namespace vr {
+
+using namespace vrfiles_detail;
+
+namespace {
+
+void ReadDirectoryBytes(TKoBigStream& stream, void* buffer, int64_t count, const char* what) {
+  if (count > 0 && stream.Read(buffer, count) != count) DamagedDirectory(what);
+}
+
+int32_t ReadDirectoryInt(TKoBigStream& stream, const char* what) {
+  uint8_t b[4];
+  ReadDirectoryBytes(stream, b, 4, what);
+  return static_cast<int32_t>(GetUInt32(b));
+}
+
+// Creates a folder and the folders above it.
+void ForceFolders(const std::string& folder) {
+  if (folder.empty() || IsLooseFile(folder)) return;
+  const uint32_t attr = Platform().GetFileAttributes(folder);
+  if (attr != faInvalid && (attr & faDirectory)) return;
+  const std::string parent = ExtractFileDir(folder);
+  if (!parent.empty() && parent != folder) ForceFolders(parent);
+  if (!Platform().CreateDirectory(folder)) {
+    const uint32_t now = Platform().GetFileAttributes(folder);
+    if (now == faInvalid || !(now & faDirectory)) throw EVrError(Format(kWriteFailedText, {folder}));
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// Directory
+
+void TVrFileCollection::LoadDirectory(TKoBigStream& stream) {
+  const int firstNew = Count();
+  try {
+    const int64_t start = stream.GetPosition();
+    const int64_t streamSize = stream.GetSize();
+    const int64_t dataSize = DataStream ? DataStream->GetSize() : streamSize;
+    if (streamSize - start < 4) DamagedDirectory("header");
+
+    uint8_t magic[2];
+    ReadDirectoryBytes(stream, magic, 2, "header");
+    int32_t version = 0;
+    if (magic[0] == 'v' && magic[1] == 'f') {
+      version = ReadDirectoryInt(stream, "version");
+    } else {
+      stream.SetPosition(start);
+    }
+    const int32_t count = ReadDirectoryInt(stream, "count");
+    if (count < 0) DamagedDirectory("count");
+
+    // Every entry needs at least its name length, its offset and its fixed fields: a count that
+    // cannot fit the rest of the stream is refused before anything is allocated.
+    const int64_t offsetWidth = version >= 101 ? 8 : 4;
+    const int64_t fieldBytes = (version >= 101 ? 9 : 0) + (version >= 102 ? 1 : 0);
+    const int64_t afterCount = streamSize - stream.GetPosition();
+    const int64_t tailBytes = (static_cast<int64_t>(count) + 1) * offsetWidth + count * fieldBytes;
+    if (afterCount < offsetWidth || (afterCount - offsetWidth) / (4 + offsetWidth + fieldBytes) < count)
+      DamagedDirectory("count");
+    int64_t nameBudget = afterCount - tailBytes - 4 * static_cast<int64_t>(count);
+
+    {
+      TKoBuffBigStream names(stream);
+      TKoRandom key(DirectoryKey);
+      std::string name;
+      for (int32_t i = 0; i < count; ++i) {
+        uint8_t b[4];
+        if (names.Read(b, 4) != 4) DamagedDirectory("names");
+        const int32_t length = static_cast<int32_t>(GetUInt32(b));
+        if (length < 0 || length > nameBudget) DamagedDirectory("name length");
+        nameBudget -= length;
+        name.resize(static_cast<size_t>(length));
+        if (length > 0 && names.Read(&name[0], length) != length) DamagedDirectory("names");
+        if (version >= 100)
+          for (char& c : name)
+            c = static_cast<char>(static_cast<uint8_t>(c) ^ static_cast<uint8_t>(key.Next()));
+        AddFile(name);
+      }
+    }  // the buffered reader hands its unread bytes back: the stream stands after the last name
+    AddFile(kEndMarkerName);
+
+    std::vector<uint8_t> raw(static_cast<size_t>(tailBytes));
+    ReadDirectoryBytes(stream, raw.data(), tailBytes, "offsets");
+    std::vector<int64_t> offsets(static_cast<size_t>(count) + 1);
+    TKoRandom key(DirectoryKey);
+    const uint8_t* p = raw.data();
+    for (int64_t& offset : offsets) {
+      if (offsetWidth == 8) {
+        const uint64_t low = GetUInt32(p), high = GetUInt32(p + 4);
+        offset = MaskOffset64(static_cast<int64_t>(low | (high << 32)), key.Next());
+      } else {
+        uint32_t value = GetUInt32(p);
+        if (version == 100) value ^= key.Next();
+        offset = value;
+      }
+      p += offsetWidth;
+    }
+    for (int32_t i = 0; i <= count; ++i) {
+      if (offsets[i] < 0) DamagedDirectory("offset");
+      if (i > 0 && offsets[i] < offsets[i - 1]) DamagedDirectory("offsets run backwards");
+    }
+    if (offsets[count] > dataSize - start) DamagedDirectory("offset beyond the end of the data");
+
+    const uint8_t* kinds = p;
+    const uint8_t* times = kinds + (version >= 101 ? count : 0);
+    const uint8_t* crcs = times + (version >= 101 ? 4 * static_cast<int64_t>(count) : 0);
+    const uint8_t* separate = crcs + (version >= 101 ? 4 * static_cast<int64_t>(count) : 0);
+    for (int32_t i = 0; i < count; ++i) {
+      TVrFile& f = *Items(firstNew + i);
+      f.Offset = start + offsets[i];
+      f.Size = offsets[i + 1] - offsets[i];
+      if (version >= 101) {
+        f.Kind = kinds[i];
+        f.Time = static_cast<int32_t>(GetUInt32(times + 4 * static_cast<int64_t>(i)));
+        f.CRC = GetUInt32(crcs + 4 * static_cast<int64_t>(i));
+      }
+      if (version >= 102) f.Separate = separate[i];
+    }
+    Items(firstNew + count)->Offset = offsets[count];
+  } catch (...) {
+    while (Count() > firstNew) Delete(Count() - 1);
+    throw;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Extraction
+
+void TVrFileCollection::DecodeItem(TVrFile& item, TStream& dest) {
+  TKoBigStream& data = *DataStream;
+  if (item.Offset < 0 || item.Size < 0 || item.Size > data.GetSize() - item.Offset) DamagedEntry(item.Name());
+  const bool scrambled = item.Kind == skScrambled || item.Kind == skCompressedScrambled;
+  const bool compressed = item.Kind == skCompressed || item.Kind == skCompressedScrambled;
+  auto* memory = dynamic_cast<TMemoryStream*>(&dest);
+
+  if (!scrambled && !compressed && !memory) {
+    // Stored bytes bound for a file go through a buffer, never whole through memory.
+    std::vector<uint8_t> buffer(
+        static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(item.Size, 1), kCopyPiece)));
+    data.SetPosition(item.Offset);
+    for (int64_t left = item.Size; left > 0;) {
+      const int32_t piece =
+          static_cast<int32_t>(std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
+      if (data.Read(buffer.data(), piece) != piece) DamagedEntry(item.Name());
+      dest.WriteBuffer(buffer.data(), piece);
+      left -= piece;
+    }
+    return;
+  }
+
+  TMemoryStream temp;
+  TMemoryStream& work = memory ? *memory : temp;
+  work.SetSize(item.Size);
+  if (item.Size > 0) {
+    data.SetPosition(item.Offset);
+    if (data.Read(work.Memory(), item.Size) != item.Size) DamagedEntry(item.Name());
+  }
+  work.SetPosition(item.Size);
+  try {
+    if (scrambled) UnscrambleStream(work);
+    if (compressed) DecompressStream(work);
+  } catch (const EVrError&) {
+    DamagedEntry(item.Name());
+  } catch (const EZLibError&) {
+    DamagedEntry(item.Name());
+  }
+  if (!memory) CopyStreamRange(dest, temp, 0);
+}
+
+void TVrFileCollection::ExtractToStream(TStream& dest, const std::string& name) {
+  auto* memory = dynamic_cast<TMemoryStream*>(&dest);
+  if (memory) memory->Clear();
+  if (DataStream) {
+    const int index = IndexOf(name);
+    if (index >= 0) {
+      DecodeItem(*Items(index), dest);
+      dest.SetPosition(0);
+      return;
+    }
+  }
+  if (!BasePath.empty()) {
+    const std::string path = BasePath + name;
+    if (IsLooseFile(path) && Platform().CompareTextJ(path, FileName) != 0) {
+      if (memory) {
+        memory->LoadFromFile(path);
+      } else {
+        TFileStream file(path, fmOpenRead | fmShareDenyWrite);
+        CopyStreamRange(dest, file, 0);
+      }
+      dest.SetPosition(0);
+      return;
+    }
+  }
+  throw EVrError(Format(kNoFileText, {name}));
+}
+
+void TVrFileCollection::ExtractItem(TStream& dest, int index) {
+  TVrFile& item = *Items(index);
+  if (!DataStream) throw EVrError(Format(kNoFileText, {item.Name()}));
+  if (auto* memory = dynamic_cast<TMemoryStream*>(&dest)) memory->Clear();
+  DecodeItem(item, dest);
+  dest.SetPosition(0);
+}
+
+std::string TVrFileCollection::ExtractItemToFolder(int index, const std::string& folder) {
+  TVrFile& item = *Items(index);
+  if (!IsSafeRelativeName(item.Name())) throw EVrError(Format(kUnsafeNameText, {item.Name()}));
+  const std::string path = AddTrailingBackslash(folder) + item.Name();
+  ForceFolders(ExtractFileDir(path));
+  try {
+    TFileStream file(path, fmCreate);
+    ExtractItem(file, index);
+  } catch (...) {
+    Platform().DeleteFile(path);
+    throw;
+  }
+  return path;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Checking
+
+bool TVrFileCollection::RunVerify(bool stopAtMismatch, std::vector<TVerifyState>* states) {
+  TKoBigStream& data = *DataStream;
+  const int64_t dataSize = data.GetSize();
+  if (states) states->assign(static_cast<size_t>(Count()), TVerifyState::vsSkipped);
+  // Entries lie one after the other: reading the data in 1 MiB windows and checking every entry that
+  // falls into a window turns many small entries into one sequential pass.
+  std::vector<uint8_t> window(static_cast<size_t>(kCopyPiece));
+  int64_t windowStart = 0, windowLength = 0;
+  bool result = true;
+  const int last = Count() - 1;
+  for (int i = 0; i < last; ++i) {
+    TVrFile& item = *Items(i);
+    if (i % 10 == 9 && OnProgress) {
+      bool cancel = false;
+      OnProgress(this, &item, item.Size, i, Count() - 1, cancel);
+      if (cancel) return result;
+    }
+    if (item.CRC == 0 || item.IsSuperseded()) continue;
+    TVerifyState state = TVerifyState::vsOk;
+    if (item.Offset < 0 || item.Size < 0 || item.Size > dataSize - item.Offset) {
+      state = TVerifyState::vsTruncated;
+    } else {
+      uint32_t crc = 0;
+      for (int64_t pos = item.Offset, left = item.Size; left > 0;) {
+        if (pos >= windowStart && pos < windowStart + windowLength) {
+          const int64_t take = std::min(left, windowStart + windowLength - pos);
+          crc = UpdateCRC(crc, window.data() + (pos - windowStart), take);
+          pos += take;
+          left -= take;
+          continue;
+        }
+        data.SetPosition(pos);
+        const int64_t got = data.Read(window.data(), std::min<int64_t>(kCopyPiece, dataSize - pos));
+        if (got <= 0) {
+          state = TVerifyState::vsTruncated;
+          break;
+        }
+        windowStart = pos;
+        windowLength = got;
+      }
+      if (state == TVerifyState::vsOk && crc != item.CRC) state = TVerifyState::vsMismatch;
+    }
+    if (states) (*states)[static_cast<size_t>(i)] = state;
+    if (state != TVerifyState::vsOk) {
+      result = false;
+      if (stopAtMismatch) return false;
+    }
+  }
+  return result;
+}
+
+bool TVrFileCollection::VerifyData() {
+  if (!DataStream) return false;
+  return RunVerify(true, nullptr);
+}
+
+std::vector<TVerifyState> TVrFileCollection::VerifyEach() {
+  if (!DataStream) throw EVrError(Format(kNoFileText, {FileName}));
+  std::vector<TVerifyState> states;
+  RunVerify(false, &states);
+  return states;
+}
+
+}  // namespace vr

@@ -1,0 +1,386 @@
+// Writing archives: encoding entries, whole archives, merging into a data file, appending to executables.
+#include <algorithm>
+#include <cstring>
+#include <random>
+
+#include "archive/rands.h"
+#include "archive/scrambles.h"
+#include "archive/vrfiles.h"
+#include "archive/vrfiles_internal.h"
+#include "imaging/vskprobe.h"
+#include "platform/dbcspath.h"
+#include "startup/syshelpers.h"
+
+namespace vr {
+
+using namespace vrfiles_detail;
+
+namespace {
+
+// zlib's default level among CompressStream's four steps.
+constexpr int kDefaultCompression = 2;
+// Bytes gathered before the merge writes them out.
+constexpr size_t kMergeBuffer = 1048576;
+
+uint32_t RandomSeed() {
+  static std::mt19937 generator{std::random_device{}()};
+  return std::uniform_int_distribution<uint32_t>(0, 2147483646u)(generator);
+}
+
+void Scramble(TMemoryStream& payload) {
+  ScrambleStream(payload, ScrambleBlockSize(payload.Size()), RandomSeed(), true);
+}
+
+uint32_t MemoryCRC(TMemoryStream& m) { return UpdateCRC(0, m.Memory(), m.Size()); }
+
+void Append(TKoBigFileStream& dest, const void* data, int64_t count) {
+  if (count > 0 && dest.Write(data, count) != count)
+    throw EVrError(Format(kWriteFailedText, {dest.FileName}));
+}
+
+void Append(TKoBigFileStream& dest, TMemoryStream& m) { Append(dest, m.Memory(), m.Size()); }
+
+// Appends a whole plain stream (from its start) and returns the CRC-32 of its bytes.
+uint32_t AppendStream(TKoBigFileStream& dest, TStream& source) {
+  source.SetPosition(0);
+  std::vector<uint8_t> buffer(static_cast<size_t>(kCopyPiece));
+  uint32_t crc = 0;
+  for (;;) {
+    const int32_t n = source.Read(buffer.data(), static_cast<int32_t>(buffer.size()));
+    if (n <= 0) break;
+    crc = UpdateCRC(crc, buffer.data(), n);
+    Append(dest, buffer.data(), n);
+  }
+  return crc;
+}
+
+// Copies stored bytes of entries from one big stream to another, gathering small entries into one write.
+class TEntryCopier {
+ public:
+  explicit TEntryCopier(TKoBigFileStream& dest) : dest_(dest), buffer_(kMergeBuffer) {}
+
+  void Copy(TKoBigStream& source, int64_t offset, int64_t count, const std::string& name) {
+    source.SetPosition(offset);
+    while (count > 0) {
+      if (fill_ == buffer_.size()) Flush();
+      const int64_t take = std::min<int64_t>(count, static_cast<int64_t>(buffer_.size() - fill_));
+      if (source.Read(buffer_.data() + fill_, take) != take) DamagedEntry(name);
+      fill_ += static_cast<size_t>(take);
+      count -= take;
+    }
+  }
+
+  void Flush() {
+    Append(dest_, buffer_.data(), static_cast<int64_t>(fill_));
+    fill_ = 0;
+  }
+
+ private:
+  TKoBigFileStream& dest_;
+  std::vector<uint8_t> buffer_;
+  size_t fill_ = 0;
+};
+
+// "vf", the version, the count and the masked names.
+std::string EncodeNames(const std::vector<const TVrFile*>& files) {
+  size_t total = 10;
+  for (const TVrFile* f : files) total += 4 + f->Name().size();
+  std::string out;
+  out.reserve(total);
+  out += "vf";
+  PutInt32(out, ArchiveVersion);
+  PutInt32(out, static_cast<int32_t>(files.size()));
+  TKoRandom key(DirectoryKey);
+  for (const TVrFile* f : files) {
+    const std::string& name = f->Name();
+    PutInt32(out, static_cast<int32_t>(name.size()));
+    for (char c : name)
+      out.push_back(static_cast<char>(static_cast<uint8_t>(c) ^ static_cast<uint8_t>(key.Next())));
+  }
+  return out;
+}
+
+// The masked offsets (one per entry and the end of the data), kinds, times, checksums and flags.
+std::string EncodeTable(const std::vector<const TVrFile*>& files, const std::vector<int64_t>& offsets) {
+  const size_t n = files.size();
+  std::string out;
+  out.reserve((n + 1) * 8 + n * 10);
+  TKoRandom key(DirectoryKey);
+  for (int64_t offset : offsets) PutInt64(out, MaskOffset64(offset, key.Next()));
+  for (const TVrFile* f : files) out.push_back(static_cast<char>(f->Kind));
+  for (const TVrFile* f : files) PutInt32(out, f->Time);
+  for (const TVrFile* f : files) PutInt32(out, static_cast<int32_t>(f->CRC));
+  for (const TVrFile* f : files) out.push_back(static_cast<char>(f->Separate));
+  return out;
+}
+
+void CheckEntryCount(size_t n) {
+  if (n > 0x7FFFFFFE) throw EVrError(Format(kWriteFailedText, {"count"}));
+}
+
+// Writes a file in full beside its final name, then puts it in place, so that an interrupted write
+// never leaves a damaged file behind.
+void ReplaceFile(const std::string& fileName, const std::string& bytes) {
+  const std::string temp = fileName + ".tmp";
+  try {
+    TFileStream out(temp, fmCreate);
+    for (size_t done = 0; done < bytes.size();) {
+      const int32_t piece = static_cast<int32_t>(std::min<size_t>(bytes.size() - done, 0x40000000));
+      out.WriteBuffer(bytes.data() + done, piece);
+      done += static_cast<size_t>(piece);
+    }
+  } catch (const Exception&) {
+    Platform().DeleteFile(temp);
+    throw EVrError(Format(kWriteFailedText, {fileName}));
+  }
+  if (!Platform().MoveFileReplace(temp, fileName)) {
+    Platform().DeleteFile(temp);
+    throw EVrError(Format(kWriteFailedText, {fileName}));
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// One entry
+
+void TVrFile::WriteData(TKoBigFileStream& dest, bool scramble) {
+  TVrFileCollection* files = Files();
+  if (Kind == skScrambled || Kind == skCompressedScrambled) scramble = true;
+  Kind = skCompressed;
+  // A separate entry is installed as a file and checked by its content, so it always carries the
+  // checksum of its content; every other entry carries that of its stored bytes.
+  const bool separate = Separate != 0;
+
+  if (Source) {
+    TStream& source = *Source;
+    if (source.Size() >= kLargeContentLimit) {
+      if (scramble) {
+        TMemoryStream m;
+        m.LoadFromStream(source);
+        const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
+        Scramble(m);
+        Append(dest, m);
+        Kind = skScrambled;
+        CRC = separate ? contentCRC : MemoryCRC(m);
+      } else {
+        CRC = AppendStream(dest, source);
+        Kind = skStored;
+      }
+    } else {
+      TMemoryStream m;
+      m.LoadFromStream(source);
+      const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
+      CompressStream(m, kDefaultCompression);
+      if (scramble) {
+        Scramble(m);
+        Kind = skCompressedScrambled;
+      }
+      Append(dest, m);
+      CRC = separate ? contentCRC : MemoryCRC(m);
+    }
+    return;
+  }
+
+  // Only names that stay below BasePath are looked for as loose files.
+  std::string path;
+  if (files && !files->BasePath.empty() && IsSafeRelativeName(Name())) path = files->BasePath + Name();
+  if (!path.empty() && IsLooseFile(path)) {
+    TFileStream file(path, fmOpenRead | fmShareDenyWrite);
+    const int64_t size = file.Size();
+    const std::string ext = UpperCaseAscii(ExtractFileExt(Name()));
+    bool compress;
+    if (ext == ".VSK") {
+      compress = IsStoredUncompressed(file);
+    } else {
+      compress = (ext.empty() || std::string(kNoCompressExtensions).find(ext) == std::string::npos) &&
+                 size < kLargeContentLimit;
+    }
+    if (compress) {
+      TMemoryStream m;
+      m.LoadFromStream(file);
+      const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
+      CompressStream(m, kDefaultCompression);
+      if (m.Size() > size * 9 / 10) {
+        m.LoadFromStream(file);
+        Kind = skStored;
+      }
+      if (scramble) {
+        Scramble(m);
+        Kind = Kind == skStored ? skScrambled : skCompressedScrambled;
+      }
+      Append(dest, m);
+      CRC = separate ? contentCRC : MemoryCRC(m);
+    } else if (scramble) {
+      TMemoryStream m;
+      m.LoadFromStream(file);
+      const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
+      Scramble(m);
+      Append(dest, m);
+      Kind = skScrambled;
+      CRC = separate ? contentCRC : MemoryCRC(m);
+    } else {
+      CRC = AppendStream(dest, file);
+      Kind = skStored;
+    }
+    Time = static_cast<int32_t>(Platform().FileGetDosTime(file.Handle()));
+    return;
+  }
+
+  // Re-encoding the entry as its own collection decodes it.
+  if (!files) throw EVrError(Format(kNoFileText, {Name()}));
+  TMemoryStream m;
+  files->ExtractToStream(m, Name());
+  const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
+  if (m.Size() >= kLargeContentLimit)
+    Kind = skStored;
+  else
+    CompressStream(m, kDefaultCompression);
+  if (scramble) {
+    Scramble(m);
+    Kind = Kind == skStored ? skScrambled : skCompressedScrambled;
+  }
+  CRC = separate ? contentCRC : MemoryCRC(m);
+  Append(dest, m);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Whole archives
+
+bool TVrFileCollection::SaveToStream(TKoBigFileStream& dest, bool scramble) {
+  std::vector<const TVrFile*> files;
+  files.reserve(static_cast<size_t>(Count()));
+  for (int i = 0; i < Count(); ++i)
+    if (!Items(i)->IsEndMarker()) files.push_back(Items(i));
+  CheckEntryCount(files.size());
+
+  const std::string head = EncodeNames(files);
+  Append(dest, head.data(), static_cast<int64_t>(head.size()));
+  const int64_t tablePosition = dest.GetPosition();
+  const int64_t tableSize =
+      static_cast<int64_t>(files.size() + 1) * 8 + static_cast<int64_t>(files.size()) * 10;
+  {
+    const std::vector<uint8_t> zeros(static_cast<size_t>(std::min<int64_t>(tableSize, kCopyPiece)), 0);
+    for (int64_t left = tableSize; left > 0;) {
+      const int64_t piece = std::min<int64_t>(left, static_cast<int64_t>(zeros.size()));
+      Append(dest, zeros.data(), piece);
+      left -= piece;
+    }
+  }
+
+  std::vector<int64_t> offsets;
+  offsets.reserve(files.size() + 1);
+  for (const TVrFile* constFile : files) {
+    TVrFile& file = *const_cast<TVrFile*>(constFile);
+    bool cancel = false;
+    if (OnProgress) {
+      OnProgress(this, &file, 0, file.CachedIndex(), Count(), cancel);
+      if (cancel) return false;
+    }
+    const int64_t offset = dest.GetPosition();
+    offsets.push_back(offset);
+    try {
+      file.WriteData(dest, scramble);
+    } catch (const std::exception&) {
+      ReportVrError("エラー:" + file.Name());
+      throw;
+    }
+    if (OnProgress) {
+      OnProgress(this, &file, dest.GetPosition() - offset, file.CachedIndex(), Count(), cancel);
+      if (cancel) return false;
+    }
+  }
+  const int64_t end = dest.GetPosition();
+  offsets.push_back(end);
+
+  const std::string table = EncodeTable(files, offsets);
+  dest.SetPosition(tablePosition);
+  Append(dest, table.data(), static_cast<int64_t>(table.size()));
+  dest.SetPosition(end);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Merging
+
+bool TVrFileCollection::MergeFrom(TVrFileCollection& source) {
+  if (&source == this) return false;
+  // Reopen the data file for appending, or create it.
+  const bool wasOpen = DataStream != nullptr;
+  DataStream.reset();
+  auto stream =
+      std::make_unique<TKoBigFileStream>(FileName, wasOpen ? fmOpenReadWrite | fmShareDenyWrite : fmCreate);
+  TKoBigFileStream& data = *stream;
+  DataStream = std::move(stream);
+  int64_t dataSize = data.GetSize();
+  data.SetPosition(dataSize);
+
+  bool changed = false;
+  TEntryCopier copier(data);
+  for (int i = 0; i < source.Count(); ++i) {
+    const TVrFile& from = *source.Items(i);
+    if (from.IsEndMarker() || from.Separate) continue;
+    const int existing = IndexOf(from.Name());
+    if (existing >= 0 && Items(existing)->Time >= from.Time) continue;
+    changed = true;
+    if (existing >= 0) Items(existing)->SetName(kSupersededPrefix + Items(existing)->Name());
+    TVrFile& added = *AddFile(from.Name());
+    added.Offset = dataSize;
+    added.Size = from.Size;
+    added.CRC = from.CRC;
+    added.Time = from.Time;
+    added.Kind = from.Kind;
+    if (OnProgress) {
+      bool cancel = false;
+      OnProgress(this, &added, added.Size, i, source.Count(), cancel);
+      if (cancel) {
+        copier.Flush();
+        return changed;
+      }
+    }
+    if (from.Size > 0) {
+      TKoBigStream* in = source.DataStream.get();
+      if (!in || from.Offset < 0 || from.Size < 0 || from.Size > in->GetSize() - from.Offset)
+        DamagedEntry(from.Name());
+      copier.Copy(*in, from.Offset, from.Size, from.Name());
+    }
+    dataSize += from.Size;
+  }
+  copier.Flush();
+  if (!changed) return false;
+
+  const int marker = IndexOf(kEndMarkerName);
+  if (marker >= 0 && Items(marker)->IsEndMarker()) Delete(marker);
+  std::vector<const TVrFile*> files;
+  std::vector<int64_t> offsets;
+  files.reserve(static_cast<size_t>(Count()));
+  offsets.reserve(static_cast<size_t>(Count()) + 1);
+  for (int i = 0; i < Count(); ++i) {
+    files.push_back(Items(i));
+    offsets.push_back(Items(i)->Offset);
+  }
+  offsets.push_back(dataSize);
+  CheckEntryCount(files.size());
+  ReplaceFile(ChangeFileExt(FileName, ".ext"), EncodeNames(files) + EncodeTable(files, offsets));
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Executables
+
+void AppendArchiveToExecutable(const std::string& exeFileName, const std::string& archiveFileName) {
+  TKoBigFileStream archive(archiveFileName, fmOpenRead | fmShareDenyWrite);
+  if (archive.PartCount() == 0) throw EVrError(Format(kNoFileText, {archiveFileName}));
+  TFileStream exe(exeFileName, fmOpenReadWrite | fmShareExclusive);
+  const int64_t oldLength = exe.Size();
+  if (oldLength > 0x7FFFFFFF) throw EVrError(Format(kBadTrailerText, {exeFileName}));
+  exe.Seek(0, TSeekOrigin::soEnd);
+  const int64_t size = archive.GetSize();
+  archive.SetPosition(0);
+  if (size > 0 && archive.CopyToStream(exe, size) != size)
+    throw EVrError(Format(kWriteFailedText, {exeFileName}));
+  WriteInt32(exe, static_cast<int32_t>(oldLength));
+  exe.WriteBuffer("rv", 2);
+}
+
+}  // namespace vr

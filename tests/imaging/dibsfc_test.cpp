@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "framework/sysutils.h"
@@ -600,6 +601,59 @@ TEST(DIBSurface, SourceOfAnotherDepthIsConvertedBeforeDrawing) {
   src.SetPixel(0, 0, 0x404040);
   grey.Draw(0, 0, src);
   EXPECT_EQ(grey.GetPixel(0, 0), 0x40u);
+}
+
+TEST(DIBSurface, RandomGeometryNeverWritesOutsideTheClip) {
+  std::mt19937 rng(12345);
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int depth : {1, 4, 8, 15, 16, 24, 32}) {
+    for (int round = 0; round < 150; ++round) {
+      TDIBSurface src, dst;
+      src.SetSize(pick(1, 9), pick(1, 9), depth);
+      Paint(src, [&](int, int) { return uint32_t(rng()); });
+      if (pick(0, 1)) {
+        src.CreateAlpha();
+        Paint(*src.AlphaPlane(), [&](int, int) { return uint32_t(pick(0, 2) * 127 + pick(0, 1)); });
+      }
+      dst.SetSize(13, 11, depth);
+      Paint(dst, [](int x, int y) { return uint32_t(x * 7 + y * 3 + 1); });
+      TDIBSurface before;
+      before.Assign(dst);
+      dst.ClipRect = DIBRect(pick(-3, 14), pick(-3, 12), pick(-3, 16), pick(-3, 14));
+      const TDIBRect rect = DIBRect(pick(-5, 10), pick(-5, 10), pick(-5, 14), pick(-5, 14));
+      const int x = pick(-12, 15), y = pick(-12, 13), opacity = pick(-1, 256);
+      const int32_t trans = pick(-1, 3);
+      switch (pick(0, 4)) {
+        case 0:
+          dst.Draw(x, y, src);
+          break;
+        case 1:
+          dst.DrawRect(x, y, rect, src);
+          break;
+        case 2:
+          dst.DrawTransparent(x, y, trans, rect, src);
+          break;
+        case 3:
+          dst.DrawAlpha(x, y, opacity, trans, rect, src);
+          break;
+        default:
+          dst.DrawAlphaMask(x, y, opacity, rect, src);
+          break;
+      }
+      const TDIBRect c = dst.ClipRect.IsEmpty() ? dst.BoundsRect() : dst.ClipRect;
+      for (int yy = 0; yy < 11; ++yy) {
+        for (int xx = 0; xx < 13; ++xx) {
+          if (xx < c.Left || xx >= c.Right || yy < c.Top || yy >= c.Bottom) {
+            ASSERT_EQ(dst.GetPixel(xx, yy), before.GetPixel(xx, yy)) << depth << " " << round;
+          }
+        }
+      }
+      // Row padding is never touched either.
+      const int used = (13 * dst.BitCount() + 7) / 8;
+      for (int yy = 0; yy < 11; ++yy)
+        for (int b = used; b < dst.RowSize(); ++b) ASSERT_EQ(dst.ScanLine(yy)[b], before.ScanLine(yy)[b]);
+    }
+  }
 }
 
 }  // namespace

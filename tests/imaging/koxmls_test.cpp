@@ -17,9 +17,9 @@ std::vector<std::string> ItemTexts(const TKoXmlTags& tags) {
   return out;
 }
 
-std::string ErrorOf(TKoXmlElement& e, const std::string& text) {
+std::string ErrorOf(TKoXmlElement& el, const std::string& text) {
   try {
-    e.LoadFromText(text);
+    el.LoadFromText(text);
   } catch (const EVrError& err) {
     return err.Message;
   }
@@ -195,44 +195,44 @@ TEST(KoXmlElement, BuildsTreeWithTheReadersQuirks) {
 }
 
 TEST(KoXmlElement, ProcessingInstructionsInsideAnElementJoinItsText) {
-  TKoXmlElement e;
-  e.LoadFromText("<a>x<?p?>y</a>");
-  EXPECT_EQ(e.Text, "x<?p?>y");
+  TKoXmlElement el;
+  el.LoadFromText("<a>x<?p?>y</a>");
+  EXPECT_EQ(el.Text, "x<?p?>y");
 }
 
 TEST(KoXmlElement, TypedGettersAndMissingChildren) {
-  TKoXmlElement e;
-  e.LoadFromText(
+  TKoXmlElement el;
+  el.LoadFromText(
       "<r t=\"True\" z=\"01\" o=\"1\" n=\"12a\" h=\"$FF\" s=\" 12\" empty=\"\"><Child>c</Child></r>");
-  EXPECT_FALSE(e.ReadBool("t", true));
-  EXPECT_FALSE(e.ReadBool("z", true));
-  EXPECT_TRUE(e.ReadBool("O", false));
-  EXPECT_TRUE(e.ReadBool("missing", true));
-  EXPECT_EQ(e.ReadInteger("n", -7), -7);
-  EXPECT_EQ(e.ReadInteger("h", 0), 255);
-  EXPECT_EQ(e.ReadInteger("s", 0), 12);
-  EXPECT_EQ(e.ReadInteger("empty", 3), 3);
-  EXPECT_EQ(e.ReadString("empty", "d"), "");
-  EXPECT_EQ(e.ReadString("gone", "d"), "d");
-  EXPECT_TRUE(e.NameIs("R"));
+  EXPECT_FALSE(el.ReadBool("t", true));
+  EXPECT_FALSE(el.ReadBool("z", true));
+  EXPECT_TRUE(el.ReadBool("O", false));
+  EXPECT_TRUE(el.ReadBool("missing", true));
+  EXPECT_EQ(el.ReadInteger("n", -7), -7);
+  EXPECT_EQ(el.ReadInteger("h", 0), 255);
+  EXPECT_EQ(el.ReadInteger("s", 0), 12);
+  EXPECT_EQ(el.ReadInteger("empty", 3), 3);
+  EXPECT_EQ(el.ReadString("empty", "d"), "");
+  EXPECT_EQ(el.ReadString("gone", "d"), "d");
+  EXPECT_TRUE(el.NameIs("R"));
 
-  EXPECT_EQ(e.FindChild("child")->Text, "c");
-  EXPECT_EQ(e.FindChild("RGB"), nullptr);
-  EXPECT_EQ(e.ReadChildText("RGB", "dflt"), "dflt");
-  e.RaiseIfMissing = true;
+  EXPECT_EQ(el.FindChild("child")->Text, "c");
+  EXPECT_EQ(el.FindChild("RGB"), nullptr);
+  EXPECT_EQ(el.ReadChildText("RGB", "dflt"), "dflt");
+  el.RaiseIfMissing = true;
   try {
-    e.FindChild("RGB");
+    el.FindChild("RGB");
     ADD_FAILURE() << "no error";
   } catch (const EVrError& err) {
     EXPECT_EQ(err.Message, "<RGB>がありません");
   }
-  EXPECT_THROW(e.ReadChildText("RGB", ""), EVrError);
-  EXPECT_EQ(e.ReadChildText("CHILD", ""), "c");
+  EXPECT_THROW(el.ReadChildText("RGB", ""), EVrError);
+  EXPECT_EQ(el.ReadChildText("CHILD", ""), "c");
 
-  e.Clear();
-  EXPECT_EQ(e.Name, "");
-  EXPECT_EQ(e.ChildCount(), 0);
-  EXPECT_EQ(e.Attributes(0), nullptr);
+  el.Clear();
+  EXPECT_EQ(el.Name, "");
+  EXPECT_EQ(el.ChildCount(), 0);
+  EXPECT_EQ(el.Attributes(0), nullptr);
 }
 
 TEST(KoXmlDocument, DeclarationChecksAndOwners) {
@@ -284,12 +284,12 @@ TEST(KoXmlElement, NestingDepthIsBounded) {
   std::string ok, deep;
   for (int i = 0; i < TKoXmlElement::MaxDepth; ++i) ok += "<n>";
   for (int i = 0; i < 100000; ++i) deep += "<n>";
-  TKoXmlElement e;
-  e.LoadFromText(ok);
+  TKoXmlElement el;
+  el.LoadFromText(ok);
   int depth = 1;
-  for (TKoXmlElement* p = &e; p->ChildCount() > 0; p = p->Children(0)) ++depth;
+  for (TKoXmlElement* p = &el; p->ChildCount() > 0; p = p->Children(0)) ++depth;
   EXPECT_EQ(depth, TKoXmlElement::MaxDepth);
-  EXPECT_THROW(e.LoadFromText(deep), EVrError);
+  EXPECT_THROW(el.LoadFromText(deep), EVrError);
 }
 
 }  // namespace

@@ -434,7 +434,6 @@ bool TPosixPlatform::WritePrivateProfileString(const std::string& section, const
     }
   }
   if (sectionLine == std::string::npos) {
-    if (!lines.empty() && !Trim(lines.back()).empty()) lines.push_back("");
     lines.push_back("[" + section + "]");
     lines.push_back(entry);
   } else {
@@ -448,7 +447,7 @@ bool TPosixPlatform::WritePrivateProfileString(const std::string& section, const
       lastEntry = end;
       const size_t eq = t.find('=');
       if (eq != std::string::npos && SameName(Trim(t.substr(0, eq)), key)) {
-        lines[end] = entry;
+        lines[end] = Trim(t.substr(0, eq)) + "=" + value;  // the key keeps its spelling
         replaced = true;
         break;
       }

@@ -1,0 +1,185 @@
+#include "archiveaccess.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "archive/bigstreams.h"
+#include "console.h"
+#include "framework/classes.h"
+#include "platform/dbcspath.h"
+#include "platform/platform.h"
+#include "textconv.h"
+
+namespace vrtool {
+namespace {
+
+constexpr int64_t kChunk = 1 << 20;
+
+bool IsExecutableName(const std::string& name) {
+  std::string ext = LowerExt(name);
+  return ext == ".exe" || ext == ".scr";
+}
+
+// The file must exist and be a file: the reader would otherwise serve loose files from a folder.
+void RequireFile(const std::string& cp932Path, const std::string& utf8Path) {
+  uint32_t attr = vr::Platform().GetFileAttributes(cp932Path);
+  if (attr == vr::faInvalid) {
+    // The framework's own open error carries the system's reason.
+    vr::TFileStream probe(cp932Path, vr::fmOpenRead | vr::fmShareDenyNone);
+    throw ToolError(utf8Path + ": cannot be opened");
+  }
+  if (attr & vr::faDirectory) throw ToolError(utf8Path + ": is a folder, not an archive");
+}
+
+int32_t ReadInt32At(vr::TKoBigStream& s, int64_t pos) {
+  uint8_t b[4];
+  s.SetPosition(pos);
+  if (s.Read(b, 4) != 4) return 0;
+  return static_cast<int32_t>(b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24));
+}
+
+int VersionAt(vr::TKoBigStream& s, int64_t pos) {
+  char magic[2] = {0, 0};
+  s.SetPosition(pos);
+  if (s.Read(magic, 2) != 2 || magic[0] != 'v' || magic[1] != 'f') return 0;
+  return ReadInt32At(s, pos + 2);
+}
+
+}  // namespace
+
+std::string LowerExt(const std::string& name) { return vr::LowerCaseAscii(vr::ExtractFileExt(name)); }
+
+std::unique_ptr<vr::TVrFileCollection> OpenArchive(const ArchiveSource& src) {
+  std::string path = ToCp932(src.Path, "file name");
+  RequireFile(path, src.Path);
+  auto archive = std::make_unique<vr::TVrFileCollection>();
+  if (src.Resource) {
+    archive->OpenResource(path, "DUMMY", "BINTYPE");
+    if (!archive->DataStream) throw ToolError(src.Path + ": the executable cannot be loaded");
+    return archive;
+  }
+  if (IsExecutableName(path)) {
+    // Without the trailer the reader would take arbitrary bytes for the directory's position.
+    vr::TKoBigFileStream f(path, vr::fmOpenRead | vr::fmShareDenyWrite);
+    char tail[2] = {0, 0};
+    int64_t size = f.GetSize();
+    if (size >= 6) {
+      f.SetPosition(size - 2);
+      f.Read(tail, 2);
+    }
+    if (size < 6 || tail[0] != 'r' || tail[1] != 'v') {
+      throw ToolError(src.Path + ": no archive is appended to this program (no \"rv\" trailer)");
+    }
+  }
+  archive->Open(path);
+  if (!archive->DataStream) throw ToolError(src.Path + ": cannot be opened as an archive");
+  return archive;
+}
+
+int DirectoryVersion(const ArchiveSource& src) {
+  std::string path = ToCp932(src.Path, "file name");
+  if (src.Resource) {
+    vr::TKoBigResourceStream r(path, "DUMMY", "BINTYPE");
+    return VersionAt(r, 0);
+  }
+  if (IsExecutableName(path)) {
+    vr::TKoBigFileStream f(path, vr::fmOpenRead | vr::fmShareDenyWrite);
+    return VersionAt(f, ReadInt32At(f, f.GetSize() - 6));
+  }
+  std::string ext = vr::ChangeFileExt(path, ".ext");
+  uint32_t attr = vr::Platform().GetFileAttributes(ext);
+  if (attr != vr::faInvalid && !(attr & vr::faDirectory)) {
+    vr::TKoBigFileStream f(ext, vr::fmOpenRead | vr::fmShareDenyWrite);
+    return VersionAt(f, 0);
+  }
+  vr::TKoBigFileStream f(path, vr::fmOpenRead | vr::fmShareDenyWrite);
+  return VersionAt(f, 0);
+}
+
+int EntryCount(const vr::TVrFileCollection& archive) {
+  int n = archive.Count();
+  if (n > 0 && archive.Items(n - 1)->Name() == "\\EOF\\") --n;
+  return n;
+}
+
+vr::TVrFile* FindEntry(vr::TVrFileCollection& archive, const std::string& utf8Name) {
+  std::string name = ToCp932(utf8Name, "entry name");
+  int i = archive.IndexOf(name);
+  if (i < 0 && name.find('/') != std::string::npos) i = archive.IndexOf(vr::ReplaceDelimiters(name, '\\'));
+  if (i < 0 || i >= EntryCount(archive)) return nullptr;
+  return archive.Items(i);
+}
+
+void DecodeEntry(vr::TVrFileCollection& archive, vr::TVrFile& entry, const TSink& sink,
+                 const std::function<void(int64_t)>& progress) {
+  vr::TKoBigStream& data = *archive.DataStream;
+  const std::string where = ToUtf8(entry.Name());
+  if (entry.Size < 0) throw ToolError(where + ": the directory gives a negative size");
+  if (entry.Kind == 2 || entry.Kind == 3) {
+    // Scrambled blocks are in permuted order: the reader decodes the whole container in memory.
+    vr::TMemoryStream m;
+    archive.ExtractItem(m, entry.Index());
+    if (progress) progress(entry.Size);
+    const uint8_t* p = m.Memory();
+    for (int64_t left = m.Size(); left > 0;) {
+      int64_t n = std::min(left, kChunk);
+      sink(p, static_cast<size_t>(n));
+      p += n;
+      left -= n;
+    }
+    return;
+  }
+  std::vector<uint8_t> in(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(entry.Size, 1), kChunk)));
+  data.SetPosition(entry.Offset);
+  const bool inflating = entry.Kind == 0;
+  z_stream z{};
+  std::vector<uint8_t> out;
+  if (inflating) {
+    if (inflateInit(&z) != Z_OK) throw ToolError("zlib: cannot start the decoder");
+    out.resize(kChunk);
+  }
+  struct End {
+    z_stream* z;
+    bool on;
+    ~End() {
+      if (on) inflateEnd(z);
+    }
+  } end{&z, inflating};
+  bool finished = !inflating;
+  int64_t done = 0;
+  while (done < entry.Size) {
+    int64_t want = std::min<int64_t>(entry.Size - done, static_cast<int64_t>(in.size()));
+    int64_t got = data.Read(in.data(), want);
+    if (got <= 0) throw ToolError(where + ": the archive data ends before the entry does");
+    done += got;
+    if (progress) progress(done);
+    if (!inflating) {
+      sink(in.data(), static_cast<size_t>(got));
+      continue;
+    }
+    if (finished) continue;  // bytes after the end of the zlib stream are not content
+    z.next_in = in.data();
+    z.avail_in = static_cast<uInt>(got);
+    do {
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      int rc = inflate(&z, Z_NO_FLUSH);
+      if (rc == Z_NEED_DICT || rc == Z_DATA_ERROR || rc == Z_MEM_ERROR || rc == Z_STREAM_ERROR) {
+        throw ToolError(where + ": damaged compressed data (" + (z.msg ? z.msg : "zlib error") + ")");
+      }
+      size_t produced = out.size() - z.avail_out;
+      if (produced) sink(out.data(), produced);
+      if (rc == Z_STREAM_END) finished = true;
+    } while (!finished && z.avail_out == 0);
+  }
+  if (!finished) throw ToolError(where + ": the compressed data is incomplete");
+}
+
+void ReadArchiveEntry(const ArchiveSource& src, const std::string& cp932Name, vr::TMemoryStream& out) {
+  auto archive = OpenArchive(src);
+  archive->ExtractToStream(out, cp932Name);
+}
+
+}  // namespace vrtool

@@ -1,0 +1,248 @@
+// list, cat, extract, verify, pack, merge, append: the archive commands.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "archive/bigstreams.h"
+#include "archive/vrfiles.h"
+#include "archiveaccess.h"
+#include "commands.h"
+#include "console.h"
+#include "framework/classes.h"
+#include "platform/dbcspath.h"
+#include "platform/platform.h"
+#include "textconv.h"
+
+namespace vrtool {
+namespace {
+
+const char* KindName(int kind) {
+  switch (kind) {
+    case 0: return "zlib";
+    case 1: return "stored";
+    case 2: return "scrambled";
+    case 3: return "zlib+scrambled";
+    default: return "stored?";
+  }
+}
+
+std::string FormatDosTime(int32_t t) {
+  if (t == 0) return "-                  ";
+  uint32_t u = static_cast<uint32_t>(t);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (u >> 25), (u >> 21) & 15, (u >> 16) & 31,
+                (u >> 11) & 31, (u >> 5) & 63, (u & 31) * 2);
+  return buf;
+}
+
+bool IsSuperseded(const std::string& name) { return !name.empty() && name[0] == '/'; }
+
+bool ShowProgress(const Options& opt) { return !opt.Quiet && StderrIsTerminal(); }
+
+// Joins a checked entry name below the target folder, creating the folders on the way.
+std::string PrepareTarget(const std::string& dir, const std::string& name) {
+  std::vector<std::string> parts = vr::SplitPath(name);
+  std::string path = vr::ExcludeTrailingBackslash(dir);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i + 1 == parts.size() && !parts[i].empty()) break;
+    if (parts[i].empty()) continue;
+    path += "\\" + parts[i];
+    uint32_t attr = vr::Platform().GetFileAttributes(path);
+    if (attr == vr::faInvalid) {
+      if (!vr::Platform().CreateDirectory(path)) throw ToolError(ToUtf8(path) + ": the folder cannot be created");
+    } else if (!(attr & vr::faDirectory)) {
+      throw ToolError(ToUtf8(path) + ": a file of that name is in the way of a folder");
+    }
+  }
+  // A name ending with a delimiter stands for a folder: nothing more to write.
+  return parts.back().empty() ? std::string() : path + "\\" + parts.back();
+}
+
+void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const std::string& target,
+                    const std::function<void(int64_t)>& progress) {
+  vr::TFileStream out(target, vr::fmCreate);
+  DecodeEntry(
+      archive, entry,
+      [&](const uint8_t* data, size_t size) { out.WriteBuffer(data, static_cast<int32_t>(size)); }, progress);
+  if (entry.Time != 0) vr::Platform().FileSetDosTime(out.Handle(), static_cast<uint32_t>(entry.Time));
+}
+
+}  // namespace
+
+int CmdList(const ArchiveSource& src, bool json) {
+  auto archive = OpenArchive(src);
+  int version = DirectoryVersion(src);
+  int n = EntryCount(*archive);
+  if (json) {
+    nlohmann::ordered_json j;
+    j["version"] = version;
+    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+    for (int i = 0; i < n; ++i) {
+      vr::TVrFile* e = archive->Items(i);
+      nlohmann::ordered_json o;
+      o["index"] = i;
+      o["name"] = ToUtf8(e->Name());
+      o["name_hex"] = HexBytes(e->Name());
+      o["offset"] = e->Offset;
+      o["size"] = e->Size;
+      o["kind"] = e->Kind;
+      o["time"] = e->Time;
+      o["crc"] = e->CRC;
+      o["separate"] = e->Separate;
+      entries.push_back(std::move(o));
+    }
+    j["entries"] = std::move(entries);
+    WriteStdout(j.dump(2) + "\n");
+    return 0;
+  }
+  std::string out = "directory version " + std::to_string(version) + ", " + std::to_string(n) +
+                    (n == 1 ? " entry\n" : " entries\n");
+  out += "index  kind            size        time                 crc       sep  name\n";
+  for (int i = 0; i < n; ++i) {
+    vr::TVrFile* e = archive->Items(i);
+    char line[160];
+    std::snprintf(line, sizeof line, "%5d  %-14s %12lld  %s  %08x  %s    ", i, KindName(e->Kind),
+                  static_cast<long long>(e->Size), FormatDosTime(e->Time).c_str(), e->CRC, e->Separate ? "S" : "-");
+    out += line + ToUtf8(e->Name()) + "\n";
+  }
+  WriteStdout(out);
+  return 0;
+}
+
+int CmdCat(const ArchiveSource& src, const std::string& name) {
+  auto archive = OpenArchive(src);
+  if (vr::TVrFile* e = FindEntry(*archive, name)) {
+    DecodeEntry(*archive, *e, [](const uint8_t* data, size_t size) { WriteStdout(data, size); });
+    return 0;
+  }
+  // Not in the directory: the reader's own lookup, with its loose-file fallback and its message.
+  vr::TMemoryStream m;
+  archive->ExtractToStream(m, ToCp932(name, "entry name"));
+  WriteStdout(m.Memory(), static_cast<size_t>(m.Size()));
+  return 0;
+}
+
+int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vector<std::string>& names,
+               const Options& opt) {
+  auto archive = OpenArchive(src);
+  int failures = 0;
+  std::vector<vr::TVrFile*> todo;
+  if (names.empty()) {
+    for (int i = 0, n = EntryCount(*archive); i < n; ++i) {
+      if (!IsSuperseded(archive->Items(i)->Name())) todo.push_back(archive->Items(i));
+    }
+  } else {
+    for (const std::string& name : names) {
+      if (vr::TVrFile* e = FindEntry(*archive, name)) {
+        todo.push_back(e);
+      } else {
+        PrintError(name + ": no such entry in the archive");
+        ++failures;
+      }
+    }
+  }
+  std::string target = ToCp932(dir, "folder name");
+  uint32_t attr = vr::Platform().GetFileAttributes(target);
+  if (attr == vr::faInvalid) {
+    if (!vr::Platform().CreateDirectory(target)) throw ToolError(dir + ": the folder cannot be created");
+  } else if (!(attr & vr::faDirectory)) {
+    throw ToolError(dir + ": not a folder");
+  }
+  int64_t total = 0;
+  for (vr::TVrFile* e : todo) total += std::max<int64_t>(e->Size, 0);
+  ProgressBar bar(ShowProgress(opt), "extract");
+  int64_t before = 0;
+  for (vr::TVrFile* e : todo) {
+    std::string shown = ToUtf8(e->Name());
+    // Names come from the file: nothing may land outside the target folder.
+    if (!vr::IsSafeRelativeName(e->Name())) {
+      bar.Finish();
+      PrintError(shown + ": refused: the name leaves the target folder or names a device");
+      ++failures;
+      continue;
+    }
+    try {
+      std::string path = PrepareTarget(target, e->Name());
+      if (!path.empty()) WriteEntryFile(*archive, *e, path, [&](int64_t done) { bar.Update(before + done, total, shown); });
+    } catch (const vr::Exception& ex) {
+      bar.Finish();
+      PrintError(shown + ": " + ToUtf8(ex.Message));
+      ++failures;
+    } catch (const ToolError& ex) {
+      bar.Finish();
+      PrintError(ex.what());
+      ++failures;
+    }
+    before += std::max<int64_t>(e->Size, 0);
+  }
+  bar.Finish();
+  if (failures) throw ToolError(std::to_string(failures) + (failures == 1 ? " entry was" : " entries were") +
+                                " not extracted");
+  return 0;
+}
+
+int CmdVerify(const ArchiveSource& src, const Options& opt) {
+  auto archive = OpenArchive(src);
+  int n = EntryCount(*archive);
+  int64_t total = 0;
+  for (int i = 0; i < n; ++i) {
+    vr::TVrFile* e = archive->Items(i);
+    if (e->CRC != 0 && !IsSuperseded(e->Name())) total += std::max<int64_t>(e->Size, 0);
+  }
+  ProgressBar bar(ShowProgress(opt), "verify");
+  int checked = 0, unchecked = 0, bad = 0;
+  int64_t before = 0;
+  std::vector<uint8_t> buffer(1 << 20);
+  for (int i = 0; i < n; ++i) {
+    vr::TVrFile* e = archive->Items(i);
+    if (IsSuperseded(e->Name())) continue;
+    if (e->CRC == 0) {
+      ++unchecked;
+      continue;
+    }
+    std::string shown = ToUtf8(e->Name());
+    uLong crc = crc32(0, nullptr, 0);
+    std::string problem;
+    try {
+      if (e->Separate) {
+        // A separate entry carries the checksum of its content, which the install run checks after
+        // writing it out.
+        DecodeEntry(
+            *archive, *e,
+            [&](const uint8_t* data, size_t size) { crc = crc32(crc, data, static_cast<uInt>(size)); },
+            [&](int64_t done) { bar.Update(before + done, total, shown); });
+      } else {
+        vr::TKoBigStream& data = *archive->DataStream;
+        data.SetPosition(e->Offset);
+        for (int64_t left = e->Size; left > 0;) {
+          int64_t want = std::min<int64_t>(left, static_cast<int64_t>(buffer.size()));
+          int64_t got = data.Read(buffer.data(), want);
+          if (got <= 0) throw ToolError("the archive data ends before the entry does");
+          crc = crc32(crc, buffer.data(), static_cast<uInt>(got));
+          left -= got;
+          bar.Update(before + e->Size - left, total, shown);
+        }
+      }
+      if (static_cast<uint32_t>(crc) != e->CRC) problem = "checksum mismatch";
+    } catch (const vr::Exception& ex) {
+      problem = ToUtf8(ex.Message);
+    } catch (const ToolError& ex) {
+      problem = ex.what();
+    }
+    before += std::max<int64_t>(e->Size, 0);
+    ++checked;
+    if (!problem.empty()) {
+      bar.Finish();
+      WriteStdout("BAD  " + shown + ": " + problem + "\n");
+      ++bad;
+    }
+  }
+  bar.Finish();
+  WriteStdout(std::to_string(checked) + " checked, " + std::to_string(unchecked) + " without checksum, " +
+              std::to_string(bad) + " bad\n");
+  return bad ? 1 : 0;
+}
+
+}  // namespace vrtool

@@ -1,0 +1,178 @@
+// pack, merge, append: the commands that write archives.
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "archive/bigstreams.h"
+#include "archive/vrfiles.h"
+#include "archiveaccess.h"
+#include "commands.h"
+#include "console.h"
+#include "framework/classes.h"
+#include "platform/dbcspath.h"
+#include "platform/platform.h"
+#include "textconv.h"
+
+namespace vrtool {
+namespace {
+
+bool ShowProgress(const Options& opt) { return !opt.Quiet && StderrIsTerminal(); }
+
+bool IsFile(const std::string& path) {
+  uint32_t attr = vr::Platform().GetFileAttributes(path);
+  return attr != vr::faInvalid && !(attr & vr::faDirectory);
+}
+
+// Every file below `folder`, as names relative to it with "\" between folder levels, sorted by bytes.
+void CollectFiles(const std::string& folder, const std::string& prefix, std::vector<std::string>& names, int depth) {
+  if (depth > 64) throw ToolError(ToUtf8(folder) + ": folders nested too deeply");
+  auto list = vr::Platform().ListFolder(folder);
+  if (!list) throw ToolError(ToUtf8(folder) + ": the folder cannot be listed");
+  std::vector<vr::TFindData> items = std::move(*list);
+  std::sort(items.begin(), items.end(), [](const vr::TFindData& a, const vr::TFindData& b) { return a.Name < b.Name; });
+  for (const vr::TFindData& f : items) {
+    std::string rel = prefix.empty() ? f.Name : prefix + "\\" + f.Name;
+    if (f.Attr & vr::faDirectory) {
+      CollectFiles(folder + "\\" + f.Name, rel, names, depth + 1);
+    } else {
+      names.push_back(rel);
+    }
+  }
+}
+
+// Deletes a written file and its numbered part files.
+void RemoveBigFile(const std::string& name) {
+  for (int i = 0; i < 10000; ++i) {
+    std::string part = vr::TKoBigFileStream::PartFileName(name, i);
+    if (!vr::Platform().DeleteFile(part) && i > 0) break;
+  }
+}
+
+}  // namespace
+
+int CmdPack(const std::string& dir, const std::string& out, bool scramble, const std::vector<std::string>& separate,
+            const Options& opt) {
+  std::string folder = vr::ExcludeTrailingBackslash(ToCp932(dir, "folder name"));
+  uint32_t attr = vr::Platform().GetFileAttributes(folder);
+  if (attr == vr::faInvalid || !(attr & vr::faDirectory)) throw ToolError(dir + ": not a folder");
+  std::string target = ToCp932(out, "file name");
+  std::string ext = LowerExt(target);
+  if (ext == ".exe" || ext == ".scr") {
+    throw ToolError(out + ": a program's archive is made with pack and then append");
+  }
+  std::vector<std::string> names;
+  CollectFiles(folder, "", names, 0);
+
+  vr::TVrFileCollection archive;
+  // A folder name opens nothing: entries without a source are read from the loose files below it.
+  archive.OpenPath(folder, false);
+  for (const std::string& name : names) {
+    if (!vr::IsSafeRelativeName(name)) throw ToolError(ToUtf8(name) + ": not usable as an entry name");
+    archive.AddFile(name);
+  }
+  for (const std::string& s : separate) {
+    vr::TVrFile* e = FindEntry(archive, s);
+    if (!e) throw ToolError(s + ": --separate names no file below " + dir);
+    e->Separate = 1;
+  }
+
+  // Written beside the target under a temporary name, renamed when complete.
+  std::string temp =
+      vr::ExtractFilePath(target) + "~vrtool-pack-" + std::to_string(std::random_device{}() % 1000000) + ext;
+  ProgressBar bar(ShowProgress(opt), "pack");
+  int count = archive.Count();
+  archive.OnProgress = [&](vr::TVrFileCollection*, vr::TVrFile* item, int64_t, int32_t index, int32_t,
+                           bool&) { bar.Update(index, count, item ? ToUtf8(item->Name()) : std::string()); };
+  int parts = 0;
+  try {
+    vr::TKoBigFileStream stream(temp, vr::fmCreate);
+    if (!archive.SaveToStream(stream, scramble)) throw ToolError("packing was cancelled");
+    parts = stream.PartCount();
+  } catch (...) {
+    bar.Finish();
+    RemoveBigFile(temp);
+    throw;
+  }
+  bar.Finish();
+  RemoveBigFile(target);
+  for (int i = 0; i < parts; ++i) {
+    std::string from = vr::TKoBigFileStream::PartFileName(temp, i);
+    std::string to = vr::TKoBigFileStream::PartFileName(target, i);
+    if (!vr::Platform().MoveFileReplace(from, to)) {
+      RemoveBigFile(temp);
+      throw ToolError(ToUtf8(to) + ": cannot be written");
+    }
+  }
+  return 0;
+}
+
+int CmdMerge(const std::string& dataFile, const ArchiveSource& source, const Options& opt) {
+  std::string data = ToCp932(dataFile, "file name");
+  std::string ext = LowerExt(data);
+  if (ext == ".exe" || ext == ".scr" || ext == ".ext") {
+    // Appending after a program's trailer, or into a directory file, would break the file.
+    throw ToolError(dataFile + ": merge needs a data file (its directory goes into the .ext file beside it)");
+  }
+  auto src = OpenArchive(source);
+  vr::TVrFileCollection target;
+  if (IsFile(data)) {
+    target.Open(data);
+  } else {
+    target.OpenPath(data, true);
+  }
+  ProgressBar bar(ShowProgress(opt), "merge");
+  int merged = 0;
+  target.OnProgress = [&](vr::TVrFileCollection*, vr::TVrFile* item, int64_t, int32_t index, int32_t count,
+                          bool&) {
+    ++merged;
+    bar.Update(index, count, item ? ToUtf8(item->Name()) : std::string());
+  };
+  bool changed = target.MergeFrom(*src);
+  bar.Finish();
+  WriteStdout(changed ? std::to_string(merged) + (merged == 1 ? " entry" : " entries") + " merged\n"
+                      : std::string("nothing newer to merge\n"));
+  return 0;
+}
+
+int CmdAppend(const std::string& program, const std::string& archivePath) {
+  std::string exe = ToCp932(program, "file name");
+  std::string arc = ToCp932(archivePath, "file name");
+  if (!IsFile(exe)) throw ToolError(program + ": no such file");
+  if (!IsFile(arc)) throw ToolError(archivePath + ": no such file");
+  std::string arcExt = LowerExt(arc);
+  if (arcExt == ".exe" || arcExt == ".scr" || IsFile(vr::ChangeFileExt(arc, ".ext"))) {
+    throw ToolError(archivePath + ": only an archive with its directory at its start can be appended");
+  }
+  {
+    // It must load as an archive on its own.
+    vr::TVrFileCollection check;
+    check.Open(arc);
+    if (!check.DataStream) throw ToolError(archivePath + ": cannot be opened as an archive");
+  }
+  vr::TKoBigFileStream source(arc, vr::fmOpenRead | vr::fmShareDenyWrite);
+  vr::TFileStream target(exe, vr::fmOpenReadWrite | vr::fmShareExclusive);
+  int64_t oldLength = target.Size();
+  // The trailer holds the archive's start as a signed 32-bit value.
+  if (oldLength > INT32_MAX) throw ToolError(program + ": too large to carry an appended archive (2 GiB at most)");
+  target.SetPosition(oldLength);
+  try {
+    source.SetPosition(0);
+    std::vector<uint8_t> buffer(1 << 20);
+    for (;;) {
+      int64_t got = source.Read(buffer.data(), static_cast<int64_t>(buffer.size()));
+      if (got <= 0) break;
+      target.WriteBuffer(buffer.data(), static_cast<int32_t>(got));
+    }
+    uint8_t trailer[6] = {static_cast<uint8_t>(oldLength), static_cast<uint8_t>(oldLength >> 8),
+                          static_cast<uint8_t>(oldLength >> 16), static_cast<uint8_t>(oldLength >> 24), 'r', 'v'};
+    target.WriteBuffer(trailer, 6);
+  } catch (...) {
+    // The program is left as it was.
+    target.SetPosition(oldLength);
+    target.SetSize(oldLength);
+    throw;
+  }
+  return 0;
+}
+
+}  // namespace vrtool

@@ -1,0 +1,38 @@
+// The commands of vrtool. Each returns the process exit status (0 success, 1 a check failed) and
+// raises an error (exit status 2) for anything else. Arguments are UTF-8 as given on the command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vrtool {
+
+// Where an archive comes from: a file in any placement, or the "DUMMY"/"BINTYPE" resource of an
+// executable.
+struct ArchiveSource {
+  std::string Path;
+  bool Resource = false;
+};
+
+struct Options {
+  bool Quiet = false;
+};
+
+int CmdList(const ArchiveSource& src, bool json);
+int CmdCat(const ArchiveSource& src, const std::string& name);
+int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vector<std::string>& names,
+               const Options& opt);
+int CmdVerify(const ArchiveSource& src, const Options& opt);
+int CmdPack(const std::string& dir, const std::string& out, bool scramble, const std::vector<std::string>& separate,
+            const Options& opt);
+int CmdMerge(const std::string& dataFile, const ArchiveSource& source, const Options& opt);
+int CmdAppend(const std::string& program, const std::string& archive);
+
+int CmdSettingsShow(const std::string& file, bool fromArchive, bool json);
+int CmdSettingsBuild(const std::string& jsonFile, const std::string& out);
+
+int CmdImageInfo(const std::string& file, uint32_t seed);
+int CmdImageConvert(const std::string& file, uint32_t seed, int frame, const std::string& out);
+
+}  // namespace vrtool

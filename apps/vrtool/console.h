@@ -1,0 +1,48 @@
+// Terminal and process-level helpers of vrtool: the command line in UTF-8, binary standard output,
+// messages on stderr and a progress bar.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vrtool {
+
+// An error of the tool itself (usage, refused input); its text is UTF-8. Exit status 2.
+class ToolError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Prepares stdout for binary data and the console for UTF-8 text.
+void InitConsole();
+bool StderrIsTerminal();
+
+// Writes the whole buffer to stdout; a ToolError when that fails.
+void WriteStdout(const void* data, size_t size);
+void WriteStdout(const std::string& text);
+
+// One line on stderr (a newline is added).
+void PrintError(const std::string& utf8);
+
+// A one-line bar on stderr, redrawn at most every 100 ms; inert when disabled.
+class ProgressBar {
+ public:
+  ProgressBar(bool enabled, std::string label);
+  ~ProgressBar();
+  void Update(int64_t done, int64_t total, const std::string& item);
+  void Finish();
+  bool Enabled() const { return enabled_; }
+
+ private:
+  void Draw(int64_t done, int64_t total, const std::string& item);
+  bool enabled_;
+  bool drawn_ = false;
+  std::string label_;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+}  // namespace vrtool

@@ -1,0 +1,90 @@
+// image info / image convert: layered images described and written as PNG, PPM or PAM.
+#include <algorithm>
+#include <cstdio>
+
+#include "commands.h"
+#include "console.h"
+#include "imagewriter.h"
+#include "imaging/vesks.h"
+#include "surfacergb.h"
+#include "textconv.h"
+
+namespace vrtool {
+namespace {
+
+std::string Hex(uint32_t v, int digits) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*X", digits, v);
+  return buf;
+}
+
+// The signature in front of the image, for the description only.
+std::string FormName(vr::TMemoryStream& m) {
+  std::string head(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(std::min<int64_t>(m.Size(), 8)));
+  if (head.compare(0, 5, "VeskX") == 0) return "XML-headed (" + head + ")";
+  if (head.compare(0, 4, "Vesk") == 0) return "binary-headed (" + head.substr(0, 7) + ")";
+  return "binary-headed, no signature";
+}
+
+void LoadImage(const std::string& file, uint32_t seed, bool keepLayers, vr::TMemoryStream& m,
+               vr::TVeskFrameList& list) {
+  m.LoadFromFile(ToCp932(file, "file name"));
+  m.SetPosition(0);
+  list.IdentCode = seed;
+  list.LoadFromStream(m, false, keepLayers, false);
+}
+
+}  // namespace
+
+int CmdImageInfo(const std::string& file, uint32_t seed) {
+  vr::TMemoryStream m;
+  vr::TVeskFrameList list(seed);
+  LoadImage(file, seed, true, m, list);
+  const vr::TVeskHeader& h = list.Header();
+  std::string out;
+  out += "Format: " + FormName(m) + "\n";
+  out += "Version: " + std::to_string(h.Version) + "\n";
+  out += "Size: " + std::to_string(h.Width) + "x" + std::to_string(h.Height) + ", " + std::to_string(h.Bpp) +
+         " bits\n";
+  out += "Compression: " + std::to_string(h.CompType) + " (" + vr::VeskCompTypeName(h.CompType, false) + ")\n";
+  out += "Randomized: " + std::string(h.Randomized ? "yes" : "no") + "\n";
+  out += "Blocks: " + std::to_string(h.BlockWidth) + "x" + std::to_string(h.BlockHeight) + "\n";
+  out += "Background: #" + Hex(list.BGColor & 0xFFFFFF, 6) + " (red in the low byte)\n";
+  out += "NotFillBG: " + std::string(list.NotFillBG ? "yes" : "no") + "\n";
+  out += "Frames: " + std::to_string(list.Count()) + "\n";
+  for (int i = 0; i < list.Count(); ++i) {
+    vr::TVeskFrame* f = list.GetFrame(i);
+    const vr::TDIBSurface& s = f->Surface();
+    out += "Frame " + std::to_string(i) + ": " + std::to_string(s.Width()) + "x" + std::to_string(s.Height()) + ", " +
+           std::to_string(s.BitDepth()) + " bits" + (f->HasAlpha() ? ", alpha" : "") +
+           ", delay " + std::to_string(f->Delay) + ", disposal " + std::to_string(f->Disposal) +
+           ", transparent " + std::to_string(f->TransColor) + ", name \"" + ToUtf8(f->Name) + "\"\n";
+    for (int k = 0; k < f->Count(); ++k) {
+      vr::TVeskLayer* l = f->Layers(k);
+      out += "  Layer " + std::to_string(k) + ": " + (l->Visible ? "visible" : "hidden") + ", opacity " +
+             std::to_string(l->Alpha) + (l->Surface().HasAlpha() ? ", alpha plane" : "") +
+             (l->AlphaOn ? " (on)" : "") + ", transparent " + std::to_string(l->TransColor) + ", name \"" +
+             ToUtf8(l->Name) + "\"\n";
+    }
+  }
+  WriteStdout(out);
+  return 0;
+}
+
+int CmdImageConvert(const std::string& file, uint32_t seed, int frame, const std::string& out) {
+  vr::TMemoryStream m;
+  vr::TVeskFrameList list(seed);
+  LoadImage(file, seed, false, m, list);
+  if (frame < 0 || frame >= list.Count()) {
+    throw ToolError("frame " + std::to_string(frame) + " does not exist: the image has " +
+                    std::to_string(list.Count()) + (list.Count() == 1 ? " frame" : " frames"));
+  }
+  RgbImage image = SurfaceToRgb(list.GetFrame(frame)->Surface());
+  if (image.Width <= 0 || image.Height <= 0) throw ToolError("frame " + std::to_string(frame) + " is empty");
+  std::string bytes = EncodeImage(image, out);
+  vr::TFileStream f(ToCp932(out, "file name"), vr::fmCreate);
+  f.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+  return 0;
+}
+
+}  // namespace vrtool

@@ -1,0 +1,198 @@
+// vrtool: list, extract, check and build game archives, install settings and layered images.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "archive/vrfiles.h"
+#include "commands.h"
+#include "console.h"
+#include "framework/sysutils.h"
+#include "textconv.h"
+
+namespace vrtool {
+namespace {
+
+// ARCHIVE is the first positional unless --resource named the executable.
+ArchiveSource TakeArchive(const std::string& resource, std::vector<std::string>& positionals) {
+  ArchiveSource src;
+  if (!resource.empty()) {
+    src.Path = resource;
+    src.Resource = true;
+    return src;
+  }
+  if (positionals.empty()) throw CLI::RequiredError("ARCHIVE");
+  src.Path = positionals.front();
+  positionals.erase(positionals.begin());
+  return src;
+}
+
+int Run(const std::vector<std::string>& args) {
+  CLI::App app{"vrtool: game archives, install settings and layered images"};
+  app.name("vrtool");
+  app.require_subcommand(1);
+  app.fallthrough();
+  Options opt;
+  app.add_flag("-q,--quiet", opt.Quiet, "no progress bar");
+
+  std::string resource;
+  std::vector<std::string> pos;
+  bool json = false;
+  auto addResource = [&](CLI::App* cmd) {
+    cmd->add_option("--resource", resource, "read the archive from the DUMMY/BINTYPE resource of EXE")
+        ->type_name("EXE");
+  };
+
+  auto* list = app.add_subcommand("list", "list the entries of an archive");
+  list->add_flag("--json", json, "JSON output");
+  addResource(list);
+  list->add_option("ARCHIVE", pos);
+
+  auto* cat = app.add_subcommand("cat", "write an entry's content to standard output");
+  addResource(cat);
+  cat->add_option("ARGS", pos, "ARCHIVE NAME");
+
+  std::string dir = ".";
+  auto* extract = app.add_subcommand("extract", "extract all or the named entries");
+  extract->add_option("-C", dir, "target folder")->type_name("DIR");
+  addResource(extract);
+  extract->add_option("ARGS", pos, "ARCHIVE [NAME...]");
+
+  auto* verify = app.add_subcommand("verify", "check the checksums of every entry");
+  addResource(verify);
+  verify->add_option("ARCHIVE", pos);
+
+  bool scramble = false;
+  std::vector<std::string> separate;
+  std::string out;
+  auto* pack = app.add_subcommand("pack", "pack every file below DIR into an archive");
+  pack->add_flag("--scramble", scramble, "scramble every entry");
+  pack->add_option("--separate", separate, "mark the entry NAME as a separate file")->type_name("NAME");
+  pack->add_option("-o", out, "output archive")->required()->type_name("OUT");
+  pack->add_option("DIR", pos)->required();
+
+  auto* merge = app.add_subcommand("merge", "merge the newer entries of SOURCE into DATAFILE");
+  addResource(merge);
+  merge->add_option("ARGS", pos, "DATAFILE SOURCE");
+
+  auto* append = app.add_subcommand("append", "append an archive to a program");
+  append->add_option("ARGS", pos, "PROGRAM ARCHIVE")->expected(2);
+
+  bool fromArchive = false;
+  auto* settings = app.add_subcommand("settings", "install settings (install.dat)");
+  settings->require_subcommand(1);
+  auto* show = settings->add_subcommand("show", "print an install.dat");
+  show->add_flag("--json", json, "JSON output");
+  show->add_flag("--archive", fromArchive, "FILE is an archive holding install.dat");
+  show->add_option("FILE", pos)->required()->expected(1);
+  auto* build = settings->add_subcommand("build", "write an install.dat from JSON");
+  build->add_option("JSON", pos)->required()->expected(1);
+  build->add_option("-o", out, "output file")->required()->type_name("FILE");
+
+  uint32_t seed = 0;
+  int frame = 0;
+  auto* image = app.add_subcommand("image", "layered images");
+  image->require_subcommand(1);
+  auto* info = image->add_subcommand("info", "describe a layered image");
+  info->add_option("--seed", seed, "identification code");
+  info->add_option("FILE", pos)->required()->expected(1);
+  auto* convert = image->add_subcommand("convert", "write one frame as PNG, PPM or PAM");
+  convert->add_option("--seed", seed, "identification code");
+  convert->add_option("--frame", frame, "frame index")->check(CLI::NonNegativeNumber);
+  convert->add_option("ARGS", pos, "FILE OUT")->expected(2);
+
+  std::vector<std::string> argv(args.rbegin(), args.rend());
+  argv.pop_back();  // program name
+  try {
+    app.parse(argv);
+    auto need = [&](size_t count, const char* usage) {
+      if (pos.size() != count) throw CLI::ValidationError(std::string("usage: vrtool ") + usage);
+    };
+    if (list->parsed()) {
+      ArchiveSource src = TakeArchive(resource, pos);
+      need(0, "list [--json] ARCHIVE");
+      return CmdList(src, json);
+    }
+    if (cat->parsed()) {
+      ArchiveSource src = TakeArchive(resource, pos);
+      need(1, "cat ARCHIVE NAME");
+      return CmdCat(src, pos[0]);
+    }
+    if (extract->parsed()) {
+      ArchiveSource src = TakeArchive(resource, pos);
+      return CmdExtract(src, dir, pos, opt);
+    }
+    if (verify->parsed()) {
+      ArchiveSource src = TakeArchive(resource, pos);
+      need(0, "verify ARCHIVE");
+      return CmdVerify(src, opt);
+    }
+    if (pack->parsed()) {
+      need(1, "pack [--scramble] [--separate NAME]... -o OUT DIR");
+      return CmdPack(pos[0], out, scramble, separate, opt);
+    }
+    if (merge->parsed()) {
+      if (pos.empty()) throw CLI::ValidationError("usage: vrtool merge DATAFILE SOURCE");
+      std::string data = pos.front();
+      pos.erase(pos.begin());
+      ArchiveSource src = TakeArchive(resource, pos);
+      need(0, "merge DATAFILE SOURCE");
+      return CmdMerge(data, src, opt);
+    }
+    if (append->parsed()) return CmdAppend(pos[0], pos[1]);
+    if (show->parsed()) return CmdSettingsShow(pos[0], fromArchive, json);
+    if (build->parsed()) return CmdSettingsBuild(pos[0], out);
+    if (info->parsed()) return CmdImageInfo(pos[0], seed);
+    if (convert->parsed()) return CmdImageConvert(pos[0], seed, frame, pos[1]);
+    throw CLI::ValidationError("no command given");
+  } catch (const CLI::CallForHelp&) {
+    WriteStdout(app.help());
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) {
+      // --help on a subcommand
+      app.exit(e);
+      return 0;
+    }
+    PrintError(e.what());
+    std::fputs("Run 'vrtool --help' for the commands.\n", stderr);
+    return 2;
+  }
+}
+
+}  // namespace
+}  // namespace vrtool
+
+static int Main(const std::vector<std::string>& args) {
+  vrtool::InitConsole();
+  // The writer names the entry it failed on before its error propagates.
+  vr::SetVrErrorReporter([](const std::string& message) { vrtool::PrintError(vrtool::ToUtf8(message)); });
+  try {
+    int status = vrtool::Run(args);
+    if (std::fflush(stdout) != 0) throw vrtool::ToolError("cannot write to standard output");
+    return status;
+  } catch (const vr::Exception& e) {
+    // Messages of the libraries are code page 932 text.
+    vrtool::PrintError(vrtool::ToUtf8(e.Message));
+  } catch (const std::bad_alloc&) {
+    vrtool::PrintError("out of memory");
+  } catch (const std::exception& e) {
+    vrtool::PrintError(e.what());
+  }
+  return 2;
+}
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    std::u16string w;
+    for (const wchar_t* p = argv[i]; *p; ++p) w += static_cast<char16_t>(*p);
+    args.push_back(vrtool::Utf16ToUtf8(w));
+  }
+  return Main(args);
+}
+#else
+int main(int argc, char** argv) { return Main(std::vector<std::string>(argv, argv + argc)); }
+#endif

@@ -16,6 +16,12 @@ int64_t g_defaultPartSize = kBigPartSize;
 // Largest count passed to one plain read or write (they take 32-bit counts).
 constexpr int64_t kMaxIo = 1 << 30;
 
+// Bytes of a memory stream from its position to its end (0 when the position lies outside).
+int64_t MemoryLeft(TCustomMemoryStream& m) {
+  const int64_t pos = m.Position();
+  return pos < 0 || pos >= m.Size() ? 0 : m.Size() - pos;
+}
+
 // Reads up to count bytes from a plain stream, repeating short reads; returns the bytes read.
 int64_t ReadPlain(TStream& s, void* buffer, int64_t count) {
   auto* p = static_cast<uint8_t*>(buffer);
@@ -52,8 +58,7 @@ int64_t CopyPlain(TStream& dest, TStream& source, int64_t count, uint32_t buffer
   if (count <= 0) return 0;
   if (auto* mem = dynamic_cast<TCustomMemoryStream*>(&source)) {
     const int64_t pos = mem->Position();
-    const int64_t avail = std::max<int64_t>(0, mem->Size() - pos);
-    const int64_t n = std::min(count, avail);
+    const int64_t n = std::min(count, MemoryLeft(*mem));
     if (n > 0) WritePlain(dest, mem->Memory() + pos, n);
     mem->SetPosition(pos + n);
     if (n < count) throw EReadError("Stream read error");
@@ -79,7 +84,7 @@ int64_t CopyOutOfMemory(TCustomMemoryStream& mem, TStream& dest, int64_t count) 
   }
   if (count <= 0) return 0;
   const int64_t pos = mem.Position();
-  if (pos < 0 || mem.Size() - pos < count) throw EReadError("Stream read error");
+  if (MemoryLeft(mem) < count) throw EReadError("Stream read error");
   WritePlain(dest, mem.Memory() + pos, count);
   mem.SetPosition(pos + count);
   return count;
@@ -88,7 +93,7 @@ int64_t CopyOutOfMemory(TCustomMemoryStream& mem, TStream& dest, int64_t count) 
 int64_t ReadMemory(TCustomMemoryStream& mem, void* buffer, int64_t count) {
   if (count <= 0) return 0;
   const int64_t pos = mem.Position();
-  const int64_t n = std::min(count, mem.Size() - pos);
+  const int64_t n = std::min(count, MemoryLeft(mem));
   if (n <= 0) return 0;
   std::memcpy(buffer, mem.Memory() + pos, static_cast<size_t>(n));
   mem.SetPosition(pos + n);
@@ -291,7 +296,7 @@ int64_t TKoBigFileStream::CopyFromBig(TKoBigStream& source, int64_t count) {
     // Straight out of the source's memory.
     TMemoryStream& ms = mem->Stream();
     const int64_t pos = ms.Position();
-    const int64_t n = std::min(count, std::max<int64_t>(0, ms.Size() - pos));
+    const int64_t n = std::min(count, MemoryLeft(ms));
     if (n > 0) Write(ms.Memory() + pos, n);
     ms.SetPosition(pos + n);
     if (n < count) throw EReadError("Stream read error");
@@ -317,7 +322,7 @@ int64_t TKoBigFileStream::CopyFromStream(TStream& source, int64_t count) {
   if (count <= 0) return 0;
   if (auto* mem = dynamic_cast<TCustomMemoryStream*>(&source)) {
     const int64_t pos = mem->Position();
-    const int64_t n = std::min(count, std::max<int64_t>(0, mem->Size() - pos));
+    const int64_t n = std::min(count, MemoryLeft(*mem));
     if (n > 0) Write(mem->Memory() + pos, n);
     mem->SetPosition(pos + n);
     if (n < count) throw EReadError("Stream read error");
@@ -341,6 +346,7 @@ int64_t TKoBigFileStream::CopyToStream(TStream& dest, int64_t count) {
   if (auto* mem = dynamic_cast<TMemoryStream*>(&dest)) {
     // Read straight into the destination's memory.
     const int64_t pos = mem->Position();
+    if (pos < 0) throw EWriteError("Stream write error");
     const int64_t oldSize = mem->Size();
     if (pos + count > oldSize) mem->SetSize(pos + count);
     int64_t got = 0;
@@ -395,6 +401,7 @@ int64_t TKoBigMemoryStream::CopyFromBig(TKoBigStream& source, int64_t count) {
   if (count > source.GetSize() - source.GetPosition()) throw EReadError("Stream read error");
   // Read straight into the memory at the position.
   const int64_t pos = stream_->Position();
+  if (pos < 0) throw EWriteError("Stream write error");
   const int64_t oldSize = stream_->Size();
   if (pos + count > oldSize) stream_->SetSize(pos + count);
   int64_t got = 0;

@@ -280,6 +280,13 @@ TEST(BigMemoryStream, ReadWriteAndCountZeroRules) {
   EXPECT_EQ(MemoryText(out), "LOADed bytes");
   m.SetPosition(9);
   EXPECT_THROW(m.CopyToStream(out, 4), EReadError);
+  // A position before the start reads nothing rather than memory in front of the data.
+  m.SetPosition(-5);
+  EXPECT_EQ(m.Read(buf, 4), 0);
+  EXPECT_THROW(m.CopyToStream(out, 4), EReadError);
+  TKoBigMemoryStream other;
+  other.WriteBuffer("abc", 3);
+  EXPECT_THROW(m.CopyFromBig(other, 0), EWriteError);
 
   TMemoryStream src;
   Put(src, "plain");

@@ -18,7 +18,7 @@ class TPeReader {
 
   bool Bytes(uint64_t offset, void* buffer, size_t count) const {
     if (offset > size_ || count > size_ - offset) return false;
-    return read_(offset, buffer, count);
+    return count == 0 || read_(offset, buffer, count);
   }
   bool U16(uint64_t offset, uint32_t& v) const {
     uint8_t b[2];

@@ -238,7 +238,7 @@ std::string TPosixPlatform::DriveFolder(char letter) {
 
 std::string TPosixPlatform::MapPath(const std::string& path) {
   if (path.empty()) return std::string();
-  if (path[0] == '/') return ReplaceDelimiters(Cp932ToUtf8(path), '/');
+  if (path[0] == '/') return Cp932ToUtf8(ReplaceDelimiters(path, '/'));
   std::string rest;
   std::string folder;
   if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
@@ -249,10 +249,10 @@ std::string TPosixPlatform::MapPath(const std::string& path) {
     folder = DriveFolder('C');
     rest = path;
   } else {
-    return ReplaceDelimiters(Cp932ToUtf8(path), '/');
+    return Cp932ToUtf8(ReplaceDelimiters(path, '/'));
   }
   if (folder.empty()) return std::string();
-  std::string converted = ReplaceDelimiters(Cp932ToUtf8(rest), '/');
+  std::string converted = Cp932ToUtf8(ReplaceDelimiters(rest, '/'));
   if (converted.empty() || converted[0] != '/') converted.insert(converted.begin(), '/');
   return folder + converted;
 }

@@ -58,7 +58,7 @@ class TPosixPlatform : public TPlatform {
 
   const TPosixConfig& Config() const { return config_; }
   // Host path (UTF-8) for a Windows-style path; empty when it names no reachable place (unknown drive,
-  // UNC path). `forCreate` allows the last component not to exist.
+  // UNC path). Components that do not exist as written are looked up without regard to case.
   std::string HostPath(const std::string& path);
   // Windows-style path (code page 932) for a host path: inside a mapped drive "X:\...", otherwise the
   // host path itself.

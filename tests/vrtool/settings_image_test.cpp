@@ -14,7 +14,7 @@ using Json = nlohmann::ordered_json;
 
 Json FullSettings() {
   return Json::parse(u8R"({
-    "DiskIndex": 1, "Title": "ゲーム タイトル", "FooterText": "© 2004 メーカー",
+    "DiskIndex": 1, "Title": "ゲーム タイトル", "FooterText": "(C) 2004 メーカー",
     "DefaultFolder": "<ProgramFiles>\\メーカー\\ゲーム", "ReadmeFile": "readme.txt", "OpenReadme": true,
     "BackdropPicture": "back.vsk", "BackdropLayout": 2, "DiskCount": 2, "GameExe": "game.exe",
     "PictureSeed": -5, "OfferRuntimes": true, "ExtraFlag": 200, "MediaNoun": "ディスク",

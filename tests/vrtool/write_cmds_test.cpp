@@ -165,7 +165,7 @@ TEST(VrtoolAppend, ProgramWithTrailerReadsBack) {
   ASSERT_EQ(exe.size(), program.size() + archive.size() + 6);
   EXPECT_EQ(exe.substr(0, program.size()), program);
   EXPECT_EQ(exe.substr(program.size(), archive.size()), archive);
-  EXPECT_EQ(exe.substr(exe.size() - 6), std::string("\xE9\x03\x00\x00rv", 6));  // 1002 = old length
+  EXPECT_EQ(exe.substr(exe.size() - 6), std::string("\xEA\x03\x00\x00rv", 6));  // 1002 = old length
   EXPECT_EQ(RunTool({"verify", t / "setup.exe"}).Status, 0);
   EXPECT_EQ(RunTool({"cat", t / "setup.exe", u8"画像/背景.txt"}).Out, u8"日本語のテキスト");
   ASSERT_EQ(RunTool({"extract", "-C", t / "x", t / "setup.exe"}).Status, 0);

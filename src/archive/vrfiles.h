@@ -170,7 +170,8 @@ class TVrFileCollection : public THashCollection {
   std::string ExtractItemToFolder(int index, const std::string& folder);
 
   // True when every entry with a checksum (superseded ones and the last entry excepted) matches its
-  // stored bytes; stops at the first mismatch. False without a data stream or for a truncated one.
+  // stored bytes (a separate entry that is compressed or scrambled: its decoded content); stops at the
+  // first mismatch. False without a data stream or for a truncated one.
   // OnProgress every tenth entry; Cancel returns the result so far.
   bool VerifyData();
   // Checks every entry, not stopping at a mismatch; one state per entry (the end marker: skipped).

@@ -252,8 +252,19 @@ bool TVrFileCollection::RunVerify(bool stopAtMismatch, std::vector<TVerifyState>
     }
     if (item.CRC == 0 || item.IsSuperseded()) continue;
     TVerifyState state = TVerifyState::vsOk;
+    const bool encoded =
+        item.Kind == skCompressed || item.Kind == skScrambled || item.Kind == skCompressedScrambled;
     if (item.Offset < 0 || item.Size < 0 || item.Size > dataSize - item.Offset) {
       state = TVerifyState::vsTruncated;
+    } else if (item.Separate && encoded) {
+      // A separate entry carries the checksum of its content: decode it and check that.
+      TMemoryStream content;
+      try {
+        DecodeItem(item, content);
+        if (StreamCRC(content) != item.CRC) state = TVerifyState::vsMismatch;
+      } catch (const EVrError&) {
+        state = TVerifyState::vsMismatch;
+      }
     } else {
       uint32_t crc = 0;
       for (int64_t pos = item.Offset, left = item.Size; left > 0;) {

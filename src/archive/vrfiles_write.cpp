@@ -146,6 +146,7 @@ void ReplaceFile(const std::string& fileName, const std::string& bytes) {
 
 void TVrFile::WriteData(TKoBigFileStream& dest, bool scramble) {
   TVrFileCollection* files = Files();
+  const uint8_t kindBefore = Kind;
   if (Kind == skScrambled || Kind == skCompressedScrambled) scramble = true;
   Kind = skCompressed;
   // A separate entry is installed as a file and checked by its content, so it always carries the
@@ -229,8 +230,11 @@ void TVrFile::WriteData(TKoBigFileStream& dest, bool scramble) {
 
   // Re-encoding the entry as its own collection decodes it.
   if (!files) throw EVrError(Format(kNoFileText, {Name()}));
+  // Decoded with the kind it is stored with, not the one being decided.
   TMemoryStream m;
+  Kind = kindBefore;
   files->ExtractToStream(m, Name());
+  Kind = skCompressed;
   const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
   if (m.Size() >= kLargeContentLimit)
     Kind = skStored;

@@ -50,7 +50,7 @@ TEST(VskProbe, OlderAndOtherFilesAreNotStored) {
   EXPECT_FALSE(Probe("VeskX200<?xml version=\"1.0\"?>", &pos));
   EXPECT_EQ(pos, 7);
   for (const char* v : {"100", "101", "102"}) EXPECT_FALSE(Probe(BinaryImage(v, 40, 1))) << v;
-  EXPECT_FALSE(Probe("BM\x36\x00\x00\x00\x00\x00", &pos));
+  EXPECT_FALSE(Probe(std::string("BM\x36\x00\x00\x00\x00\x00", 8), &pos));
   EXPECT_EQ(pos, 7);
   EXPECT_FALSE(Probe(""));
   EXPECT_FALSE(Probe("Ves"));

@@ -155,7 +155,7 @@ TEST(BigFileStream, AShortPartInTheMiddleEndsReadsInsteadOfLooping) {
 
 TEST(BigFileStream, FailedPartsAreErrorsNotWrittenBytes) {
   TTempDrive drive;
-  // A folder where part 2 has to be created.
+  // A folder in the place of the third part file.
   Platform().CreateDirectory(drive.PathOf("game.002"));
   TKoBigFileStream s(drive.PathOf("game.dat"), fmCreate, kPart);
   const std::string data = Bytes(40);

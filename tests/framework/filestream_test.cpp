@@ -97,21 +97,6 @@ TEST(FileStream, MemoryStreamAndStringListFiles) {
   EXPECT_EQ(l[3], "c");
 }
 
-TEST(FileStream, CopyBetweenFileAndMemory) {
-  TTempDrive drive;
-  std::string big(3 * 1048576 + 17, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
-  drive.WriteFile("big.bin", big);
-  TFileStream f(drive.PathOf("big.bin"), fmOpenRead | fmShareDenyWrite);
-  f.SetPosition(100);
-  TMemoryStream m;
-  EXPECT_EQ(m.CopyFrom(f, 0), static_cast<int64_t>(big.size()));
-  ASSERT_EQ(m.Size(), static_cast<int64_t>(big.size()));
-  EXPECT_EQ(std::memcmp(m.Memory(), big.data(), big.size()), 0);
-  f.SetPosition(big.size() - 10);
-  EXPECT_THROW(m.CopyFrom(f, 11), EReadError);
-}
-
 class TResourcePlatform : public TForwardPlatform {
  public:
   std::optional<TResourceData> FindResource(const std::string& module, const std::string& name,

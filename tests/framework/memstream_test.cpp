@@ -5,6 +5,7 @@
 #include <set>
 
 #include "framework/classes.h"
+#include "framework/plainstream.h"
 #include "support/tempdrive.h"
 
 namespace vr {
@@ -17,31 +18,6 @@ std::string Contents(TCustomMemoryStream& s) {
 void Put(TStream& s, const std::string& text) {
   s.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
 }
-
-// A stream that is neither a memory nor a file stream: reads from a string in small steps.
-class TTrickleStream : public TStream {
- public:
-  explicit TTrickleStream(std::string data, int32_t step = 3) : data_(std::move(data)), step_(step) {}
-  int32_t Read(void* buffer, int32_t count) override {
-    int64_t n = std::min<int64_t>({count, step_, static_cast<int64_t>(data_.size()) - pos_});
-    if (n <= 0) return 0;
-    std::memcpy(buffer, data_.data() + pos_, static_cast<size_t>(n));
-    pos_ += n;
-    return static_cast<int32_t>(n);
-  }
-  int32_t Write(const void*, int32_t) override { return 0; }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    pos_ = origin == TSeekOrigin::soBeginning ? offset
-           : origin == TSeekOrigin::soCurrent ? pos_ + offset
-                                              : static_cast<int64_t>(data_.size()) + offset;
-    return pos_;
-  }
-
- private:
-  std::string data_;
-  int32_t step_;
-  int64_t pos_ = 0;
-};
 
 TEST(MemoryStream, ReadWriteSeekAndSize) {
   TMemoryStream m;
@@ -120,7 +96,7 @@ TEST(MemoryStream, CopyFromLoadAndSwap) {
   EXPECT_THROW(dst.CopyFrom(src, 5), EReadError);
   EXPECT_EQ(dst.Size(), 13) << "nothing written when the source is short";
 
-  TTrickleStream trickle("abcdefghij");
+  TPlainStream trickle("abcdefghij", 3);
   TMemoryStream viaRead;
   EXPECT_EQ(viaRead.CopyFrom(trickle, 0), 10);
   EXPECT_EQ(Contents(viaRead), "abcdefghij");

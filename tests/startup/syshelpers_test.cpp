@@ -183,6 +183,11 @@ TEST(SysHelpers, LocalAppDataFoldersOfEveryProfile) {
   EXPECT_EQ(found[1], drv + below + "Users\\alice\\AppData\\Local\\My_Game_\\");
   EXPECT_EQ(found[2], drive.PathOf("Users\\bob\\Local Settings\\My_Game_\\"));
 
+  // "表" ends in 0x5C: that byte belongs to the character and is not replaced.
+  drive.WriteFile("Users\\alice\\AppData\\Local\\表\\x", "s");
+  TStringList dbcs;
+  EXPECT_EQ(CollectLocalAppDataFolders("表", dbcs), 1);
+
   TStringList none;
   EXPECT_EQ(CollectLocalAppDataFolders("Other", none), 0) << "no such subfolders";
   EXPECT_EQ(CollectLocalAppDataFolders("", none), 0);

@@ -213,6 +213,7 @@ class TDirectoryListBox : public TWinControl {
     bool Open = false;  // part of the current path
   };
   explicit TDirectoryListBox(TComponent* owner);
+  ~TDirectoryListBox() override;
   // Current folder: no trailing backslash except for a root ("C:\").
   const std::string& Directory() const { return directory_; }
   // Makes path (with or without trailing backslash) the current folder and raises OnChange when it

@@ -45,6 +45,19 @@ std::wstring TextOf(HWND hwnd) {
 
 HWND H(TWinControl* c) { return reinterpret_cast<HWND>(c->Handle()); }
 
+// For a look by eye (a screenshot): VR_SHOW_MS keeps the windows up that many milliseconds.
+int ShowMilliseconds() {
+  const char* ms = std::getenv("VR_SHOW_MS");
+  return ms ? std::atoi(ms) : 0;
+}
+void ShowForALook() {
+  DWORD until = GetTickCount() + static_cast<DWORD>(ShowMilliseconds());
+  while (GetTickCount() < until) {
+    Application->ProcessMessages();
+    Sleep(20);
+  }
+}
+
 class TWinForm : public TForm {
  public:
   explicit TWinForm(TComponent* owner) : TForm(owner) {
@@ -174,6 +187,7 @@ TEST(Win32Forms, WindowsCarryTheModelsState) {
   form->Notebook->SetActivePage("Hello");
   EXPECT_TRUE(IsWindowVisible(check));
 
+  ShowForALook();
   SendMessageW(next, BM_CLICK, 0, 0);
   EXPECT_EQ(form->nextClicks, 1);
   delete form;
@@ -221,7 +235,7 @@ void CALLBACK AnswerNo(HWND, UINT, UINT_PTR id, DWORD) {
 
 TEST(Win32Forms, MessageDialogShowsJapaneseButtons) {
   TWin32Session session;
-  UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerNo);
+  UINT_PTR timer = SetTimer(nullptr, 0, 50 + ShowMilliseconds(), AnswerNo);
   ASSERT_NE(timer, 0u);
   EXPECT_EQ(ConfirmDlg("インストールを中断しますか？"), mrNo);
   EXPECT_NE(gDialog, nullptr);
@@ -259,14 +273,7 @@ TEST(Win32Forms, GradientPaintsThroughTheWindow) {
             grad->BandColor(50, MakeColor(0, 0, 255), MakeColor(0, 0, 128)));
   EXPECT_EQ(static_cast<TColor>(GetPixel(dc, 299, 191)), clBlack);
   ReleaseDC(hwnd, dc);
-  // For a look by eye: VR_SHOW_MS keeps the window up that long.
-  if (const char* ms = std::getenv("VR_SHOW_MS")) {
-    DWORD until = GetTickCount() + static_cast<DWORD>(std::atoi(ms));
-    while (GetTickCount() < until) {
-      Application->ProcessMessages();
-      Sleep(20);
-    }
-  }
+  ShowForALook();
 }
 
 }  // namespace

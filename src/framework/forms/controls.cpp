@@ -342,6 +342,16 @@ TDirectoryListBox::TDirectoryListBox(TComponent* owner) : TWinControl(owner) {
   SetBoundsQuiet(0, 0, 145, 97);
 }
 
+TDirectoryListBox::~TDirectoryListBox() {
+  // Drive lists of the same owner that follow this list forget it.
+  if (TComponent* owner = Owner()) {
+    for (int i = 0; i < owner->ComponentCount(); ++i) {
+      auto* combo = dynamic_cast<TDriveComboBox*>(owner->Components(i));
+      if (combo && combo->DirList() == this) combo->SetDirList(nullptr);
+    }
+  }
+}
+
 char TDirectoryListBox::Drive() const {
   if (directory_.size() >= 2 && directory_[1] == ':') {
     char c = directory_[0];

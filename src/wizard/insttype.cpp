@@ -1,0 +1,377 @@
+// The wizard window: its controls, creation, page flags, page entry, the three buttons and the close
+// question.
+#include "wizard/insttype.h"
+
+#include "framework/dialogs.h"
+#include "framework/sysutils.h"
+
+namespace vr {
+
+const char* const TFormType::PageNames[TFormType::kPageCount] = {
+    "Hello", "License", "Media", "file", "seldir", "confirm", "copy", "exit", "uninst", "delete"};
+
+namespace {
+
+const char kNextCaption[] = "次へ(&N) >";
+
+}  // namespace
+
+TFormType::TFormType(TComponent* owner, TRovaInstallSet& settings, TVrFileCollection* archive)
+    : TForm(owner), settings_(settings), archive_(archive) {
+  SetName("FormType");
+  SetBorderStyle(TFormBorderStyle::bsDialog);
+  SetPosition(TPosition::poOwnerFormCenter);
+  SetClientSize(497, 336);
+  TFont font;
+  font.Name = "ＭＳ Ｐゴシック";
+  font.Height = -12;
+  font.Charset = SHIFTJIS_CHARSET_;
+  SetFont(font);
+  SetCaption("インストールタイプの選択");
+  BuildControls();
+  OnCreate = Handler(this, &TFormType::FormCreate);
+  OnCloseQuery = [this](TObject* sender, bool& canClose) { FormCloseQuery(sender, canClose); };
+  OnEnterCopy = [](TFormType& form) {
+    return form.RunNotAvailable("このプログラムではインストール処理をまだ実行できません");
+  };
+  OnEnterDelete = [](TFormType& form) {
+    return form.RunNotAvailable("このプログラムではアンインストール処理をまだ実行できません");
+  };
+}
+
+TFormType::~TFormType() = default;
+
+template <class T>
+T* TFormType::Add(TWinControl* parent, const char* name, int left, int top, int width, int height) {
+  T* control = new T(this);
+  control->SetName(name);
+  control->SetParent(parent);
+  control->SetBounds(left, top, width, height);
+  return control;
+}
+
+TLabel* TFormType::AddLabel(TWinControl* parent, const char* name, int left, int top, int width,
+                            const char* caption) {
+  TLabel* label = Add<TLabel>(parent, name, left, top, width, 12);
+  label->SetCaption(caption);
+  return label;
+}
+
+TRichEdit* TFormType::AddTextBox(TWinControl* parent, const char* name, int left, int top, int width,
+                                 int height) {
+  TRichEdit* edit = Add<TRichEdit>(parent, name, left, top, width, height);
+  edit->SetPlainText(true);
+  edit->SetReadOnly(true);
+  edit->SetScrollBars(TScrollStyle::ssVertical);
+  edit->SetMaxLength(5242880);
+  return edit;
+}
+
+void TFormType::BuildControls() {
+  Notebook = Add<TNotebook>(this, "Notebook", 0, 0, 497, 293);
+  Notebook->SetAlign(TAlign::alTop);
+  TPage* pages[kPageCount];
+  for (int i = 0; i < kPageCount; ++i) pages[i] = Notebook->AddPage(PageNames[i]);
+
+  Bevel1 = Add<TBevel>(this, "Bevel1", 0, 293, 497, 12);
+  Bevel1->SetShape(TBevelShape::bsTopLine);
+  btnBack = Add<TButton>(this, "btnBack", 244, 300, 75, 25);
+  btnBack->SetCaption("< 戻る(&B)");
+  btnBack->SetEnabled(false);
+  btnBack->OnClick = Handler(this, &TFormType::btnBackClick);
+  btnNext = Add<TButton>(this, "btnNext", 324, 300, 75, 25);
+  btnNext->SetCaption(kNextCaption);
+  btnNext->SetDefault(true);
+  btnNext->OnClick = Handler(this, &TFormType::btnNextClick);
+  btnAbort = Add<TButton>(this, "btnAbort", 416, 300, 75, 25);
+  btnAbort->SetCaption("中断(&A)");
+  btnAbort->OnClick = Handler(this, &TFormType::btnAbortClick);
+
+  EditHello = AddTextBox(pages[pgHello], "EditHello", 8, 8, 481, 273);
+
+  TPage* page = pages[pgLicense];
+  Label2 = AddLabel(page, "Label2", 12, 16, 468,
+                    "以下のライセンス同意書をお読みください。セットアップを継続するには、必ず全ての契約条項");
+  Label4 = AddLabel(page, "Label4", 12, 36, 153, "に同意しなければなりません。");
+  EditLicense = AddTextBox(page, "EditLicense", 8, 56, 481, 201);
+  CheckLicense = Add<TCheckBox>(page, "CheckLicense", 16, 264, 97, 17);
+  CheckLicense->SetCaption("同意する(&P)");
+  CheckLicense->OnClick = Handler(this, &TFormType::CheckLicenseClick);
+
+  page = pages[pgMedia];
+  LabelDisk = AddLabel(page, "LabelDisk", 16, 16, 218, "インストールするディスクを指定してください");
+  RadioDiskAll = Add<TRadioButton>(page, "RadioDiskAll", 24, 40, 237, 17);
+  RadioDiskAll->SetCaption("全てのディスク");
+  RadioDiskThis = Add<TRadioButton>(page, "RadioDiskThis", 24, 68, 237, 17);
+  RadioDiskThis->SetCaption("このディスク");
+
+  page = pages[pgFile];
+  Label1 = AddLabel(page, "Label1", 16, 16, 218, "インストールするファイルを選択してください");
+  CheckProg = Add<TCheckBox>(page, "CheckProg", 24, 40, 169, 17);
+  CheckProg->SetCaption("プログラム");
+  CheckProg->SetChecked(true);
+  CheckProg->SetEnabled(false);
+  CheckProg->OnClick = Handler(this, &TFormType::CheckProgClick);
+  CheckData = Add<TCheckBox>(page, "CheckData", 24, 68, 141, 17);
+  CheckData->SetCaption("シナリオ・グラフィック");
+  CheckData->OnClick = Handler(this, &TFormType::CheckDataClick);
+  CheckSound = Add<TCheckBox>(page, "CheckSound", 24, 96, 141, 17);
+  CheckSound->SetCaption("サウンド");
+  CheckSound->OnClick = Handler(this, &TFormType::CheckDataClick);
+  CheckMovie = Add<TCheckBox>(page, "CheckMovie", 24, 124, 141, 17);
+  CheckMovie->SetCaption("ムービー");
+  CheckMovie->OnClick = Handler(this, &TFormType::CheckDataClick);
+  LabelSize = AddLabel(page, "LabelSize", 24, 256, 48, "");
+
+  page = pages[pgSelDir];
+  Label3 = AddLabel(page, "Label3", 16, 16, 167, "インストール先を選択してください");
+  EditDir = Add<TEdit>(page, "EditDir", 16, 32, 465, 20);
+  Directory = Add<TDirectoryListBox>(page, "Directory", 16, 56, 465, 161);
+  Directory->SetItemHeight(16);
+  Directory->OnChange = Handler(this, &TFormType::DirectoryChange);
+  Drive = Add<TDriveComboBox>(page, "Drive", 16, 224, 465, 18);
+  Drive->SetDirList(Directory);
+  Drive->OnChange = Handler(this, &TFormType::DriveChange);
+  LabelSzDrv = AddLabel(page, "LabelSzDrv", 16, 248, 48, "");
+  LabelSzNeed = AddLabel(page, "LabelSzNeed", 16, 268, 48, "");
+
+  page = pages[pgConfirm];
+  Label5 = AddLabel(page, "Label5", 16, 16, 195, "ファイルをコピーする準備が整いました");
+  LabelBack =
+      AddLabel(page, "LabelBack", 16, 44, 463,
+               "[インストール] をクリックするとコピーを開始します。設定を確認・変更したい場合は [戻る] を");
+  LabelBack2 = AddLabel(page, "LabelBack2", 16, 64, 96, "クリックしてください");
+
+  page = pages[pgCopy];
+  LabelCopyCap = AddLabel(page, "LabelCopyCap", 16, 16, 137, "ファイルをコピーしています");
+  LabelCopy = AddLabel(page, "LabelCopy", 16, 236, 6, "...");
+  Progress = Add<TProgressBar>(page, "Progress", 16, 256, 461, 16);
+  Progress->SetRange(0, 100);
+
+  LabelExit = AddLabel(pages[pgExit], "LabelExit", 16, 16, 139, "インストールが完了しました");
+
+  page = pages[pgUninst];
+  LabelUninst = AddLabel(page, "LabelUninst", 16, 16, 84, "");
+  Label7 = AddLabel(page, "Label7", 16, 36, 229, "[実行] をクリックすると削除処理を開始します");
+  CheckDelSave = Add<TCheckBox>(page, "CheckDelSave", 20, 64, 201, 17);
+  CheckDelSave->SetCaption("セーブデータも削除");
+
+  page = pages[pgDelete];
+  LabelDelTitle = AddLabel(page, "LabelDelTitle", 16, 16, 129, "ファイルを削除しています");
+  LabelDel = AddLabel(page, "LabelDel", 16, 260, 53, "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Creation
+
+void TFormType::FormCreate(TObject*) {
+  FillMediaTexts();
+  LabelUninst->SetCaption(Format("%s をコンピュータから削除します", {settings_.Title}));
+  btnBack->SetVisible(!settings_.Uninstaller);
+  ProposeDestination();
+  EditHello->SetLinesText(settings_.WelcomeText);
+  EditLicense->SetLinesText(settings_.LicenseText);
+
+  for (bool& enabled : PageEnabled) enabled = true;
+  PageEnabled[pgHello] = !settings_.WelcomeText.empty();
+  PageEnabled[pgLicense] = !settings_.LicenseText.empty();
+  if (settings_.InstallKind == 2) {
+    PageEnabled[pgMedia] = PageEnabled[pgFile] = PageEnabled[pgSelDir] = false;
+  } else if (settings_.AddOnPackage || settings_.InstallKind == 1) {
+    PageEnabled[pgMedia] = PageEnabled[pgFile] = false;
+  } else if (settings_.DiskCount < 2 || settings_.DiskIndex != 0) {
+    PageEnabled[pgMedia] = false;
+  }
+
+  if (settings_.Uninstaller) {
+    for (bool& enabled : PageEnabled) enabled = false;
+    PageEnabled[pgUninst] = PageEnabled[pgDelete] = PageEnabled[pgExit] = true;
+    GoToPage(pgUninst);
+  } else {
+    GoToPage(FirstEnabledPage());
+  }
+
+  if (settings_.InstallKind == 1) {
+    CheckData->SetChecked(true);
+    CheckSound->SetChecked(true);
+    CheckMovie->SetChecked(true);
+  }
+
+  const bool backHint = FirstEnabledPage() < pgConfirm;
+  LabelBack->SetVisible(backHint);
+  LabelBack2->SetVisible(backHint);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Navigation
+
+int TFormType::FirstEnabledPage() const {
+  for (int i = 0; i < kPageCount; ++i)
+    if (PageEnabled[i]) return i;
+  return -1;
+}
+
+int TFormType::LastEnabledPage() const {
+  for (int i = kPageCount - 1; i >= 0; --i)
+    if (PageEnabled[i]) return i;
+  return -1;
+}
+
+int TFormType::PageIndexOf(const std::string& name) {
+  for (int i = 0; i < kPageCount; ++i)
+    if (name == PageNames[i]) return i;
+  return -1;
+}
+
+void TFormType::GoToPage(int index) {
+  if (index < 0 || index >= kPageCount) throw EInvalidOperation(Format("ページ %d はありません", {index}));
+  Notebook->SetPageIndex(index);
+  bool refresh = true;
+  switch (index) {
+    case pgHello:
+      SetCaption("ようこそ");
+      break;
+    case pgLicense:
+      SetCaption("ライセンス契約");
+      break;
+    case pgMedia:
+      SetCaption(Format("インストールする%s", {settings_.MediaNoun}));
+      break;
+    case pgFile:
+      SetCaption("インストールするファイル");
+      EnterFilePage();
+      break;
+    case pgSelDir:
+      SetCaption("インストール先の選択");
+      UpdateRequiredSize();
+      UpdateFreeSpaceLabel();
+      break;
+    case pgConfirm:
+      SetCaption("インストール準備完了");
+      break;
+    case pgCopy:
+      // The run sets its own caption.
+      if (OnEnterCopy) refresh = OnEnterCopy(*this);
+      break;
+    case pgExit:
+      SetCaption("完了");
+      if (btnAbort->CanFocus())
+        btnAbort->SetFocus();
+      else
+        SetActiveControl(btnAbort);
+      break;
+    case pgUninst:
+      SetCaption("アンインストール");
+      if (OnEnterUninst) refresh = OnEnterUninst(*this);
+      break;
+    case pgDelete:
+      if (OnEnterDelete) refresh = OnEnterDelete(*this);
+      break;
+  }
+  if (refresh) RefreshButtons();
+}
+
+void TFormType::RefreshButtons() {
+  const int page = CurrentPage();
+  btnBack->SetEnabled(FirstEnabledPage() < page);
+  btnNext->SetEnabled(page < LastEnabledPage() && (page != pgLicense || CheckLicense->Checked()));
+  switch (page) {
+    case pgConfirm:
+      btnNext->SetCaption("インストール");
+      break;
+    case pgExit:
+      btnAbort->SetCaption("閉じる(&C)");
+      break;
+    case pgUninst:
+      btnNext->SetCaption("実行");
+      break;
+    default:
+      btnNext->SetCaption(kNextCaption);
+      break;
+  }
+
+  // Keep the keyboard focus on something the user can reach, so that Enter keeps working: a control
+  // left on a page that is no longer shown, or a button just disabled, would swallow it.
+  TWinControl* active = ActiveControl();
+  auto usable = [this, page](TWinControl* c) {
+    if (!c->Visible() || !c->Enabled()) return false;
+    return c->Parent() == this || c->Parent() == Notebook->Pages(page);
+  };
+  if (active && usable(active)) return;
+  TWinControl* target = nullptr;
+  if (usable(btnNext))
+    target = btnNext;
+  else if (page == pgLicense && usable(CheckLicense))
+    target = CheckLicense;
+  else if (usable(btnAbort))
+    target = btnAbort;
+  if (!target) return;
+  if (target->CanFocus())
+    target->SetFocus();
+  else
+    SetActiveControl(target);
+}
+
+void TFormType::btnNextClick(TObject*) {
+  const int page = CurrentPage();
+  if (page == pgCopy) {
+    SetModalResult(mrOk);
+    return;
+  }
+  if (page == pgSelDir && !CheckDestination()) return;
+  for (int i = page + 1; i < kPageCount; ++i) {
+    if (PageEnabled[i]) {
+      GoToPage(i);
+      return;
+    }
+  }
+}
+
+void TFormType::btnBackClick(TObject*) {
+  for (int i = CurrentPage() - 1; i >= 0; --i) {
+    if (PageEnabled[i]) {
+      GoToPage(i);
+      return;
+    }
+  }
+}
+
+void TFormType::btnAbortClick(TObject*) {
+  switch (CurrentPage()) {
+    case pgExit:
+      SetModalResult(mrOk);
+      break;
+    case pgCopy:
+      if (ConfirmDlg("インストールを中断しますか？") == mrYes) SetModalResult(mrAbort);
+      break;
+    case pgDelete:
+      if (ConfirmDlg("アンインストールを中断しますか？") == mrYes) SetModalResult(mrAbort);
+      break;
+    default:
+      SetModalResult(mrCancel);
+      break;
+  }
+}
+
+void TFormType::FormCloseQuery(TObject*, bool& CanClose) {
+  if (ModalResult() != mrCancel) return;
+  const std::string word = settings_.Uninstaller ? "アンインストール" : "インストール";
+  CanClose = ConfirmDlg(word + "を中断しますか？") == mrYes;
+}
+
+void TFormType::CheckLicenseClick(TObject*) {
+  btnNext->SetEnabled(CurrentPage() < LastEnabledPage() && CheckLicense->Checked());
+}
+
+bool TFormType::RunNotAvailable(const std::string& message) {
+  WarningDlg(message);
+  for (int i = CurrentPage() - 1; i >= 0; --i) {
+    if (PageEnabled[i]) {
+      GoToPage(i);
+      break;
+    }
+  }
+  return false;
+}
+
+}  // namespace vr

@@ -1,0 +1,71 @@
+// The entry sequence of the setup program: finds the package, loads its settings, keeps one instance
+// per game, decides between launcher, wizard, temp copy and game start, and cleans up in order.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "framework/forms.h"
+
+namespace vr {
+
+class TRovaInstallSet;
+class TVrFileCollection;
+
+// What one run is started with.
+struct TStartupEnvironment {
+  // Full path of the running executable (code page 932).
+  std::string ExeName;
+  // Command-line arguments after the program name; only the first one is used.
+  std::vector<std::string> Params;
+};
+
+// The objects the start-up sequence owns for the whole run. The launcher, the backdrop window and the
+// wizard reach them here and never free them.
+struct TSetupGlobals {
+  TRovaInstallSet* Settings = nullptr;   // the install settings
+  TVrFileCollection* Archive = nullptr;  // the open game archive; nullptr in uninstaller mode
+  std::string ExeName;                   // the running executable
+};
+TSetupGlobals& SetupGlobals();
+
+// Creates the install wizard owned by the backdrop window. The start-up sequence shows it modally once
+// and releases it. Without a factory of its own the program shows TFormPending.
+using TWizardFactory = std::function<TForm*(TForm* owner)>;
+// Installs a factory (an empty one restores the default) and returns the previous one.
+TWizardFactory SetWizardFactory(TWizardFactory factory);
+
+// Values the launcher window leaves in LaunchMode.
+constexpr int lmStartGame = 0;
+constexpr int lmInstall = 1;
+
+// Name of the temp copy of the executable, and of the further names tried when it is locked.
+constexpr const char* kTempCopyName = "~rinstall.exe";
+constexpr const char* kTempCopyNameN = "~rinstall%d.exe";
+constexpr int kTempCopyAttempts = 100;
+
+// What a run did, for callers that want to look (the process itself always ends with exit code 0).
+struct TStartupReport {
+  enum class TEnd {
+    NotAdministrator,  // refused before anything was created
+    NoSettings,        // "install.dat" missing beside the package
+    GameRunning,       // the game's mutex exists
+    SecondInstance,    // another installer for the same title runs
+    LauncherClosed,    // the launcher was left with Exit or the close box
+    CopyFailed,        // no temp copy could be made
+    Wizard,            // the wizard ran in this process
+    Started,           // RunTarget was started
+    StartFailed,       // starting RunTarget failed
+    Error,             // an error reached the default error report
+  } End = TEnd::Error;
+  std::string RunTarget;
+  std::string RunParameters;
+};
+
+// One pass of the start-up sequence. Errors of the archive, the settings or the picture reach the
+// application's default error report after everything created so far has been undone. Returns the
+// exit code, which is 0 on every path.
+int RunSetup(const TStartupEnvironment& env, TStartupReport* report = nullptr);
+
+}  // namespace vr

@@ -29,7 +29,10 @@ F* As(TForm* active) {
 class StartupRun : public ::testing::Test {
  protected:
   StartupRun() : platform(drive.Folder() + "temp\\"), package(drive) {}
-  ~StartupRun() override { SetWizardFactory(nullptr); }
+  ~StartupRun() override {
+    SetWizardFactory(nullptr);
+    FileMode = savedFileMode;  // the run sets the process-wide default read mode
+  }
 
   int Run(const std::string& exe, std::vector<std::string> params = {}) {
     return RunSetup(TStartupEnvironment{exe, std::move(params)}, &report);
@@ -69,12 +72,15 @@ class StartupRun : public ::testing::Test {
   TPackage package;
   THeadlessSession session;
   TStartupReport report;
+  uint16_t savedFileMode = FileMode;
 };
 
 TEST_F(StartupRun, LauncherFromTheOwnFolderEndsSilentlyOnExitOrCloseBox) {
   const std::string exe = package.WriteMedium();
   ClickLauncher(&TFormStart::btnExit);
+  FileMode = fmOpenReadWrite;
   EXPECT_EQ(Run(exe), 0);
+  EXPECT_EQ(FileMode, fmOpenRead);  // plain reads ask for read access alone from here on
   EXPECT_EQ(report.End, TEnd::LauncherClosed);
   EXPECT_TRUE(session->Dialogs.empty());
   EXPECT_TRUE(platform.Started.empty());

@@ -129,41 +129,68 @@ void TVrFile::LinkHash() {
 TVrFileCollection::TVrFileCollection() { MbcsNames = true; }
 
 TVrFileCollection::~TVrFileCollection() {
-  // Entries go first: they take themselves out of the name index, which must still exist.
-  Clear();
-  DataStream.reset();
+  // Entries go first, while the name index they are linked into still exists.
+  Close();
 }
 
 std::unique_ptr<THashCollectionItem> TVrFileCollection::CreateItem() { return std::make_unique<TVrFile>(); }
 
+void TVrFileCollection::IndexReserve(size_t count) {
+  if (count <= indexBuckets_.size()) return;
+  size_t size = std::max<size_t>(1024, indexBuckets_.size());
+  while (size < count) size *= 2;
+  // Relink every entry into the larger table.
+  std::vector<TVrFile*> grown(size, nullptr);
+  const size_t mask = grown.size() - 1;
+  for (TVrFile* head : indexBuckets_) {
+    while (head) {
+      TVrFile* next = head->indexNext_;
+      TVrFile*& slot = grown[head->indexHash_ & mask];
+      head->indexNext_ = slot;
+      slot = head;
+      head = next;
+    }
+  }
+  indexBuckets_.swap(grown);
+}
+
 void TVrFileCollection::IndexAdd(TVrFile& item) {
+  if (indexCount_ >= indexBuckets_.size()) IndexReserve(std::max<size_t>(1024, indexBuckets_.size() * 2));
   item.indexHash_ = FoldedNameHash(item.Name());
   item.linkSerial_ = ++linkSerial_;
-  nameIndex_.emplace(item.indexHash_, &item);
+  TVrFile*& slot = indexBuckets_[item.indexHash_ & (indexBuckets_.size() - 1)];
+  item.indexNext_ = slot;
+  slot = &item;
   item.indexed_ = true;
+  ++indexCount_;
 }
 
 void TVrFileCollection::IndexRemove(TVrFile& item) {
   if (!item.indexed_) return;
-  auto range = nameIndex_.equal_range(item.indexHash_);
-  for (auto it = range.first; it != range.second; ++it) {
-    if (it->second == &item) {
-      nameIndex_.erase(it);
+  item.indexed_ = false;
+  if (indexSuspended_) return;
+  for (TVrFile** p = &indexBuckets_[item.indexHash_ & (indexBuckets_.size() - 1)]; *p;
+       p = &(*p)->indexNext_) {
+    if (*p == &item) {
+      *p = item.indexNext_;
+      --indexCount_;
       break;
     }
   }
-  item.indexed_ = false;
+  item.indexNext_ = nullptr;
 }
 
 int TVrFileCollection::IndexOf(const std::string& name) const {
   // Names with double-byte text are compared under the Japanese locale, which may take more names for
   // equal than the folded hash does: those go through the hash chains.
   if (HasHighBytes(name)) return THashCollection::IndexOf(name);
+  if (indexBuckets_.empty()) return -1;
+  const uint64_t hash = FoldedNameHash(name);
   const TVrFile* best = nullptr;
-  auto range = nameIndex_.equal_range(FoldedNameHash(name));
-  for (auto it = range.first; it != range.second; ++it) {
-    const TVrFile* f = it->second;
-    if (SameAsciiText(f->Name(), name) && (!best || f->linkSerial_ > best->linkSerial_)) best = f;
+  for (const TVrFile* f = indexBuckets_[hash & (indexBuckets_.size() - 1)]; f; f = f->indexNext_) {
+    if (f->indexHash_ == hash && SameAsciiText(f->Name(), name) &&
+        (!best || f->linkSerial_ > best->linkSerial_))
+      best = f;
   }
   return best ? best->CachedIndex() : -1;
 }
@@ -194,7 +221,17 @@ int TVrFileCollection::AddFolder(const std::string& folder, bool recurse) {
 // Opening
 
 void TVrFileCollection::Close() {
-  Clear();
+  // Every entry goes: drop the name index at once instead of entry by entry.
+  indexBuckets_.clear();
+  indexCount_ = 0;
+  indexSuspended_ = true;
+  try {
+    Clear();
+  } catch (...) {
+    indexSuspended_ = false;
+    throw;
+  }
+  indexSuspended_ = false;
   DataStream.reset();
 }
 

@@ -20,7 +20,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "archive/bigstreams.h"
@@ -94,6 +93,7 @@ class TVrFile : public THashCollectionItem {
   friend class TVrFileCollection;
   uint64_t indexHash_ = 0;
   uint64_t linkSerial_ = 0;
+  TVrFile* indexNext_ = nullptr;
   bool indexed_ = false;
 };
 
@@ -196,12 +196,16 @@ class TVrFileCollection : public THashCollection {
   void Close();
   void DecodeItem(TVrFile& item, TStream& dest);
   bool RunVerify(bool stopAtMismatch, std::vector<TVerifyState>* states);
+  void IndexReserve(size_t count);
   void IndexAdd(TVrFile& item);
   void IndexRemove(TVrFile& item);
 
-  // Name lookups for names without bytes above 0x7F: hash of the case-folded name -> entries.
-  std::unordered_multimap<uint64_t, TVrFile*> nameIndex_;
+  // Name lookups for names without bytes above 0x7F: a chained hash table over the hash of the
+  // case-folded name (the 256 name buckets alone degrade to a scan for names of one pattern).
+  std::vector<TVrFile*> indexBuckets_;
+  size_t indexCount_ = 0;
   uint64_t linkSerial_ = 0;
+  bool indexSuspended_ = false;
 };
 
 // Bytes per block of a scrambled container for a payload of `length` bytes.

@@ -72,6 +72,7 @@ void TVrFileCollection::LoadDirectory(TKoBigStream& stream) {
       DamagedDirectory("count");
     int64_t nameBudget = afterCount - tailBytes - 4 * static_cast<int64_t>(count);
 
+    IndexReserve(static_cast<size_t>(Count()) + static_cast<size_t>(count) + 1);
     {
       TKoBuffBigStream names(stream);
       TKoRandom key(DirectoryKey);

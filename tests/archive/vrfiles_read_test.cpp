@@ -453,7 +453,7 @@ TEST(VrFilesRead, DamagedDirectoriesAreRefused) {
                                               RawEntry{"z", std::string(8, '\0'), 2, 0, 0, 0}});
   for (size_t n = 0; n < good.size(); ++n) EXPECT_FALSE(LoadsOrRefuses(drive, good.substr(0, n))) << n;
   std::mt19937 g(11);
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 150; ++round) {
     std::string bad = good;
     for (int k = 0; k < 3; ++k) bad[g() % bad.size()] ^= static_cast<char>(1 + g() % 255);
     LoadsOrRefuses(drive, bad);

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Runs every benchmark: the Google Benchmark programs (release preset) and the whole-process
+# measurements of vrtool (time against cp, peak memory), then prints the ratios.
+# Sizes: VR_BENCH_MB (default 2048) for the large data file, VR_BENCH_BIG_ENTRY_MB (default 1024) for
+# the single stored entry, plus the variables vr_bench reads (see bench/archive_bench.cpp).
+# VR_BENCH_QUICK=1 shrinks everything for a fast run. Large files go to VR_BENCH_DIR (default: the temp
+# folder) and are deleted afterwards.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+if [ "${VR_BENCH_QUICK:-0}" = 1 ]; then
+  export VR_BENCH_MB=${VR_BENCH_MB:-128} VR_BENCH_BIG_ENTRY_MB=${VR_BENCH_BIG_ENTRY_MB:-64}
+  export VR_BENCH_EXTRACT_MB=${VR_BENCH_EXTRACT_MB:-16} VR_BENCH_ENTRIES=${VR_BENCH_ENTRIES:-40000}
+  export VR_BENCH_MERGE=${VR_BENCH_MERGE:-10000}
+fi
+mb=${VR_BENCH_MB:-2048}
+entry_mb=${VR_BENCH_BIG_ENTRY_MB:-1024}
+
+cd "$root"
+cmake --preset release >/dev/null
+cmake --build --preset release --target vrtool vr_bench $( [ -f bench/vesks_bench.cpp ] && echo vesks_bench )
+build="$root/build/release"
+vrtool="$build/apps/vrtool/vrtool"
+vr_bench="$build/bench/vr_bench"
+
+echo "== library benchmarks"
+"$vr_bench" | tee /tmp/vr-bench-$$.txt
+if [ -x "$build/bench/vesks_bench" ]; then "$build/bench/vesks_bench"; fi
+
+work=$(mktemp -d "${VR_BENCH_DIR:-${TMPDIR:-/tmp}}/vr-bench-sh.XXXXXX")
+trap 'rm -rf "$work" /tmp/vr-bench-$$.txt' EXIT
+
+# Prints "seconds max-RSS-KiB" of a command.
+measure() { /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || { cat "$work/err"; exit 1; }; cat "$work/time"; }
+
+echo "== whole-process: ${mb} MiB data file"
+"$vr_bench" --make-stored "$work/big.dat" "$mb" 64
+cat "$work/big.dat" >/dev/null  # into the page cache
+read -r t_cp m_cp < <(measure cp "$work/big.dat" "$work/copy.dat")
+rm -f "$work/copy.dat"
+read -r t_merge m_merge < <(measure "$vrtool" --quiet merge "$work/game.dat" "$work/big.dat")
+read -r t_verify m_verify < <(measure "$vrtool" --quiet verify "$work/game.dat")
+rm -f "$work"/game.*
+echo "== whole-process: one stored entry of ${entry_mb} MiB"
+"$vr_bench" --make-stored "$work/one.dat" "$entry_mb" "$entry_mb"
+read -r t_extract m_extract < <(measure "$vrtool" --quiet extract -C "$work/out" "$work/one.dat")
+
+echo
+grep '^RATIO' /tmp/vr-bench-$$.txt || true
+awk -v a="$t_merge" -v b="$t_cp" 'BEGIN { printf "RATIO %-48s %6.3f  (target <= 1.1; %.2f s vs %.2f s)\n", "vrtool merge / cp", (b > 0 ? a / b : 0), a, b }'
+printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool verify" "$(echo "$m_verify / 1024" | bc -l)"
+printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool merge" "$(echo "$m_merge / 1024" | bc -l)"
+printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool extract (one stored entry)" "$(echo "$m_extract / 1024" | bc -l)"
+printf 'TIME  %-48s %8.3f s\n' "vrtool verify (${mb} MiB)" "$t_verify" "vrtool extract (${entry_mb} MiB)" "$t_extract"
+grep '^TIME' /tmp/vr-bench-$$.txt || true

@@ -313,6 +313,36 @@ void TStartup::StartTarget() {
 
 }  // namespace
 
+std::vector<std::string> ParamsFromCommandLine(const std::string& commandLine) {
+  std::vector<std::string> words;
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  size_t i = 0;
+  const size_t n = commandLine.size();
+  for (;;) {
+    while (i < n && blank(commandLine[i])) ++i;
+    // An empty pair of quotes between blanks is no argument.
+    if (i + 1 < n && commandLine[i] == '"' && commandLine[i + 1] == '"' &&
+        (i + 2 == n || blank(commandLine[i + 2]))) {
+      i += 2;
+      continue;
+    }
+    if (i >= n) break;
+    std::string word;
+    while (i < n && !blank(commandLine[i])) {
+      if (commandLine[i] == '"') {
+        ++i;
+        while (i < n && commandLine[i] != '"') word += commandLine[i++];
+        if (i < n) ++i;
+      } else {
+        word += commandLine[i++];
+      }
+    }
+    words.push_back(word);
+  }
+  if (!words.empty()) words.erase(words.begin());
+  return words;
+}
+
 TSetupGlobals& SetupGlobals() { return globals; }
 
 TWizardFactory SetWizardFactory(TWizardFactory factory) {

@@ -63,6 +63,11 @@ struct TStartupReport {
   std::string RunParameters;
 };
 
+// The arguments of a command line (the program name first is skipped) as the framework splits them:
+// blanks and control characters separate, a double quote starts or ends a quoted part and is dropped,
+// and a backslash is an ordinary character, so the temp copy's "D:\" arrives as D:\.
+std::vector<std::string> ParamsFromCommandLine(const std::string& commandLine);
+
 // One pass of the start-up sequence. Errors of the archive, the settings or the picture reach the
 // application's default error report after everything created so far has been undone. Returns the
 // exit code, which is 0 on every path.

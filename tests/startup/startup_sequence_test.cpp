@@ -476,5 +476,20 @@ TEST_F(StartupRun, StartupErrorsReachTheErrorReportAfterTheCleanUp) {
   EXPECT_TRUE(platform.Started.empty());
 }
 
+TEST(StartupCommandLine, QuotesGroupAndBackslashesStayPlain) {
+  using V = std::vector<std::string>;
+  // The temp copy's parameter: a folder ending in a backslash inside quotes.
+  EXPECT_EQ(ParamsFromCommandLine("\"C:\\windows\\temp\\~rinstall.exe\" \"D:\\\""), V{"D:\\"});
+  EXPECT_EQ(ParamsFromCommandLine("setup.exe \"E:\\ゲーム 体験版\\\" second"),
+            (V{"E:\\ゲーム 体験版\\", "second"}));
+  EXPECT_EQ(ParamsFromCommandLine("setup.exe   a\"b c\"d\te"), (V{"ab cd", "e"}));
+  EXPECT_EQ(ParamsFromCommandLine("setup.exe \"\" \"\"x"), V{"x"});
+  EXPECT_EQ(ParamsFromCommandLine("setup.exe \"unterminated folder\\"), V{"unterminated folder\\"});
+  EXPECT_EQ(ParamsFromCommandLine("  \"C:\\Program Files\\setup.exe\"  "), V{});
+  EXPECT_EQ(ParamsFromCommandLine(""), V{});
+  // 表 ends in the byte 0x5C; it neither escapes the quote nor splits anything.
+  EXPECT_EQ(ParamsFromCommandLine("s.exe \"C:\\表\" x"), (V{"C:\\表", "x"}));
+}
+
 }  // namespace
 }  // namespace vr

@@ -1,0 +1,51 @@
+// setup.exe: the entry point of the Windows program.
+#include <exception>
+#include <string>
+
+#include "framework/forms.h"
+#include "framework/win32/win32widgets.h"
+#include "platform/codepage.h"
+#include "platform/platform.h"
+#include "startup/startup.h"
+
+// Last: its colour macros would clash with the framework's functions of the same names.
+#include <windows.h>
+
+namespace {
+
+// Libraries are looked up in the system folder only: the program runs as a temp copy in a folder
+// anybody may write to, and a library planted beside it must never be loaded.
+void HardenLibrarySearch() {
+  using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
+  using TSetDllDirectoryW = BOOL(WINAPI*)(LPCWSTR);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (!kernel) return;
+  // Looked up by name: systems before Windows 7 with KB2533623 do not have them.
+  auto setDefault = reinterpret_cast<TSetDefaultDllDirectories>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  auto setDirectory = reinterpret_cast<TSetDllDirectoryW>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryW")));
+  if (setDirectory) setDirectory(L"");
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
+  HardenLibrarySearch();
+  try {
+    vr::Application->SetWidgetSet(vr::CreateWin32WidgetSet());
+    const wchar_t* line = GetCommandLineW();
+    std::u16string wide;
+    for (; line && *line; ++line) wide += static_cast<char16_t>(*line);
+    vr::TStartupEnvironment env;
+    env.ExeName = vr::Platform().ModuleFileName();
+    env.Params = vr::ParamsFromCommandLine(vr::Utf16ToCp932(wide));
+    vr::RunSetup(env);
+  } catch (const std::exception& e) {
+    // Errors are reported inside the run; this catches what failed before a window could exist.
+    vr::Application->HandleException(e);
+  }
+  // Whatever happened, the program ends with exit code 0.
+  return 0;
+}

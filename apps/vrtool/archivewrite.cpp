@@ -81,8 +81,11 @@ int CmdPack(const std::string& dir, const std::string& out, bool scramble, const
       vr::ExtractFilePath(target) + "~vrtool-pack-" + std::to_string(std::random_device{}() % 1000000) + ext;
   ProgressBar bar(ShowProgress(opt), "pack");
   int count = archive.Count();
-  archive.OnProgress = [&](vr::TVrFileCollection*, vr::TVrFile* item, int64_t, int32_t index, int32_t,
-                           bool&) { bar.Update(index, count, item ? ToUtf8(item->Name()) : std::string()); };
+  // Raised before (size 0) and after (bytes written) each entry.
+  archive.OnProgress = [&](vr::TVrFileCollection*, vr::TVrFile* item, int64_t size, int32_t index, int32_t,
+                           bool&) {
+    bar.Update(index + (size > 0 ? 1 : 0), count, item ? ToUtf8(item->Name()) : std::string());
+  };
   int parts = 0;
   try {
     vr::TKoBigFileStream stream(temp, vr::fmCreate);

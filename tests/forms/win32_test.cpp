@@ -215,6 +215,20 @@ TEST(Win32Forms, ModalLoopEnterAndCloseBox) {
   };
   EXPECT_EQ(form->ShowModal(), mrCancel);
   EXPECT_EQ(queries, 2);
+  // A default button inside a page (not a direct child of the form) is found by Enter too.
+  auto* onPage = new TButton(form);
+  onPage->SetParent(form->Notebook->Pages(0));
+  onPage->SetBounds(300, 216, 75, 25);
+  onPage->SetCaption("再試行");
+  onPage->SetModalResult(mrRetry);
+  onPage->SetDefault(true);
+  form->OnCloseQuery = nullptr;
+  form->OnShow = [form](TObject*) {
+    HWND focus = GetFocus();
+    PostMessageW(focus ? focus : H(form), WM_KEYDOWN, VK_RETURN, 0);
+  };
+  EXPECT_EQ(form->ShowModal(), mrRetry);
+  EXPECT_EQ(form->nextClicks, 1);
 }
 
 HWND gDialog = nullptr;

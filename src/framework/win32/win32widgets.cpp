@@ -116,6 +116,16 @@ class TWin32WidgetSet : public TWidgetSet, public TCanvasRenderer {
   HFONT Font(const TFont& font);
   HBRUSH Brush(TColor color);
   int NextId() { return nextId_++; }
+  void Register(int id, TWin32Peer* peer) {
+    if (peer)
+      ids_[id] = peer;
+    else
+      ids_.erase(id);
+  }
+  TWin32Peer* PeerById(int id) const {
+    auto it = ids_.find(id);
+    return it == ids_.end() ? nullptr : it->second;
+  }
   HDC paintDC = nullptr;
 
   static DWORD FormStyle(TFormBorderStyle style, DWORD* exStyle);
@@ -124,6 +134,7 @@ class TWin32WidgetSet : public TWidgetSet, public TCanvasRenderer {
   void Dispatch(MSG& msg);
   std::map<std::tuple<std::string, int, int, int>, HFONT> fonts_;
   std::map<TColor, HBRUSH> brushes_;
+  std::map<int, TWin32Peer*> ids_;
   HWND app_ = nullptr;
   int nextId_ = 100;
 };
@@ -240,6 +251,7 @@ TWin32Peer::TWin32Peer(TWin32WidgetSet& ws, TWinControl& control) : ws_(ws), con
   if (!hwnd_) throw EVrError(Format("ウィンドウを作成できません (%d)", {static_cast<int>(GetLastError())}));
   if (!ours) {
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ws_.Register(id_, this);
     oldProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ControlProc)));
   }
@@ -251,6 +263,7 @@ TWin32Peer::TWin32Peer(TWin32WidgetSet& ws, TWinControl& control) : ws_(ws), con
 
 TWin32Peer::~TWin32Peer() {
   if (!hwnd_) return;
+  if (id_) ws_.Register(id_, nullptr);
   SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
   if (oldProc) SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(oldProc));
   DestroyWindow(hwnd_);
@@ -481,9 +494,9 @@ void TWin32Peer::Command(WPARAM wp, LPARAM lp) {
       }
       return;
     }
-    HWND item = GetDlgItem(reinterpret_cast<HWND>(form->Handle()), id);
-    peer = PeerOf(item);
-    if (!peer) return;
+    // Controls inside panels are not the form's direct children: look the identifier up.
+    peer = ws_.PeerById(id);
+    if (!peer || peer->control_.ParentForm() != form) return;
     code = BN_CLICKED;
   }
   if (peer->updating) return;
@@ -533,7 +546,10 @@ LRESULT TWin32Peer::ContainerMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
     }
     case DM_GETDEFID:
       if (auto* form = dynamic_cast<TForm*>(&control_)) {
-        TButton* b = form->DefaultButton();
+        // Enter presses the focused button, else the default one (as TForm::KeyEnter does).
+        TButton* b = nullptr;
+        if (TWin32Peer* focused = PeerOf(GetFocus())) b = dynamic_cast<TButton*>(&focused->control_);
+        if (!b || b->ParentForm() != form || !b->AcceptsUserInput()) b = form->DefaultButton();
         if (b && b->AcceptsUserInput() && b->Peer()) {
           auto* bp = static_cast<TWin32Peer*>(b->Peer());
           return MAKELRESULT(bp->id_, DC_HASDEFID);

@@ -299,6 +299,29 @@ void TStringList::Delete(int index) {
   items_.erase(items_.begin() + index);
 }
 
+namespace {
+
+bool IsPrintableAscii(const std::string& s) {
+  for (char c : s)
+    if (c < 0x20 || c > 0x7E) return false;
+  return true;
+}
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+bool SameTextJ(TPlatform& platform, const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  if (IsPrintableAscii(a) && IsPrintableAscii(b)) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+      if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+    return true;
+  }
+  return platform.CompareTextJ(a, b) == 0;
+}
+
 int TStringList::IndexOf(const std::string& s) const {
   const int n = Count();
   if (CaseSensitive) {
@@ -308,7 +331,7 @@ int TStringList::IndexOf(const std::string& s) const {
   }
   TPlatform& platform = Platform();
   for (int i = 0; i < n; ++i)
-    if (platform.CompareTextJ(items_[i], s) == 0) return i;
+    if (SameTextJ(platform, items_[i], s)) return i;
   return -1;
 }
 

@@ -109,6 +109,11 @@ class TResourceStream : public TCustomMemoryStream {
   TResourceData res_;
 };
 
+// Equality without regard to case under the Japanese locale comparison (Platform().CompareTextJ).
+// Two printable ASCII strings are decided here (letters compare without case, every other character
+// exactly), which gives the same answer without the cost of the locale call.
+bool SameTextJ(TPlatform& platform, const std::string& a, const std::string& b);
+
 // A list of byte strings. Case-insensitive lookups use the Japanese locale comparison.
 class TStringList {
  public:

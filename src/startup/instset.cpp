@@ -384,7 +384,7 @@ int TRovaInstallSet::IndexOfInstalledFile(const std::string& name) const {
   TPlatform& p = Platform();
   const int n = InstalledFiles.Count();
   for (int i = 0; i < n; ++i)
-    if (p.CompareTextJ(InstalledFiles.Items()[i], name) == 0) return i;
+    if (SameTextJ(p, InstalledFiles.Items()[i], name)) return i;
   return -1;
 }
 

@@ -209,7 +209,7 @@ void ListFiles(const std::string& folder, uint32_t mask, bool plain, const std::
     else
       selected = (e.Attr & mask) != 0 || (plain && (e.Attr & 0x3F) == 0);
     if (selected) {
-      if (isFolder || ext.empty() || p.CompareTextJ(ExtractFileExt(path), ext) == 0) list.Add(path);
+      if (isFolder || ext.empty() || SameTextJ(p, ExtractFileExt(path), ext)) list.Add(path);
     }
     if (recurse && isFolder) ListFiles(path, mask, plain, ext, true, true, list, false);
   }

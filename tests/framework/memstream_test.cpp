@@ -145,6 +145,17 @@ TEST(StringList, IndexOfAddDeleteAndRanges) {
   EXPECT_EQ(l.IndexOf("ａｂｃ"), 3) << "full-width letters compare without case too";
 }
 
+TEST(StringList, AsciiShortcutAgreesWithTheLocaleComparison) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  const std::vector<std::string> words = {"abc",  "ABC", "aBc", "ab",  "abc ", "a-b",   "ab-",   "co-op",
+                                          "coop", "a'b", "ab'", "a_b", "A_B",  "x.dat", "X.DAT", "x.da",
+                                          "[Z]",  "[z]", "@",   "`",   "{",    "^",     "",      "~1.TMP"};
+  for (const std::string& a : words)
+    for (const std::string& b : words)
+      EXPECT_EQ(SameTextJ(p, a, b), p.CompareTextJ(a, b) == 0) << "'" << a << "' vs '" << b << "'";
+}
+
 TEST(StringList, TextUsesCrLfAndReadsAnyLineBreak) {
   TStringList l;
   l.Add("一行目");

@@ -119,6 +119,7 @@ class TVeskReader {
     start_ = stream.Position();
     pos_ = start_;
     end_ = stream.Size();
+    memory_ = dynamic_cast<TCustomMemoryStream*>(&stream);
   }
 
   void Load() {
@@ -230,6 +231,7 @@ class TVeskReader {
         if (i > 0) break;
         RaiseVeskDamaged();
       }
+      lastFrame_ = firstFrameOnly_ || i == h.Count - 1;
       ReadXmlFrame(*element);
       if (firstFrameOnly_) break;
     }
@@ -276,10 +278,7 @@ class TVeskReader {
       layer.Alpha = item->ReadInteger("Alpha", 255);
       layer.AlphaOn = item->ReadBool("AlphaOn", false);
       layer.Name = item->ReadString("Name", "");
-      layer.Surface().SetSize(width, height, depth);
-      ReadLayerData(layer, false);
-      layer.Surface().ColorTable = frame.Surface().ColorTable;
-      Compose(frame, layer, j, first);
+      ReadLayer(frame, layer, j, j == layerCount - 1, false, first);
     }
     EndFrame(frame);
   }
@@ -325,7 +324,10 @@ class TVeskReader {
     constexpr int64_t kFrameRecordMinimum = 4 + 4 + 4 + 1 + 4 + 4 + 4 + 4 + 4;
     if (count < 0 || count > Remaining() / kFrameRecordMinimum) RaiseVeskDamaged();
     if (count > 1 && firstFrameOnly_) count = 1;
-    for (int32_t i = 0; i < count; ++i) ReadBinaryFrame();
+    for (int32_t i = 0; i < count; ++i) {
+      lastFrame_ = i == count - 1;
+      ReadBinaryFrame();
+    }
   }
 
   void ReadBinaryFrame() {
@@ -367,13 +369,7 @@ class TVeskReader {
       layer.Alpha = ReadInt();
       if (recordVersion >= 101) layer.AlphaOn = ReadByte() != 0;
       layer.Name = ReadName();
-      layer.Surface().SetSize(width, height, depth);
-      ReadLayerData(layer, true);
-      if (keepLayers_ && depth <= kMaxPaletteDepth) {
-        layer.Surface().ColorTable = frame.Surface().ColorTable;
-        layer.Surface().UpdatePalette();
-      }
-      Compose(frame, layer, j, first);
+      ReadLayer(frame, layer, j, j == layerCount - 1, true, first);
     }
     if (recordVersion >= 104) {
       ReadExtraList(frame.ExtraListA);
@@ -446,36 +442,73 @@ class TVeskReader {
     frame.Surface().FillRect(frame.Surface().BoundsRect(), background_);
   }
 
-  void ReadLayerData(TVeskLayer& layer, bool binaryForm) {
-    TDIBSurface& surface = layer.Surface();
-    const int width = surface.Width();
-    const int height = surface.Height();
+  // Reads a layer's planes, decodes them into the layer's surface (sized like the frame's) and composes
+  // the layer onto the frame.
+  void ReadLayer(TVeskFrame& frame, TVeskLayer& layer, int index, bool lastOfFrame, bool binaryForm,
+                 bool& first) {
+    const TDIBSurface& frameSurface = frame.Surface();
+    const int width = frameSurface.Width();
+    const int height = frameSurface.Height();
+    const int depth = frameSurface.BitDepth();
     const int32_t colorLength = ReadInt();
     if (colorLength <= 0 || colorLength > Remaining() ||
-        colorLength < VeskMinPlaneBytes(params_, false, width, height, surface.RowSize())) {
+        colorLength < VeskMinPlaneBytes(params_, false, width, height, frameSurface.RowSize())) {
       RaiseVeskDamaged();
     }
-    ReadPlaneBytes(colorLength);
-    DecodePlane(plane_, surface, false, params_, Lookup(false));
-    layer.ColorDecoded = true;
+    const uint8_t* color = ReadPlane(colorLength, colorBuffer_);
+    int32_t alphaLength = 0;
+    const uint8_t* alpha = nullptr;
+    if (params_.Version >= 100) {
+      alphaLength = ReadInt();
+      if (alphaLength > 0) {
+        if (alphaLength > Remaining() ||
+            alphaLength < VeskMinPlaneBytes(params_, true, width, height, RowBytesFor(width, 8))) {
+          RaiseVeskDamaged();
+        }
+        alpha = ReadPlane(alphaLength, alphaBuffer_);
+      }
+    }
+    if (binaryForm && alpha != nullptr && layer.AlphaOn) layer.TransColor = -1;
 
-    if (params_.Version < 100) return;
-    const int32_t alphaLength = ReadInt();
-    if (alphaLength <= 0) return;
-    if (alphaLength > Remaining() ||
-        alphaLength < VeskMinPlaneBytes(params_, true, width, height, RowBytesFor(width, 8))) {
-      RaiseVeskDamaged();
+    // The last layer read, not kept, that would be copied plainly over the whole frame: its pixels go
+    // straight into the frame (nothing can refer to it later, and its surface would be freed unread).
+    if (!keepLayers_ && lastFrame_ && lastOfFrame && alpha == nullptr && layer.Visible && first &&
+        IsPlainCopy(layer, first)) {
+      DecodePlane(color, static_cast<size_t>(colorLength), frame.Surface(), false, params_, Lookup(false));
+      backgroundPending_ = false;
+      first = false;
+      return;
     }
-    ReadPlaneBytes(alphaLength);
-    if (binaryForm && layer.AlphaOn) layer.TransColor = -1;
-    surface.CreateAlpha();
-    DecodePlane(plane_, *surface.AlphaPlane(), true, params_, Lookup(true));
-    layer.AlphaDecoded = true;
+
+    TDIBSurface& surface = layer.Surface();
+    surface.SetSize(width, height, depth);
+    DecodePlane(color, static_cast<size_t>(colorLength), surface, false, params_, Lookup(false));
+    layer.ColorDecoded = true;
+    if (alpha != nullptr) {
+      surface.CreateAlpha();
+      DecodePlane(alpha, static_cast<size_t>(alphaLength), *surface.AlphaPlane(), true, params_,
+                  Lookup(true));
+      layer.AlphaDecoded = true;
+    }
+    if (!binaryForm) {
+      surface.ColorTable = frame.Surface().ColorTable;
+    } else if (keepLayers_ && depth <= kMaxPaletteDepth) {
+      surface.ColorTable = frame.Surface().ColorTable;
+      surface.UpdatePalette();
+    }
+    Compose(frame, layer, index, first);
   }
 
-  void ReadPlaneBytes(int32_t length) {
-    plane_.resize(static_cast<size_t>(length));
-    Read(plane_.data(), length);
+  // The plane's bytes: in place when the stream is in memory, else read into buffer.
+  const uint8_t* ReadPlane(int32_t length, std::vector<uint8_t>& buffer) {
+    if (memory_ != nullptr && pos_ + length <= memory_->Size()) {
+      const uint8_t* data = memory_->Memory() + pos_;
+      Skip(length);
+      return data;
+    }
+    buffer.resize(static_cast<size_t>(length));
+    Read(buffer.data(), length);
+    return buffer.data();
   }
 
   TVeskPlaneLookup Lookup(bool alpha) {
@@ -493,6 +526,10 @@ class TVeskReader {
     };
   }
 
+  bool IsPlainCopy(const TVeskLayer& layer, bool first) const {
+    return (layer.TransColor < 0 || (first && list_.NotFillBG)) && layer.Alpha >= 255;
+  }
+
   void Compose(TVeskFrame& frame, TVeskLayer& layer, int index, bool& first) {
     if (!layer.Visible) return;
     TDIBSurface& target = frame.Surface();
@@ -502,7 +539,7 @@ class TVeskReader {
     if (masked && index > 0) {
       FillBackground(frame);
       target.DrawAlphaMask(0, 0, 255, source.BoundsRect(), source);
-    } else if ((layer.TransColor < 0 || (first && list_.NotFillBG)) && layer.Alpha >= 255) {
+    } else if (IsPlainCopy(layer, first)) {
       // A plain copy of a layer of the frame's size covers every pixel: no background needed below it.
       backgroundPending_ = false;
       target.Draw(0, 0, source);
@@ -592,7 +629,10 @@ class TVeskReader {
   int64_t pos_ = 0;
   int64_t end_ = 0;
   TVeskPlaneParams params_;
-  std::vector<uint8_t> plane_;
+  TCustomMemoryStream* memory_ = nullptr;
+  std::vector<uint8_t> colorBuffer_;
+  std::vector<uint8_t> alphaBuffer_;
+  bool lastFrame_ = false;
   uint32_t background_ = 0;
   bool backgroundPending_ = false;
 };

@@ -2,6 +2,7 @@
 #include "imaging/vskplane.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "archive/rands.h"
 #include "framework/sysutils.h"
@@ -65,6 +66,11 @@ void DecodeRows(TInput& input, TDIB& target, const std::vector<int32_t>* order) 
   const size_t rowSize = static_cast<size_t>(target.RowSize());
   const int height = target.Height();
   uint8_t* bits = target.Bits();
+  if (order == nullptr && target.RowStride() == static_cast<std::ptrdiff_t>(rowSize)) {
+    // Rows in order into memory laid out top row first: one piece, which lets zlib keep its fast path.
+    input.Read(bits, rowSize * static_cast<size_t>(height));
+    return;
+  }
   for (int k = 0; k < height; ++k) {
     const int y = order != nullptr ? (*order)[static_cast<size_t>(k)] : k;
     input.Read(bits + static_cast<size_t>(y) * rowSize, rowSize);
@@ -98,57 +104,81 @@ void DecodeBlocks(TInput& input, TDIB& target, const TVeskPlaneParams& params,
       entryOf[static_cast<size_t>(block)] = k;
     }
   }
+  auto entry = [&](int64_t block) -> const uint8_t* {
+    return &index[static_cast<size_t>(entryOf.empty() ? block : entryOf[static_cast<size_t>(block)]) * 8];
+  };
   std::vector<uint8_t> filled(static_cast<size_t>(n), 0);
   uint8_t* bits = target.Bits();
   const int64_t literalStride = RowBytesOf(blockWidth, bpp);
-
-  int64_t block = 0;
-  for (int64_t y0 = 0; y0 < height; y0 += blockHeight) {
-    const int h = static_cast<int>(std::min<int64_t>(blockHeight, height - y0));
-    for (int64_t bx = 0, x0 = 0; x0 < width; ++bx, x0 += blockWidth, ++block) {
-      const int w = static_cast<int>(std::min<int64_t>(blockWidth, width - x0));
-      const int64_t rowBytes = RowBytesOf(w, bpp);
-      const size_t at =
-          static_cast<size_t>(entryOf.empty() ? block : entryOf[static_cast<size_t>(block)]) * 8;
-      const int32_t s = static_cast<int32_t>(ReadLE32(&index[at]));
-      const int32_t r = static_cast<int32_t>(ReadLE32(&index[at + 4]));
-      const int64_t targetByte = (x0 * bpp) / 8;
-      if (s == -1) {
-        const int64_t offset = bx * literalStride;
-        if (offset + rowBytes > rowSize) RaiseVeskDamaged();
-        for (int j = 0; j < h; ++j) {
-          input.Read(bits + (y0 + j) * rowSize + offset, static_cast<size_t>(rowBytes));
-        }
-      } else if (s == -2) {
-        // Only blocks already filled, and at least as large as this one, may be repeated.
-        if (r < 0 || r >= n || !filled[static_cast<size_t>(r)]) RaiseVeskDamaged();
-        const int64_t rx = (r % cols) * blockWidth;
-        const int64_t ry = (r / cols) * blockHeight;
-        if (rx + w > width || ry + h > height) RaiseVeskDamaged();
-        const int64_t sourceByte = (rx * bpp) / 8;
-        if (sourceByte + rowBytes > rowSize || targetByte + rowBytes > rowSize) RaiseVeskDamaged();
-        for (int j = 0; j < h; ++j) {
-          std::memmove(bits + (y0 + j) * rowSize + targetByte, bits + (ry + j) * rowSize + sourceByte,
-                       static_cast<size_t>(rowBytes));
-        }
-      } else if (s >= 0) {
-        const TDIB& source = lookup(s, r);
-        if (&source == &target || source.BitCount() != bpp || source.GreenMask() != target.GreenMask() ||
-            x0 + w > source.Width() || y0 + h > source.Height()) {
+  auto fill = [&](auto& from) {
+    int64_t block = 0;
+    for (int64_t y0 = 0; y0 < height; y0 += blockHeight) {
+      const int h = static_cast<int>(std::min<int64_t>(blockHeight, height - y0));
+      for (int64_t bx = 0, x0 = 0; x0 < width; ++bx, x0 += blockWidth, ++block) {
+        const int w = static_cast<int>(std::min<int64_t>(blockWidth, width - x0));
+        const int64_t rowBytes = RowBytesOf(w, bpp);
+        const uint8_t* at = entry(block);
+        const int32_t s = static_cast<int32_t>(ReadLE32(at));
+        const int32_t r = static_cast<int32_t>(ReadLE32(at + 4));
+        const int64_t targetByte = (x0 * bpp) / 8;
+        if (s == -1) {
+          const int64_t offset = bx * literalStride;
+          if (offset + rowBytes > rowSize) RaiseVeskDamaged();
+          for (int j = 0; j < h; ++j) {
+            from.Read(bits + (y0 + j) * rowSize + offset, static_cast<size_t>(rowBytes));
+          }
+        } else if (s == -2) {
+          // Only blocks already filled, and at least as large as this one, may be repeated.
+          if (r < 0 || r >= n || !filled[static_cast<size_t>(r)]) RaiseVeskDamaged();
+          const int64_t rx = (r % cols) * blockWidth;
+          const int64_t ry = (r / cols) * blockHeight;
+          if (rx + w > width || ry + h > height) RaiseVeskDamaged();
+          const int64_t sourceByte = (rx * bpp) / 8;
+          if (sourceByte + rowBytes > rowSize || targetByte + rowBytes > rowSize) RaiseVeskDamaged();
+          for (int j = 0; j < h; ++j) {
+            std::memmove(bits + (y0 + j) * rowSize + targetByte, bits + (ry + j) * rowSize + sourceByte,
+                         static_cast<size_t>(rowBytes));
+          }
+        } else if (s >= 0) {
+          const TDIB& source = lookup(s, r);
+          if (&source == &target || source.BitCount() != bpp || source.GreenMask() != target.GreenMask() ||
+              x0 + w > source.Width() || y0 + h > source.Height()) {
+            RaiseVeskDamaged();
+          }
+          const int64_t sourceRowSize = source.RowSize();
+          if (targetByte + rowBytes > sourceRowSize || targetByte + rowBytes > rowSize) RaiseVeskDamaged();
+          const uint8_t* sourceBits = source.Bits();
+          for (int j = 0; j < h; ++j) {
+            std::memcpy(bits + (y0 + j) * rowSize + targetByte,
+                        sourceBits + (y0 + j) * sourceRowSize + targetByte, static_cast<size_t>(rowBytes));
+          }
+        } else {
           RaiseVeskDamaged();
         }
-        const int64_t sourceRowSize = source.RowSize();
-        if (targetByte + rowBytes > sourceRowSize || targetByte + rowBytes > rowSize) RaiseVeskDamaged();
-        const uint8_t* sourceBits = source.Bits();
-        for (int j = 0; j < h; ++j) {
-          std::memcpy(bits + (y0 + j) * rowSize + targetByte,
-                      sourceBits + (y0 + j) * sourceRowSize + targetByte, static_cast<size_t>(rowBytes));
-        }
-      } else {
-        RaiseVeskDamaged();
+        filled[static_cast<size_t>(block)] = 1;
       }
-      filled[static_cast<size_t>(block)] = 1;
     }
+  };
+
+  if constexpr (std::is_same_v<TInput, TZlibInput>) {
+    // Literal rows are short; inflating them all at once keeps zlib on its fast path.
+    int64_t literal = 0;
+    int64_t block = 0;
+    for (int64_t y0 = 0; y0 < height; y0 += blockHeight) {
+      const int64_t h = std::min<int64_t>(blockHeight, height - y0);
+      for (int64_t x0 = 0; x0 < width; x0 += blockWidth, ++block) {
+        if (static_cast<int32_t>(ReadLE32(entry(block))) == -1) {
+          literal += h * RowBytesOf(std::min<int64_t>(blockWidth, width - x0), bpp);
+        }
+      }
+    }
+    if (literal > input.MaxAvailable()) RaiseVeskDamaged();
+    std::vector<uint8_t> data(static_cast<size_t>(literal));
+    input.Read(data.data(), data.size());
+    TStoredInput stored(data.data(), data.size());
+    fill(stored);
+  } else {
+    fill(input);
   }
 }
 
@@ -165,7 +195,7 @@ void DecodeLayout(TInput& input, TDIB& target, const TVeskPlaneParams& params,
   }
 }
 
-void DecodeJpeg(const std::vector<uint8_t>& bytes, TDIB& target) {
+void DecodeJpeg(const uint8_t* data, size_t size, TDIB& target) {
   TJpegRowFormat format;
   switch (target.BitCount()) {
     case 24:
@@ -182,7 +212,7 @@ void DecodeJpeg(const std::vector<uint8_t>& bytes, TDIB& target) {
   }
   uint8_t* bits = target.Bits();
   const size_t rowSize = static_cast<size_t>(target.RowSize());
-  DecodeJpegPlane(bytes.data(), bytes.size(), target.Width(), target.Height(), format,
+  DecodeJpegPlane(data, size, target.Width(), target.Height(), format,
                   [bits, rowSize](int y) { return bits + static_cast<size_t>(y) * rowSize; });
 }
 
@@ -213,37 +243,37 @@ int64_t VeskMinPlaneBytes(const TVeskPlaneParams& params, bool isAlpha, int widt
   return least > 0 ? least : 1;
 }
 
-void DecodePlane(std::vector<uint8_t>& bytes, TDIB& target, bool isAlpha, const TVeskPlaneParams& params,
+void DecodePlane(const uint8_t* data, size_t size, TDIB& target, bool isAlpha, const TVeskPlaneParams& params,
                  const TVeskPlaneLookup& lookup) {
   if (target.Empty()) return;
   if (params.Version <= 102) {
     const int64_t rows = static_cast<int64_t>(target.RowSize()) * target.Height();
-    if (static_cast<int64_t>(bytes.size()) == rows) {
+    if (static_cast<int64_t>(size) == rows) {
       if (params.IdentCode == 0 && params.Randomized) throw EVrError("識別コードを設定してください");
-      TStoredInput input(bytes.data(), bytes.size());
+      TStoredInput input(data, size);
       const std::vector<int32_t> order = Permutation(params.IdentCode, target.Height());
       DecodeRows(input, target, &order);
     } else {
-      TZlibInput input(bytes.data(), bytes.size());
+      TZlibInput input(data, size);
       DecodeRows(input, target, nullptr);
     }
     return;
   }
   if (params.CompType == vctJpeg && !isAlpha) {
-    DecodeJpeg(bytes, target);
+    DecodeJpeg(data, size, target);
     return;
   }
   if (params.CompType == vctJpeg) {
     // Alpha planes of JPEG images: zlib, whole rows, never permuted.
-    TZlibInput input(bytes.data(), bytes.size());
+    TZlibInput input(data, size);
     DecodeRows(input, target, nullptr);
     return;
   }
   if (params.CompType == vctZlib) {
-    TZlibInput input(bytes.data(), bytes.size());
+    TZlibInput input(data, size);
     DecodeLayout(input, target, params, lookup);
   } else {
-    TStoredInput input(bytes.data(), bytes.size());
+    TStoredInput input(data, size);
     DecodeLayout(input, target, params, lookup);
   }
 }

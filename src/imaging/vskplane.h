@@ -31,13 +31,14 @@ struct TVeskPlaneParams {
 // that does not exist or whose plane has not been decoded yet.
 using TVeskPlaneLookup = std::function<const TDIB&(int32_t frame, int32_t layer)>;
 
-// Decodes one plane into target: a layer's colour surface, or its 8-bit alpha plane (isAlpha), already
-// sized. bytes is the plane's own buffer; stored and block data are read from it in place.
+// Decodes one plane of size bytes at data into target: a layer's colour surface, or its 8-bit alpha
+// plane (isAlpha), already sized. The bytes are only read; stored data is copied from them in place and
+// compressed data inflated straight into the target's rows.
 // Errors: "識別コードを設定してください" for a stored legacy plane with IdentCode 0 and Randomized;
 // EZLibError / EJpegError for damaged compressed data; "ファイルが破壊されています" for data that runs
 // short or refers to blocks, layers or frames that do not exist or are not decoded yet.
 // Every pixel of the target is written, or an error is raised.
-void DecodePlane(std::vector<uint8_t>& bytes, TDIB& target, bool isAlpha, const TVeskPlaneParams& params,
+void DecodePlane(const uint8_t* data, size_t size, TDIB& target, bool isAlpha, const TVeskPlaneParams& params,
                  const TVeskPlaneLookup& lookup);
 
 // Number of blocks of a width x height plane in a blockWidth x blockHeight grid (both above 0).

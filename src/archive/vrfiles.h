@@ -142,7 +142,8 @@ class TVrFileCollection : public THashCollection {
   // without error; a missing resource raises EResNotFound, an empty one EVrError.
   void OpenResource(const std::string& module, const std::string& resName, const std::string& resType);
   // Reads a directory at the stream's position and appends its entries and the end marker. Offsets
-  // are checked against DataStream (or against the stream itself when no DataStream is open).
+  // must not run backwards and, when a DataStream is open, must lie inside it. Without a DataStream
+  // (a ".ext" directory file listed on its own) entries can be listed but not extracted.
   void LoadDirectory(TKoBigStream& stream);
 
   // ---- entries ----------------------------------------------------------------------------------

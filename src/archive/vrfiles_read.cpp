@@ -1,5 +1,6 @@
 // Reading an archive: the directory, decoding entries, checking a data file's checksums.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "archive/rands.h"
@@ -48,7 +49,9 @@ void TVrFileCollection::LoadDirectory(TKoBigStream& stream) {
   try {
     const int64_t start = stream.GetPosition();
     const int64_t streamSize = stream.GetSize();
-    const int64_t dataSize = DataStream ? DataStream->GetSize() : streamSize;
+    // Without a data stream (a directory file read on its own) the end of the data is unknown;
+    // extraction checks every entry against the stream it reads from anyway.
+    const int64_t dataSize = DataStream ? DataStream->GetSize() : INT64_MAX;
     if (streamSize - start < 4) DamagedDirectory("header");
 
     uint8_t magic[2];

@@ -148,6 +148,15 @@ TEST(VrFilesRead, PlacementsAndTheEndMarker) {
     EXPECT_EQ(Extract(files, "a.txt"), Text(500));
     EXPECT_EQ(Extract(files, "install.dat"), "title");
     EXPECT_TRUE(files.VerifyData());
+    // The directory file alone can be listed, not extracted.
+    TVrFileCollection listing;
+    TKoBigMemoryStream directory;
+    directory.LoadFromFile(drive.PathOf("game.ext"));
+    directory.SetPosition(0);
+    listing.LoadDirectory(directory);
+    ASSERT_EQ(listing.Count(), 4);
+    EXPECT_EQ(listing.Items(1)->Offset, files.Items(1)->Offset);
+    EXPECT_THROW(Extract(listing, "a.txt"), EVrError);
   }
 
   // Opening a name that does not exist serves loose files of that folder.

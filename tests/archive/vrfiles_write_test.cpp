@@ -419,6 +419,16 @@ TEST(VrFilesWrite, MergeAcrossPartBoundaries) {
   for (int i = 0; i < 15; ++i)
     EXPECT_EQ(Extract(check, "p" + std::to_string(i)), contents[static_cast<size_t>(i)]);
   EXPECT_TRUE(check.VerifyData());
+
+  // Part files that cannot be created are errors, never bytes counted as written.
+  TVrFileCollection nowhere;
+  nowhere.OpenPath(drive.PathOf("missing\\game.dat"), true);
+  EXPECT_THROW(nowhere.MergeFrom(source), Exception);
+  TTempDrive::MakeFolders(drive.PathOf("blocked.002"));
+  TVrFileCollection blocked;
+  blocked.OpenPath(drive.PathOf("blocked.dat"), true);
+  EXPECT_THROW(blocked.MergeFrom(source), Exception);
+  EXPECT_FALSE(drive.Exists("blocked.ext"));
 }
 
 TEST(VrFilesWrite, ManySameBucketNamesMergeAndLookUp) {

@@ -322,8 +322,9 @@ class TVeskReader {
 
     // name length, transparent colour, delay, disposal, unused, layer count, width, height, depth
     constexpr int64_t kFrameRecordMinimum = 4 + 4 + 4 + 1 + 4 + 4 + 4 + 4 + 4;
-    if (count < 0 || count > Remaining() / kFrameRecordMinimum) RaiseVeskDamaged();
+    if (count < 0) RaiseVeskDamaged();
     if (count > 1 && firstFrameOnly_) count = 1;
+    if (count > Remaining() / kFrameRecordMinimum) RaiseVeskDamaged();
     for (int32_t i = 0; i < count; ++i) {
       lastFrame_ = i == count - 1;
       ReadBinaryFrame();

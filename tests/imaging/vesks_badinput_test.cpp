@@ -141,6 +141,10 @@ TEST(VeskBadInput, AbsurdSizesAndCountsFailFast) {
   Image img = OneLayer(Image::Binary, 24, 4, 4, 1);
   img.count = 0x7FFFFFFF;
   EXPECT_EQ(ErrorOf(vsktest::Build(img)), kDamaged);
+  // A count the file cannot hold is damage, but the first frame alone can still be read.
+  img.count = 1000;
+  EXPECT_EQ(ErrorOf(vsktest::Build(img)), kDamaged);
+  EXPECT_EQ(ErrorOf(vsktest::Build(img), 0, true), "");
   img.count = -2;
   EXPECT_EQ(ErrorOf(vsktest::Build(img)), kDamaged);
   img.count = std::nullopt;

@@ -113,7 +113,60 @@ void Fill(uint8_t* p, size_t n, uint64_t& s) {
   }
 }
 
-// An archive of stored entries of entryMb MiB each, totalMb MiB of data.
+// Part files of a data file as the reader expects them: game.dat holds the first GiB, game.001 the next.
+std::vector<fs::path> PartFiles(const fs::path& path) {
+  std::vector<fs::path> parts{path};
+  for (int i = 1;; ++i) {
+    char ext[16];
+    std::snprintf(ext, sizeof ext, ".%03d", i);
+    fs::path p = path;
+    p.replace_extension(ext);
+    if (!fs::exists(p)) break;
+    parts.push_back(p);
+  }
+  return parts;
+}
+
+// Writes one logical stream into 1 GiB part files.
+class PartWriter {
+ public:
+  explicit PartWriter(const fs::path& path) : path_(path) {}
+  ~PartWriter() {
+    if (file_) std::fclose(file_);
+  }
+  void Write(const uint8_t* data, size_t n) {
+    while (n > 0) {
+      int64_t part = position_ >> 30;
+      if (!file_ || part != part_) Open(part);
+      size_t room = static_cast<size_t>((part + 1) * (int64_t(1) << 30) - position_);
+      size_t chunk = std::min(room, n);
+      if (std::fwrite(data, 1, chunk, file_) != chunk) throw std::runtime_error("write failed");
+      data += chunk;
+      n -= chunk;
+      position_ += static_cast<int64_t>(chunk);
+    }
+  }
+
+ private:
+  void Open(int64_t part) {
+    if (file_) std::fclose(file_);
+    fs::path p = path_;
+    if (part > 0) {
+      char ext[16];
+      std::snprintf(ext, sizeof ext, ".%03d", static_cast<int>(part));
+      p.replace_extension(ext);
+    }
+    file_ = std::fopen(p.c_str(), "wb");
+    if (!file_) throw std::runtime_error("cannot create " + p.string());
+    part_ = part;
+  }
+  fs::path path_;
+  std::FILE* file_ = nullptr;
+  int64_t part_ = -1;
+  int64_t position_ = 0;
+};
+
+// An archive of stored entries of entryMb MiB each, totalMb MiB of data, split into part files.
 void MakeStored(const fs::path& path, int64_t totalMb, int64_t entryMb) {
   const int64_t mib = 1 << 20;
   std::vector<Entry> entries;
@@ -123,29 +176,35 @@ void MakeStored(const fs::path& path, int64_t totalMb, int64_t entryMb) {
     e.Size = std::min(entryMb, totalMb - done) * mib;
     entries.push_back(e);
   }
-  int64_t dirSize = DirectorySize(entries);
-  File out(path, "wb");
-  std::fseek(out.f, static_cast<long>(dirSize), SEEK_SET);
   std::vector<uint8_t> buf(static_cast<size_t>(mib));
-  uint64_t seed = 88172645463325252ull;
+  // The same pseudo-random bytes twice: once for the checksums the directory needs, once to write.
+  const uint64_t kSeed = 88172645463325252ull;
+  uint64_t seed = kSeed;
   for (auto& e : entries) {
     uLong crc = crc32(0, nullptr, 0);
     for (int64_t left = e.Size; left > 0; left -= mib) {
       Fill(buf.data(), buf.size(), seed);
       crc = crc32(crc, buf.data(), static_cast<uInt>(buf.size()));
-      out.Write(buf.data(), buf.size());
     }
     e.Crc = static_cast<uint32_t>(crc);
   }
-  std::string dir = Directory(entries, dirSize);
-  std::fseek(out.f, 0, SEEK_SET);
-  out.Write(dir.data(), dir.size());
+  PartWriter out(path);
+  std::string dir = Directory(entries, DirectorySize(entries));
+  out.Write(reinterpret_cast<const uint8_t*>(dir.data()), dir.size());
+  seed = kSeed;
+  for (auto& e : entries) {
+    for (int64_t left = e.Size; left > 0; left -= mib) {
+      Fill(buf.data(), buf.size(), seed);
+      out.Write(buf.data(), buf.size());
+    }
+  }
 }
 
 // Text-like content that compresses about 3:1.
 std::string TextContent(size_t size, uint64_t& seed) {
-  static const char* words[] = {"the ", "scene ", "opens ", "rain ", "falls ", "quietly ", "over ", "city ",
-                                "she ", "said ", "nothing ", "and ", "then ", "left ", "\n", "\"why?\" "};
+  static const char* words[] = {"the ",  "scene ", "opens ", "rain ",    "falls ",   "quietly ",
+                                "over ", "city ",  "she ",   "said ",    "nothing ", "and ",
+                                "then ", "left ",  "\n",     "\"why?\" "};
   std::string s;
   s.reserve(size + 16);
   while (s.size() < size) {
@@ -183,7 +242,8 @@ const Compressed& CompressedArchive() {
       e.Name = "script\\s" + std::to_string(i) + ".txt";
       e.Size = static_cast<int64_t>(z.size());
       e.Kind = 0;
-      e.Crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(z.data()), static_cast<uInt>(len)));
+      e.Crc =
+          static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(z.data()), static_cast<uInt>(len)));
       a.Entries.push_back(e);
       stored.push_back(std::move(z));
     }
@@ -207,8 +267,8 @@ fs::path MakeBigDirectory(int64_t n, const std::string& tag, int32_t time, int64
   fs::path data = WorkDir() / (tag + ".dat");
   std::vector<Entry> entries(static_cast<size_t>(n));
   for (int64_t i = 0; i < n; ++i) {
-    entries[static_cast<size_t>(i)].Name = "folder" + std::to_string((firstName + i) % 100) + "\\file" +
-                                           std::to_string(firstName + i) + ".dat";
+    entries[static_cast<size_t>(i)].Name =
+        "folder" + std::to_string((firstName + i) % 100) + "\\file" + std::to_string(firstName + i) + ".dat";
     entries[static_cast<size_t>(i)].Size = 1;
     entries[static_cast<size_t>(i)].Time = time;
   }
@@ -241,7 +301,8 @@ void BM_VerifyData(benchmark::State& state) {
     archive.Open(path.string());
     if (!archive.VerifyData()) state.SkipWithError("VerifyData failed");
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(fs::file_size(path)));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(fs::file_size(path)));
 }
 
 void BM_ReadCrc32(benchmark::State& state) {
@@ -252,10 +313,12 @@ void BM_ReadCrc32(benchmark::State& state) {
     std::setvbuf(in.f, nullptr, _IONBF, 0);
     uLong crc = crc32(0, nullptr, 0);
     size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), in.f)) > 0) crc = crc32(crc, buf.data(), static_cast<uInt>(n));
+    while ((n = std::fread(buf.data(), 1, buf.size(), in.f)) > 0)
+      crc = crc32(crc, buf.data(), static_cast<uInt>(n));
     benchmark::DoNotOptimize(crc);
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(fs::file_size(path)));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(fs::file_size(path)));
 }
 
 void BM_ExtractAll(benchmark::State& state) {
@@ -368,7 +431,8 @@ int main(int argc, char** argv) {
   ratio("BM_ExtractAll", "BM_BareInflate", "extract every entry / bare inflate", 1.1);
   for (const auto& [name, secs] : s) {
     if (name.rfind("BM_LoadDirectory/", 0) == 0) {
-      std::printf("TIME  %-48s %8.3f s\n", ("load directory of " + name.substr(17) + " entries").c_str(), secs);
+      std::printf("TIME  %-48s %8.3f s\n", ("load directory of " + name.substr(17) + " entries").c_str(),
+                  secs);
     } else if (name == "BM_Merge") {
       std::printf("TIME  %-48s %8.3f s\n", "merge two archives of VR_BENCH_MERGE entries", secs);
     }

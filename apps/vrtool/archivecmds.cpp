@@ -20,11 +20,16 @@ namespace {
 
 const char* KindName(int kind) {
   switch (kind) {
-    case 0: return "zlib";
-    case 1: return "stored";
-    case 2: return "scrambled";
-    case 3: return "zlib+scrambled";
-    default: return "stored?";
+    case 0:
+      return "zlib";
+    case 1:
+      return "stored";
+    case 2:
+      return "scrambled";
+    case 3:
+      return "zlib+scrambled";
+    default:
+      return "stored?";
   }
 }
 
@@ -32,8 +37,8 @@ std::string FormatDosTime(int32_t t) {
   if (t == 0) return "-                  ";
   uint32_t u = static_cast<uint32_t>(t);
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (u >> 25), (u >> 21) & 15, (u >> 16) & 31,
-                (u >> 11) & 31, (u >> 5) & 63, (u & 31) * 2);
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (u >> 25), (u >> 21) & 15,
+                (u >> 16) & 31, (u >> 11) & 31, (u >> 5) & 63, (u & 31) * 2);
   return buf;
 }
 
@@ -51,7 +56,8 @@ std::string PrepareTarget(const std::string& dir, const std::string& name) {
     path += "\\" + parts[i];
     uint32_t attr = vr::Platform().GetFileAttributes(path);
     if (attr == vr::faInvalid) {
-      if (!vr::Platform().CreateDirectory(path)) throw ToolError(ToUtf8(path) + ": the folder cannot be created");
+      if (!vr::Platform().CreateDirectory(path))
+        throw ToolError(ToUtf8(path) + ": the folder cannot be created");
     } else if (!(attr & vr::faDirectory)) {
       throw ToolError(ToUtf8(path) + ": a file of that name is in the way of a folder");
     }
@@ -104,7 +110,8 @@ int CmdList(const ArchiveSource& src, bool json) {
     vr::TVrFile* e = archive->Items(i);
     char line[160];
     std::snprintf(line, sizeof line, "%5d  %-14s %12lld  %s  %08x  %s    ", i, KindName(e->Kind),
-                  static_cast<long long>(e->Size), FormatDosTime(e->Time).c_str(), e->CRC, e->Separate ? "S" : "-");
+                  static_cast<long long>(e->Size), FormatDosTime(e->Time).c_str(), e->CRC,
+                  e->Separate ? "S" : "-");
     out += line + ToUtf8(e->Name()) + "\n";
   }
   WriteStdout(out);
@@ -165,7 +172,8 @@ int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vect
     }
     try {
       std::string path = PrepareTarget(target, e->Name());
-      if (!path.empty()) WriteEntryFile(*archive, *e, path, [&](int64_t done) { bar.Update(before + done, total, shown); });
+      if (!path.empty())
+        WriteEntryFile(*archive, *e, path, [&](int64_t done) { bar.Update(before + done, total, shown); });
     } catch (const vr::Exception& ex) {
       bar.Finish();
       PrintError(shown + ": " + ToUtf8(ex.Message));
@@ -178,8 +186,9 @@ int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vect
     before += std::max<int64_t>(e->Size, 0);
   }
   bar.Finish();
-  if (failures) throw ToolError(std::to_string(failures) + (failures == 1 ? " entry was" : " entries were") +
-                                " not extracted");
+  if (failures)
+    throw ToolError(std::to_string(failures) + (failures == 1 ? " entry was" : " entries were") +
+                    " not extracted");
   return 0;
 }
 

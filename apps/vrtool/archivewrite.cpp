@@ -24,12 +24,14 @@ bool IsFile(const std::string& path) {
 }
 
 // Every file below `folder`, as names relative to it with "\" between folder levels, sorted by bytes.
-void CollectFiles(const std::string& folder, const std::string& prefix, std::vector<std::string>& names, int depth) {
+void CollectFiles(const std::string& folder, const std::string& prefix, std::vector<std::string>& names,
+                  int depth) {
   if (depth > 64) throw ToolError(ToUtf8(folder) + ": folders nested too deeply");
   auto list = vr::Platform().ListFolder(folder);
   if (!list) throw ToolError(ToUtf8(folder) + ": the folder cannot be listed");
   std::vector<vr::TFindData> items = std::move(*list);
-  std::sort(items.begin(), items.end(), [](const vr::TFindData& a, const vr::TFindData& b) { return a.Name < b.Name; });
+  std::sort(items.begin(), items.end(),
+            [](const vr::TFindData& a, const vr::TFindData& b) { return a.Name < b.Name; });
   for (const vr::TFindData& f : items) {
     std::string rel = prefix.empty() ? f.Name : prefix + "\\" + f.Name;
     if (f.Attr & vr::faDirectory) {
@@ -50,8 +52,8 @@ void RemoveBigFile(const std::string& name) {
 
 }  // namespace
 
-int CmdPack(const std::string& dir, const std::string& out, bool scramble, const std::vector<std::string>& separate,
-            const Options& opt) {
+int CmdPack(const std::string& dir, const std::string& out, bool scramble,
+            const std::vector<std::string>& separate, const Options& opt) {
   std::string folder = vr::ExcludeTrailingBackslash(ToCp932(dir, "folder name"));
   uint32_t attr = vr::Platform().GetFileAttributes(folder);
   if (attr == vr::faInvalid || !(attr & vr::faDirectory)) throw ToolError(dir + ": not a folder");
@@ -156,7 +158,8 @@ int CmdAppend(const std::string& program, const std::string& archivePath) {
   vr::TFileStream target(exe, vr::fmOpenReadWrite | vr::fmShareExclusive);
   int64_t oldLength = target.Size();
   // The trailer holds the archive's start as a signed 32-bit value.
-  if (oldLength > INT32_MAX) throw ToolError(program + ": too large to carry an appended archive (2 GiB at most)");
+  if (oldLength > INT32_MAX)
+    throw ToolError(program + ": too large to carry an appended archive (2 GiB at most)");
   target.SetPosition(oldLength);
   try {
     source.SetPosition(0);
@@ -166,8 +169,12 @@ int CmdAppend(const std::string& program, const std::string& archivePath) {
       if (got <= 0) break;
       target.WriteBuffer(buffer.data(), static_cast<int32_t>(got));
     }
-    uint8_t trailer[6] = {static_cast<uint8_t>(oldLength), static_cast<uint8_t>(oldLength >> 8),
-                          static_cast<uint8_t>(oldLength >> 16), static_cast<uint8_t>(oldLength >> 24), 'r', 'v'};
+    uint8_t trailer[6] = {static_cast<uint8_t>(oldLength),
+                          static_cast<uint8_t>(oldLength >> 8),
+                          static_cast<uint8_t>(oldLength >> 16),
+                          static_cast<uint8_t>(oldLength >> 24),
+                          'r',
+                          'v'};
     target.WriteBuffer(trailer, 6);
   } catch (...) {
     // The program is left as it was.

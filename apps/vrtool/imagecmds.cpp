@@ -20,7 +20,8 @@ std::string Hex(uint32_t v, int digits) {
 
 // The signature in front of the image, for the description only.
 std::string FormName(vr::TMemoryStream& m) {
-  std::string head(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(std::min<int64_t>(m.Size(), 8)));
+  std::string head(reinterpret_cast<const char*>(m.Memory()),
+                   static_cast<size_t>(std::min<int64_t>(m.Size(), 8)));
   if (head.compare(0, 5, "VeskX") == 0) return "XML-headed (" + head + ")";
   if (head.compare(0, 4, "Vesk") == 0) return "binary-headed (" + head.substr(0, 7) + ")";
   return "binary-headed, no signature";
@@ -46,7 +47,8 @@ int CmdImageInfo(const std::string& file, uint32_t seed) {
   out += "Version: " + std::to_string(h.Version) + "\n";
   out += "Size: " + std::to_string(h.Width) + "x" + std::to_string(h.Height) + ", " + std::to_string(h.Bpp) +
          " bits\n";
-  out += "Compression: " + std::to_string(h.CompType) + " (" + vr::VeskCompTypeName(h.CompType, false) + ")\n";
+  out +=
+      "Compression: " + std::to_string(h.CompType) + " (" + vr::VeskCompTypeName(h.CompType, false) + ")\n";
   out += "Randomized: " + std::string(h.Randomized ? "yes" : "no") + "\n";
   out += "Blocks: " + std::to_string(h.BlockWidth) + "x" + std::to_string(h.BlockHeight) + "\n";
   out += "Background: #" + Hex(list.BGColor & 0xFFFFFF, 6) + " (red in the low byte)\n";
@@ -55,10 +57,11 @@ int CmdImageInfo(const std::string& file, uint32_t seed) {
   for (int i = 0; i < list.Count(); ++i) {
     vr::TVeskFrame* f = list.GetFrame(i);
     const vr::TDIBSurface& s = f->Surface();
-    out += "Frame " + std::to_string(i) + ": " + std::to_string(s.Width()) + "x" + std::to_string(s.Height()) + ", " +
-           std::to_string(s.BitDepth()) + " bits" + (f->HasAlpha() ? ", alpha" : "") +
-           ", delay " + std::to_string(f->Delay) + ", disposal " + std::to_string(f->Disposal) +
-           ", transparent " + std::to_string(f->TransColor) + ", name \"" + ToUtf8(f->Name) + "\"\n";
+    out += "Frame " + std::to_string(i) + ": " + std::to_string(s.Width()) + "x" +
+           std::to_string(s.Height()) + ", " + std::to_string(s.BitDepth()) + " bits" +
+           (f->HasAlpha() ? ", alpha" : "") + ", delay " + std::to_string(f->Delay) + ", disposal " +
+           std::to_string(f->Disposal) + ", transparent " + std::to_string(f->TransColor) + ", name \"" +
+           ToUtf8(f->Name) + "\"\n";
     for (int k = 0; k < f->Count(); ++k) {
       vr::TVeskLayer* l = f->Layers(k);
       out += "  Layer " + std::to_string(k) + ": " + (l->Visible ? "visible" : "hidden") + ", opacity " +

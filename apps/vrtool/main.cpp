@@ -90,15 +90,18 @@ int Run(const std::vector<std::string>& args) {
   build->add_option("JSON", pos)->required()->expected(1);
   build->add_option("-o", out, "output file")->required()->type_name("FILE");
 
-  uint32_t seed = 0;
+  // The settings keep the seed as a signed value; both spellings of the same 32 bits are accepted.
+  int64_t seed = 0;
   int frame = 0;
   auto* image = app.add_subcommand("image", "layered images");
   image->require_subcommand(1);
   auto* info = image->add_subcommand("info", "describe a layered image");
-  info->add_option("--seed", seed, "identification code");
+  info->add_option("--seed", seed, "identification code")
+      ->check(CLI::Range(INT64_C(-2147483648), INT64_C(4294967295)));
   info->add_option("FILE", pos)->required()->expected(1);
   auto* convert = image->add_subcommand("convert", "write one frame as PNG, PPM or PAM");
-  convert->add_option("--seed", seed, "identification code");
+  convert->add_option("--seed", seed, "identification code")
+      ->check(CLI::Range(INT64_C(-2147483648), INT64_C(4294967295)));
   convert->add_option("--frame", frame, "frame index")->check(CLI::NonNegativeNumber);
   convert->add_option("ARGS", pos, "FILE OUT")->expected(2);
 
@@ -143,8 +146,8 @@ int Run(const std::vector<std::string>& args) {
     if (append->parsed()) return CmdAppend(pos[0], pos[1]);
     if (show->parsed()) return CmdSettingsShow(pos[0], fromArchive, json);
     if (build->parsed()) return CmdSettingsBuild(pos[0], out);
-    if (info->parsed()) return CmdImageInfo(pos[0], seed);
-    if (convert->parsed()) return CmdImageConvert(pos[0], seed, frame, pos[1]);
+    if (info->parsed()) return CmdImageInfo(pos[0], static_cast<uint32_t>(seed));
+    if (convert->parsed()) return CmdImageConvert(pos[0], static_cast<uint32_t>(seed), frame, pos[1]);
     throw CLI::ValidationError("no command given");
   } catch (const CLI::CallForHelp&) {
     WriteStdout(app.help());

@@ -19,21 +19,23 @@ struct Field {
   void* (*Ptr)(vr::TRovaInstallSet&);
 };
 
-#define VR_FIELD(name, kind) \
-  Field { #name, Field::kind, [](vr::TRovaInstallSet& s) -> void* { return &s.name; } }
+#define VR_FIELD(name, kind)                                                     \
+  Field {                                                                        \
+#name, Field::kind, [](vr::TRovaInstallSet & s) -> void* { return &s.name; } \
+  }
 
 const Field kFields[] = {
-    VR_FIELD(DiskIndex, Int32),      VR_FIELD(Title, String),          VR_FIELD(FooterText, String),
-    VR_FIELD(DefaultFolder, String), VR_FIELD(ReadmeFile, String),     VR_FIELD(OpenReadme, Flag),
+    VR_FIELD(DiskIndex, Int32),        VR_FIELD(Title, String),        VR_FIELD(FooterText, String),
+    VR_FIELD(DefaultFolder, String),   VR_FIELD(ReadmeFile, String),   VR_FIELD(OpenReadme, Flag),
     VR_FIELD(BackdropPicture, String), VR_FIELD(BackdropLayout, Byte), VR_FIELD(DiskCount, Int32),
-    VR_FIELD(GameExe, String),       VR_FIELD(PictureSeed, Int32),     VR_FIELD(OfferRuntimes, Flag),
-    VR_FIELD(ExtraFlag, Byte),       VR_FIELD(MediaNoun, String),      VR_FIELD(RegistryKey, String),
-    VR_FIELD(BaseSizes, Sizes),      VR_FIELD(DataSizes, Sizes),       VR_FIELD(SoundSizes, Sizes),
-    VR_FIELD(MovieSizes, Sizes),     VR_FIELD(BaseSizeTotal, Size),    VR_FIELD(DataSizeTotal, Size),
-    VR_FIELD(SoundSizeTotal, Size),  VR_FIELD(MovieSizeTotal, Size),   VR_FIELD(Uninstaller, Flag),
-    VR_FIELD(AddOnPackage, Flag),    VR_FIELD(InstalledFiles, List),   VR_FIELD(DataInstalled, Flag),
-    VR_FIELD(InstallKind, Byte),     VR_FIELD(ArchiveInstall, Flag),   VR_FIELD(PackageFiles, List),
-    VR_FIELD(SetupCaption, String),  VR_FIELD(WelcomeText, String),    VR_FIELD(LicenseText, String),
+    VR_FIELD(GameExe, String),         VR_FIELD(PictureSeed, Int32),   VR_FIELD(OfferRuntimes, Flag),
+    VR_FIELD(ExtraFlag, Byte),         VR_FIELD(MediaNoun, String),    VR_FIELD(RegistryKey, String),
+    VR_FIELD(BaseSizes, Sizes),        VR_FIELD(DataSizes, Sizes),     VR_FIELD(SoundSizes, Sizes),
+    VR_FIELD(MovieSizes, Sizes),       VR_FIELD(BaseSizeTotal, Size),  VR_FIELD(DataSizeTotal, Size),
+    VR_FIELD(SoundSizeTotal, Size),    VR_FIELD(MovieSizeTotal, Size), VR_FIELD(Uninstaller, Flag),
+    VR_FIELD(AddOnPackage, Flag),      VR_FIELD(InstalledFiles, List), VR_FIELD(DataInstalled, Flag),
+    VR_FIELD(InstallKind, Byte),       VR_FIELD(ArchiveInstall, Flag), VR_FIELD(PackageFiles, List),
+    VR_FIELD(SetupCaption, String),    VR_FIELD(WelcomeText, String),  VR_FIELD(LicenseText, String),
 };
 
 #undef VR_FIELD
@@ -44,12 +46,24 @@ Json ToJson(vr::TRovaInstallSet& s) {
   for (const Field& f : kFields) {
     void* p = f.Ptr(s);
     switch (f.Kind) {
-      case Field::Int32: j[f.Name] = *static_cast<int32_t*>(p); break;
-      case Field::Byte: j[f.Name] = *static_cast<uint8_t*>(p); break;
-      case Field::Flag: j[f.Name] = *static_cast<bool*>(p); break;
-      case Field::String: j[f.Name] = ToUtf8(*static_cast<std::string*>(p)); break;
-      case Field::Size: j[f.Name] = *static_cast<int64_t*>(p); break;
-      case Field::Sizes: j[f.Name] = *static_cast<std::vector<int64_t>*>(p); break;
+      case Field::Int32:
+        j[f.Name] = *static_cast<int32_t*>(p);
+        break;
+      case Field::Byte:
+        j[f.Name] = *static_cast<uint8_t*>(p);
+        break;
+      case Field::Flag:
+        j[f.Name] = *static_cast<bool*>(p);
+        break;
+      case Field::String:
+        j[f.Name] = ToUtf8(*static_cast<std::string*>(p));
+        break;
+      case Field::Size:
+        j[f.Name] = *static_cast<int64_t*>(p);
+        break;
+      case Field::Sizes:
+        j[f.Name] = *static_cast<std::vector<int64_t>*>(p);
+        break;
       case Field::List: {
         Json list = Json::array();
         for (const auto& item : static_cast<vr::TStringList*>(p)->Items()) list.push_back(ToUtf8(item));
@@ -101,8 +115,8 @@ int64_t Integer(const Json& v, const std::string& name, int64_t min, int64_t max
                   ? INT64_MAX
                   : v.get<int64_t>();
   if (n < min || n > max) {
-    throw ToolError("settings field " + name + ": " + std::to_string(n) + " is out of range " + std::to_string(min) +
-                    ".." + std::to_string(max));
+    throw ToolError("settings field " + name + ": " + std::to_string(n) + " is out of range " +
+                    std::to_string(min) + ".." + std::to_string(max));
   }
   return n;
 }
@@ -146,10 +160,18 @@ void FromJson(const Json& j, vr::TRovaInstallSet& s) {
       case Field::Int32:
         *static_cast<int32_t*>(p) = static_cast<int32_t>(Integer(v, f.Name, INT32_MIN, INT32_MAX));
         break;
-      case Field::Byte: *static_cast<uint8_t*>(p) = static_cast<uint8_t>(Integer(v, f.Name, 0, 255)); break;
-      case Field::Flag: *static_cast<bool*>(p) = Integer(v, f.Name, 0, 1) != 0; break;
-      case Field::String: *static_cast<std::string*>(p) = Text(v, f.Name); break;
-      case Field::Size: *static_cast<int64_t*>(p) = Integer(v, f.Name, INT64_MIN, INT64_MAX); break;
+      case Field::Byte:
+        *static_cast<uint8_t*>(p) = static_cast<uint8_t>(Integer(v, f.Name, 0, 255));
+        break;
+      case Field::Flag:
+        *static_cast<bool*>(p) = Integer(v, f.Name, 0, 1) != 0;
+        break;
+      case Field::String:
+        *static_cast<std::string*>(p) = Text(v, f.Name);
+        break;
+      case Field::Size:
+        *static_cast<int64_t*>(p) = Integer(v, f.Name, INT64_MIN, INT64_MAX);
+        break;
       case Field::Sizes: {
         auto& sizes = *static_cast<std::vector<int64_t>*>(p);
         for (size_t i = 0; i < v.size(); ++i) {
@@ -158,7 +180,8 @@ void FromJson(const Json& j, vr::TRovaInstallSet& s) {
         break;
       }
       case Field::List: {
-        if (!v.is_array()) throw ToolError(std::string("settings field ") + f.Name + ": an array is expected");
+        if (!v.is_array())
+          throw ToolError(std::string("settings field ") + f.Name + ": an array is expected");
         auto* list = static_cast<vr::TStringList*>(p);
         list->Clear();
         for (size_t i = 0; i < v.size(); ++i) {

@@ -110,7 +110,8 @@ int main(int argc, char** argv) {
   entries[4].Separate = 1;
   entries[4].CrcRule = RawEntry::Crc::Content;
   int n = 0;
-  for (int version : {0, 100, 101, 102}) Save(folder, "fuzz_archive", n++, vrtest::BuildArchive(version, entries));
+  for (int version : {0, 100, 101, 102})
+    Save(folder, "fuzz_archive", n++, vrtest::BuildArchive(version, entries));
 
   // Scrambled containers of several sizes.
   n = 0;

@@ -44,7 +44,8 @@ std::vector<RawEntry> SampleEntries() {
 const char* kUtf8Names[] = {"install.dat", u8"画像\\背景.vsk", "script\\a.txt", "script\\b.txt", "empty.bin"};
 
 // Checks `list --json` and `cat` of every entry against what was built.
-void ExpectArchive(const std::vector<std::string>& source, int version, const std::vector<RawEntry>& entries) {
+void ExpectArchive(const std::vector<std::string>& source, int version,
+                   const std::vector<RawEntry>& entries) {
   std::vector<std::string> args{"list", "--json"};
   args.insert(args.end(), source.begin(), source.end());
   RunResult r = RunTool(args);
@@ -203,9 +204,9 @@ TEST(VrtoolExtract, AllEntriesEveryKindWithTimes) {
 
 TEST(VrtoolExtract, HostileNamesAreRefusedAndNothingLeavesTheFolder) {
   TempDir t;
-  std::vector<std::string> hostile{"..\\escape.txt", "a\\..\\..\\escape2.txt", "\\rooted.txt",
-                                   "C:\\drive.txt",  "D:rel.txt",            "CON",
-                                   "sub\\nul.txt",   "/..\\..\\sup.txt",     "../slash.txt"};
+  std::vector<std::string> hostile{
+      "..\\escape.txt", "a\\..\\..\\escape2.txt", "\\rooted.txt", "C:\\drive.txt", "D:rel.txt", "CON",
+      "sub\\nul.txt",   "/..\\..\\sup.txt",       "../slash.txt"};
   std::vector<RawEntry> entries;
   for (const auto& name : hostile) {
     RawEntry e;

@@ -48,8 +48,8 @@ void Put64(std::string& s, uint64_t v) {
 constexpr uint32_t kDirectoryKey = 1384720569u;
 
 // The directory bytes for entries whose stored bytes start at dataStart (relative to the archive start).
-std::string Directory(int version, const std::vector<RawEntry>& entries, const std::vector<std::string>& stored,
-                      uint64_t dataStart) {
+std::string Directory(int version, const std::vector<RawEntry>& entries,
+                      const std::vector<std::string>& stored, uint64_t dataStart) {
   std::string d;
   if (version != 0) {
     d += "vf";
@@ -91,10 +91,18 @@ std::string Directory(int version, const std::vector<RawEntry>& entries, const s
       const RawEntry& e = entries[i];
       uint32_t crc = 0;
       switch (e.CrcRule) {
-        case RawEntry::Crc::Stored: crc = Crc32(stored[i]); break;
-        case RawEntry::Crc::Content: crc = Crc32(e.Content); break;
-        case RawEntry::Crc::None: crc = 0; break;
-        case RawEntry::Crc::Wrong: crc = Crc32(stored[i]) ^ 0x5A5A5A5Au; break;
+        case RawEntry::Crc::Stored:
+          crc = Crc32(stored[i]);
+          break;
+        case RawEntry::Crc::Content:
+          crc = Crc32(e.Content);
+          break;
+        case RawEntry::Crc::None:
+          crc = 0;
+          break;
+        case RawEntry::Crc::Wrong:
+          crc = Crc32(stored[i]) ^ 0x5A5A5A5Au;
+          break;
       }
       Put32(d, crc);
     }
@@ -118,10 +126,14 @@ std::vector<std::string> AllStored(int version, const std::vector<RawEntry>& ent
 
 std::string StoredBytes(const RawEntry& e) {
   switch (e.Kind) {
-    case 0: return Deflate(e.Content);
-    case 2: return Scramble(e.Content, e.Seed);
-    case 3: return Scramble(Deflate(e.Content), e.Seed);
-    default: return e.Content;
+    case 0:
+      return Deflate(e.Content);
+    case 2:
+      return Scramble(e.Content, e.Seed);
+    case 3:
+      return Scramble(Deflate(e.Content), e.Seed);
+    default:
+      return e.Content;
   }
 }
 
@@ -134,7 +146,8 @@ std::string BuildArchive(int version, const std::vector<RawEntry>& entries) {
   return out;
 }
 
-void BuildSplitArchive(int version, const std::vector<RawEntry>& entries, std::string& directory, std::string& data) {
+void BuildSplitArchive(int version, const std::vector<RawEntry>& entries, std::string& directory,
+                       std::string& data) {
   std::vector<std::string> stored = AllStored(version, entries);
   directory = Directory(version, entries, stored, 0);
   data.clear();
@@ -159,16 +172,16 @@ std::string BuildPeWithResource(const std::string& payload) {
   const uint32_t kRva = 0x1000, kRaw = 0x200;
   // Resource section: root (type) -> "BINTYPE" -> "DUMMY" -> language 0x411 -> data.
   std::string rs(120, '\0');
-  put16(rs, 12, 1);                      // root: one named entry
-  put32(rs, 16, 0x80000000u | 88);       // name "BINTYPE"
-  put32(rs, 20, 0x80000000u | 24);       // -> name directory
-  put16(rs, 24 + 12, 1);                 // name directory: one named entry
-  put32(rs, 40, 0x80000000u | 104);      // name "DUMMY"
-  put32(rs, 44, 0x80000000u | 48);       // -> language directory
-  put16(rs, 48 + 14, 1);                 // language directory: one id entry
+  put16(rs, 12, 1);                  // root: one named entry
+  put32(rs, 16, 0x80000000u | 88);   // name "BINTYPE"
+  put32(rs, 20, 0x80000000u | 24);   // -> name directory
+  put16(rs, 24 + 12, 1);             // name directory: one named entry
+  put32(rs, 40, 0x80000000u | 104);  // name "DUMMY"
+  put32(rs, 44, 0x80000000u | 48);   // -> language directory
+  put16(rs, 48 + 14, 1);             // language directory: one id entry
   put32(rs, 64, 0x411);
-  put32(rs, 68, 72);                     // -> data entry
-  put32(rs, 72, kRva + 120);             // data RVA
+  put32(rs, 68, 72);          // -> data entry
+  put32(rs, 72, kRva + 120);  // data RVA
   put32(rs, 76, static_cast<uint32_t>(payload.size()));
   auto putName = [&](size_t at, const char* name) {
     size_t n = std::char_traits<char>::length(name);
@@ -197,9 +210,9 @@ std::string BuildPeWithResource(const std::string& payload) {
   put32(pe, opt + 36, 0x200);     // file alignment
   put16(pe, opt + 48, 4);         // subsystem version
   put32(pe, opt + 56, kRva + static_cast<uint32_t>((rs.size() + 0xFFF) & ~size_t(0xFFF)));  // image size
-  put32(pe, opt + 60, kRaw);      // headers size
-  put16(pe, opt + 68, 2);         // GUI subsystem
-  put32(pe, opt + 92, 16);        // data directories
+  put32(pe, opt + 60, kRaw);                                                                // headers size
+  put16(pe, opt + 68, 2);                                                                   // GUI subsystem
+  put32(pe, opt + 92, 16);  // data directories
   put32(pe, opt + 96 + 2 * 8, kRva);
   put32(pe, opt + 96 + 2 * 8 + 4, static_cast<uint32_t>(rs.size()));
   size_t sec = opt + 224;

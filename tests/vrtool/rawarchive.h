@@ -16,7 +16,7 @@ uint32_t Crc32(const std::string& bytes);
 struct RawEntry {
   std::string Name;  // code page 932 bytes
   std::string Content;
-  int Kind = 1;          // 0 zlib, 1 stored, 2 scrambled, 3 scrambled zlib; others stored
+  int Kind = 1;  // 0 zlib, 1 stored, 2 scrambled, 3 scrambled zlib; others stored
   int32_t Time = 0;
   uint8_t Separate = 0;
   // The checksum written: the stored bytes' CRC (default), the content's, or none (0).

@@ -13,7 +13,8 @@ using ::testing::HasSubstr;
 using Json = nlohmann::ordered_json;
 
 Json FullSettings() {
-  return Json::parse(u8R"({
+  return Json::parse(
+      u8R"({
     "DiskIndex": 1, "Title": "ゲーム タイトル", "FooterText": "(C) 2004 メーカー",
     "DefaultFolder": "<ProgramFiles>\\メーカー\\ゲーム", "ReadmeFile": "readme.txt", "OpenReadme": true,
     "BackdropPicture": "back.vsk", "BackdropLayout": 2, "DiskCount": 2, "GameExe": "game.exe",
@@ -132,26 +133,27 @@ TEST(VrtoolSettings, OlderVersionsAndRefusedInput) {
 
 // A binary-headed image ("Vesk101") of one frame with one 2 x 2 layer, rows stored without compression
 // (the identification code 0 keeps their order), with an optional alpha plane.
-std::string TinyVesk(int depth, const std::string& rows, const std::string& palette, const std::string& alpha) {
+std::string TinyVesk(int depth, const std::string& rows, const std::string& palette,
+                     const std::string& alpha) {
   std::string v = "Vesk101";
   auto i32 = [&](int32_t x) { v.append(reinterpret_cast<const char*>(&x), 4); };
-  i32(1);       // frames
-  v += '\0';    // unused
-  i32(2);       // frame name
+  i32(1);     // frames
+  v += '\0';  // unused
+  i32(2);     // frame name
   v += "f0";
-  i32(-1);      // transparent colour
-  i32(50);      // delay
-  v += '\0';    // disposal
-  i32(0);       // unused
-  i32(1);       // layers
-  i32(2);       // width
-  i32(2);       // height
+  i32(-1);    // transparent colour
+  i32(50);    // delay
+  v += '\0';  // disposal
+  i32(0);     // unused
+  i32(1);     // layers
+  i32(2);     // width
+  i32(2);     // height
   i32(depth);
   v += palette;
   v += std::string(8, '\0');
-  v += '\1';    // visible
-  i32(-1);      // transparent colour
-  i32(255);     // opacity
+  v += '\1';  // visible
+  i32(-1);    // transparent colour
+  i32(255);   // opacity
   v += alpha.empty() ? '\0' : '\1';
   i32(2);
   v += "l0";
@@ -231,6 +233,11 @@ TEST(VrtoolImage, ConvertEveryDepthToPpmPamAndPng) {
   EXPECT_EQ(p.substr(16, 8), std::string("\0\0\0\2\0\0\0\2", 8));
   EXPECT_EQ(p[25], 6);  // colour type RGBA: the frame has alpha
 #endif
+  // Seeds are 32 bits in either spelling; anything else is a usage error.
+  EXPECT_EQ(RunTool({"image", "info", "--seed", "-5", t / "img.vsk"}).Status, 0);
+  EXPECT_EQ(RunTool({"image", "info", "--seed", "4294967295", t / "img.vsk"}).Status, 0);
+  EXPECT_EQ(RunTool({"image", "info", "--seed", "4294967296", t / "img.vsk"}).Status, 2);
+  EXPECT_EQ(RunTool({"image", "info", "--seed", "abc", t / "img.vsk"}).Status, 2);
   EXPECT_EQ(RunTool({"image", "convert", "--frame", "1", t / "img.vsk", t / "x.ppm"}).Status, 2);
   EXPECT_EQ(RunTool({"image", "convert", t / "img.vsk", t / "x.bmp"}).Status, 2);
   WriteFile(t.Path() / "bad.vsk", "VeskX900 later format");

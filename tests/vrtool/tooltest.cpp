@@ -11,7 +11,6 @@
 #include <sstream>
 #include <stdexcept>
 
-
 extern char** environ;
 
 namespace vrtest {
@@ -51,7 +50,8 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 std::vector<std::pair<std::string, std::string>> ReadTree(const fs::path& root) {
   std::vector<std::pair<std::string, std::string>> files;
   for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.is_regular_file()) files.emplace_back(fs::relative(e.path(), root).generic_string(), ReadFile(e.path()));
+    if (e.is_regular_file())
+      files.emplace_back(fs::relative(e.path(), root).generic_string(), ReadFile(e.path()));
   }
   std::sort(files.begin(), files.end());
   return files;

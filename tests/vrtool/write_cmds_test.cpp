@@ -89,7 +89,7 @@ TEST(VrtoolPack, RoundTripPlainScrambledAndSeparate) {
     RunResult v = RunTool({"verify", t / "out.dat"});
     EXPECT_EQ(v.Status, 0) << v.Out;
     fs::remove_all(t.Path() / "x");
-    RunResult x = RunTool({"extract", "-C", t / "x", t / "out.dat"});
+    RunResult x = RunTool({"extract", "--quiet", "-C", t / "x", t / "out.dat"});
     ASSERT_EQ(x.Status, 0) << x.Err;
     EXPECT_EQ(ReadTree(t.Path() / "x"), ReadTree(t.Path() / "game"));
   }

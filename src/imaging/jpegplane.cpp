@@ -3,6 +3,8 @@
 // libjpeg's C frames is not safe).
 #include "imaging/jpegplane.h"
 
+#include <algorithm>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <string>
@@ -145,6 +147,10 @@ void DecodeJpegPlane(const uint8_t* data, size_t size, int width, int height, TJ
                 std::to_string(info.image_height) + " differs from the plane's " + std::to_string(width) +
                 "x" + std::to_string(height);
     } else {
+      // Multi-scan streams keep every coefficient of the picture: a few bytes per pixel and component.
+      // Nothing larger is granted, so a small stream cannot claim much more memory than its picture.
+      const double budget = 8.0 * width * height + (16 << 20);
+      info.mem->max_memory_to_use = static_cast<long>(std::min(budget, static_cast<double>(LONG_MAX)));
       info.out_color_space = JCS_RGB;
       info.scale_num = 1;
       info.scale_denom = 1;

@@ -225,6 +225,7 @@ TEST(VeskDecode, JpegColourPlanes) {
     }
   }
   const Bytes jpeg = vsktest::EncodeJpeg(rgb, w, h, 100);
+  const Bytes progressive = vsktest::EncodeJpeg(rgb, w, h, 100, true);
   for (int depth : {16, 15, 24, 32}) {
     SCOPED_TRACE(depth);
     Image img = OneLayer(Image::Xml, depth, w, h, 1);
@@ -232,7 +233,7 @@ TEST(VeskDecode, JpegColourPlanes) {
     img.randomized = true;  // the alpha plane of a JPEG image is never permuted
     img.seed = 31337;
     img.blockWidth = img.blockHeight = 16;  // nor in blocks
-    img.frames[0].layers[0].rawColor = jpeg;
+    img.frames[0].layers[0].rawColor = depth == 24 ? progressive : jpeg;
     img.frames[0].layers[0].alphaRows = vsktest::Noise(vsktest::RowSize(w, 8) * h, 12);
     auto list = Load(vsktest::Build(img), 31337, false, true);
     const TDIBSurface& s = list->GetFrame(0)->Layers(0)->Surface();

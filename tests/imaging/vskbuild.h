@@ -53,8 +53,8 @@ inline Bytes Zlib(const Bytes& data) {
   return out;
 }
 
-// Baseline JPEG of width x height red-green-blue pixels.
-inline Bytes EncodeJpeg(const Bytes& rgb, int width, int height, int quality) {
+// JPEG (baseline or progressive) of width x height red-green-blue pixels.
+inline Bytes EncodeJpeg(const Bytes& rgb, int width, int height, int quality, bool progressive = false) {
   jpeg_compress_struct info;
   jpeg_error_mgr err;
   info.err = jpeg_std_error(&err);
@@ -68,6 +68,7 @@ inline Bytes EncodeJpeg(const Bytes& rgb, int width, int height, int quality) {
   info.in_color_space = JCS_RGB;
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, quality, TRUE);
+  if (progressive) jpeg_simple_progression(&info);
   jpeg_start_compress(&info, TRUE);
   for (int y = 0; y < height; ++y) {
     JSAMPROW row = const_cast<JSAMPROW>(&rgb[static_cast<size_t>(y) * width * 3]);

@@ -7,6 +7,7 @@
 #include "platform/codepage.h"
 #include "platform/platform.h"
 #include "startup/startup.h"
+#include "wizard/insttype.h"
 
 // Last: its colour macros would clash with the framework's functions of the same names.
 #include <windows.h>
@@ -35,6 +36,9 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   HardenLibrarySearch();
   try {
     vr::Application->SetWidgetSet(vr::CreateWin32WidgetSet());
+    vr::SetWizardFactory([](vr::TForm* owner) -> vr::TForm* {
+      return vr::CreateForm<vr::TFormType>(owner, *vr::SetupGlobals().Settings, vr::SetupGlobals().Archive);
+    });
     const wchar_t* line = GetCommandLineW();
     std::u16string wide;
     for (; line && *line; ++line) wide += static_cast<char16_t>(*line);

@@ -364,13 +364,14 @@ void TFormType::CheckLicenseClick(TObject*) {
 }
 
 bool TFormType::RunNotAvailable(const std::string& message) {
-  WarningDlg(message);
+  // Back to the page before first, so that the message does not stand over a run's progress page.
   for (int i = CurrentPage() - 1; i >= 0; --i) {
     if (PageEnabled[i]) {
       GoToPage(i);
       break;
     }
   }
+  WarningDlg(message);
   return false;
 }
 

@@ -250,8 +250,15 @@ TEST(WizardNavigation, InstallRunNotYetAttachedWritesNothingAndSaysSo) {
   TFormType* f = env.CreateShown();
   const std::string destination = f->DestinationFolder();
   f->GoToPage("confirm");
-  env.session->Answer(TMsgDlgType::mtWarning, "インストール処理", mrOk);
+  std::string pageAtWarning;
+  env.session->Answer([&](const TDialogRecord& d) {
+    EXPECT_EQ(d.Type, TMsgDlgType::mtWarning);
+    EXPECT_NE(d.Text.find("インストール処理"), std::string::npos);
+    pageAtWarning = env.Page();
+    return mrOk;
+  });
   headless::PressEnter(f);
+  EXPECT_EQ(pageAtWarning, "confirm");  // the warning never stands over the progress page
   // Back on "confirm" with its buttons; no folder, settings file or registry value appeared.
   EXPECT_EQ(env.Page(), "confirm");
   EXPECT_EQ(f->Caption(), "インストール準備完了");

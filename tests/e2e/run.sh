@@ -289,6 +289,7 @@ if [ -x "$root/build/mingw-x86_64/apps/setup/setup.exe" ]; then
   fi
 fi
 
+"$root/tests/e2e/wizard_walk.sh" || failures=$((failures + 1))
 echo "e2e: screenshots in $shots"
 if [ "$failures" -ne 0 ]; then
   echo "e2e: $failures check(s) failed" >&2

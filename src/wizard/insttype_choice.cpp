@@ -177,8 +177,9 @@ void TFormType::ProposeDestination() {
   if (FolderExists(existing)) Directory->SetDirectory(existing);
   // Moving the lists above rewrote the edit box with the list's folder + SubFolder; when part of the
   // subfolder exists already (the maker's folder of another game) that would name it twice, so the
-  // box shows the proposal itself. Folders picked later get SubFolder appended.
-  EditDir->SetText(path);
+  // box shows the proposal itself. Folders picked later get SubFolder appended. (An add-on keeps the
+  // folder the list stands on.)
+  if (!settings_.AddOnPackage) EditDir->SetText(path);
 }
 
 void TFormType::DirectoryChange(TObject*) {

@@ -101,17 +101,6 @@ TEST(WizardChoice, LaterMediumUsesItsOwnCountsAndHiddenTicksStillCount) {
   EXPECT_EQ(f->RequiredBytes, 0u);
 }
 
-TEST(WizardChoice, AddOnCountsEverythingWhateverTheBoxesSay) {
-  TWizardEnv env;
-  env.Settings.AddOnPackage = true;
-  env.Settings.MovieSizeTotal = 2 * 1048576;
-  TFormType* f = env.Create();
-  f->UpdateRequiredSize();
-  EXPECT_EQ(f->RequiredBytes, uint64_t(10 + 1024 + 512 + 2) * 1048576);
-  EXPECT_FALSE(f->PageEnabled[TFormType::pgFile]);
-  EXPECT_FALSE(f->PageEnabled[TFormType::pgMedia]);
-}
-
 TEST(WizardChoice, ProposedDestinationBelowProgramFiles) {
   TWizardEnv env;
   TTempDrive::MakeFolders("C:\\Program Files\\Other");
@@ -243,7 +232,10 @@ TEST(WizardChoice, AddOnDestinationMustHoldItsGame) {
   env.Settings.AddOnPackage = true;
   TFormType* f = env.CreateShown();
   ASSERT_EQ(env.Page(), "seldir");
-  // The folder list gives the picked folder alone for an add-on.
+  // Every group counts for an add-on, whatever the boxes say.
+  EXPECT_EQ(f->RequiredBytes, uint64_t(10 + 1024 + 512) * 1048576);
+  // The folder list gives the folder it stands on alone for an add-on.
+  EXPECT_EQ(f->EditDir->Text(), "C:\\Program Files");
   headless::OpenFolder(f->Directory, 0);
   EXPECT_EQ(f->EditDir->Text(), "C:\\");
   auto tryFolder = [&](const std::string& folder, bool accepted) {

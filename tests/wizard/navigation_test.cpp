@@ -35,19 +35,8 @@ TEST(WizardNavigation, FullInstallWalkFromTheFirstOfThreeMedia) {
   ThreeMedia(env.Settings, 0);
   TFormType* f = env.CreateShown();
 
-  // Window as the user sees it.
-  EXPECT_EQ(f->ClientWidth(), 497);
-  EXPECT_EQ(f->ClientHeight(), 336);
-  EXPECT_EQ(f->BorderStyle(), TFormBorderStyle::bsDialog);
-  EXPECT_EQ(f->Font().Name, "ＭＳ Ｐゴシック");
-  EXPECT_EQ(f->Notebook->PageCount(), 10);
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(f->Notebook->Pages(i)->Caption(), TFormType::PageNames[i]);
-  EXPECT_EQ(f->btnNext->BoundsRect(), Bounds(324, 300, 75, 25));
-  EXPECT_EQ(f->DefaultButton(), f->btnNext);
-  EXPECT_EQ(f->EditHello->MaxLength(), 5242880);
-  EXPECT_TRUE(f->EditLicense->ReadOnly());
   EXPECT_EQ(EnabledPages(*f), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-  EXPECT_EQ(f->LastEnabledPage(), 9);
+  EXPECT_EQ(f->DefaultButton(), f->btnNext);
 
   // "Hello"
   EXPECT_EQ(env.Page(), "Hello");
@@ -179,6 +168,9 @@ TEST(WizardNavigation, PageFlagsOfEachKindOfPackage) {
       if (f->CurrentPage() == TFormType::pgSelDir && c.addOn) break;  // needs an installed game
       headless::PressEnter(f);
       visited.push_back(f->CurrentPage());
+      // The focus stays on a control that shows, so that Enter keeps reaching Next.
+      ASSERT_NE(f->ActiveControl(), nullptr);
+      EXPECT_TRUE(f->ActiveControl()->Showing());
     }
     std::vector<int> expected;
     for (int p : c.pages)
@@ -348,26 +340,6 @@ TEST(WizardNavigation, RunHooksLeadToExitAndAbortConfirmations) {
   env.session->Then([&](TForm*) { headless::Click(f->btnAbort); });
   env.session->Answer(TMsgDlgType::mtConfirmation, "アンインストールを中断しますか？", mrYes);
   EXPECT_EQ(f->ShowModal(), mrAbort);
-}
-
-TEST(WizardNavigation, EnterPressesNextWhereverItIsEnabled) {
-  TWizardEnv env;
-  ThreeMedia(env.Settings, 0);
-  TFormType* f = env.CreateShown();
-  // The focus is kept on a control that shows, so Enter always reaches Next.
-  std::vector<std::string> seen{env.Page()};
-  for (int i = 0; i < 8 && env.Page() != "confirm"; ++i) {
-    if (env.Page() == "License") {
-      EXPECT_FALSE(f->KeyEnter());
-      EXPECT_TRUE(f->CheckLicense->Focused() || f->btnAbort->Focused());
-      headless::SetChecked(f->CheckLicense, true);
-    }
-    headless::PressEnter(f);
-    seen.push_back(env.Page());
-    EXPECT_NE(f->ActiveControl(), nullptr);
-    EXPECT_TRUE(f->ActiveControl()->Showing());
-  }
-  EXPECT_EQ(seen, (std::vector<std::string>{"Hello", "License", "Media", "file", "seldir", "confirm"}));
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ TFormPending::TFormPending(TComponent* owner) : TForm(owner) {
   SetBorderStyle(TFormBorderStyle::bsDialog);
   SetPosition(TPosition::poScreenCenter);
   SetFont(TFont{});
-  SetClientSize(380, 120);
+  SetClientSize(500, 112);
   const TRovaInstallSet* s = SetupGlobals().Settings;
   if (s) SetCaption(s->Uninstaller ? s->Title + "の削除" : s->GetSetupCaption());
 
@@ -72,15 +72,15 @@ TFormPending::TFormPending(TComponent* owner) : TForm(owner) {
   LabelMessage->SetParent(this);
   LabelMessage->SetAutoSize(false);
   LabelMessage->SetWordWrap(true);
-  LabelMessage->SetBounds(16, 16, 348, 56);
+  LabelMessage->SetBounds(16, 16, 468, 48);
   LabelMessage->SetCaption(
-      "このセットアッププログラムにはインストールと削除の画面がまだありません。\r\n"
+      "このセットアッププログラムにはまだインストールと削除の画面がありません。\r\n"
       "ファイルのコピーや削除、レジストリとショートカットの変更は何も行われていません。");
 
   btnClose = new TButton(this);
   btnClose->SetName("btnClose");
   btnClose->SetParent(this);
-  btnClose->SetBounds(152, 84, 75, 25);
+  btnClose->SetBounds(212, 76, 75, 25);
   btnClose->SetCaption("終了");
   btnClose->SetDefault(true);
   btnClose->SetCancel(true);

@@ -104,6 +104,8 @@ class TStartup {
 void TStartup::Run() {
   // Files opened only for reading ask for read access alone, so read-only media work.
   FileMode = fmOpenRead;
+  // Until the settings name the game, reports carry the program's name.
+  if (Application->Title().empty()) Application->SetTitle(ChangeFileExt(ExtractFileName(env_.ExeName), ""));
 
   if (!IsAdministrator()) {
     SysMessageBox("管理者権限で実行してください", "警告", mbfOk | mbfIconWarning);

@@ -49,6 +49,8 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   } catch (const std::exception& e) {
     // Errors are reported inside the run; this catches what failed before a window could exist.
     vr::Application->HandleException(e);
+  } catch (...) {
+    // Nothing to show; the exit code stays 0 as on every other path.
   }
   // Whatever happened, the program ends with exit code 0.
   return 0;

@@ -97,6 +97,8 @@ namespace {
 constexpr int kMaxPaletteDepth = 8;
 // A frame without layers is only its background; that much needs no data behind it.
 constexpr int64_t kFreeFrameBytes = 1 << 20;
+// Pixel memory one load may always use, whatever the file's size.
+constexpr int64_t kFreeSurfaceBytes = int64_t(64) << 20;
 
 bool IsValidDepth(int depth) {
   return depth == 1 || depth == 4 || depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
@@ -119,6 +121,9 @@ class TVeskReader {
     start_ = stream.Position();
     pos_ = start_;
     end_ = stream.Size();
+    // Block references let few bytes stand for many layers; all the surfaces of one load together
+    // stay within what zlib could expand the whole file to, plus a fixed allowance.
+    budget_ = kFreeSurfaceBytes + (end_ > start_ ? end_ - start_ : 0) * kMaxDeflateRatio;
     memory_ = dynamic_cast<TCustomMemoryStream*>(&stream);
   }
 
@@ -389,6 +394,12 @@ class TVeskReader {
 
   // --- frames and layers
 
+  // Counts pixel memory about to be allocated against the load's budget.
+  void Spend(int64_t bytes) {
+    if (bytes > budget_ - spent_) RaiseVeskDamaged();
+    spent_ += bytes;
+  }
+
   // Bytes every layer needs at least after its record: the colour plane length and, from record
   // version 100, the alpha plane length.
   int64_t LayerDataMinimum() const { return 4 + (params_.Version >= 100 ? 4 : 0); }
@@ -411,6 +422,7 @@ class TVeskReader {
                        : bytes > kFreeFrameBytes + Remaining() * kMaxDeflateRatio) {
       RaiseVeskDamaged();
     }
+    Spend(bytes);
     frame.Surface().SetSize(width, height, depth);
   }
 
@@ -482,10 +494,12 @@ class TVeskReader {
     }
 
     TDIBSurface& surface = layer.Surface();
+    Spend(static_cast<int64_t>(frameSurface.RowSize()) * height);
     surface.SetSize(width, height, depth);
     DecodePlane(color, static_cast<size_t>(colorLength), surface, false, params_, Lookup(false));
     layer.ColorDecoded = true;
     if (alpha != nullptr) {
+      Spend(RowBytesFor(width, 8) * height);
       surface.CreateAlpha();
       DecodePlane(alpha, static_cast<size_t>(alphaLength), *surface.AlphaPlane(), true, params_,
                   Lookup(true));
@@ -536,7 +550,10 @@ class TVeskReader {
     TDIBSurface& target = frame.Surface();
     const TDIBSurface& source = layer.Surface();
     const bool masked = source.HasAlpha() && layer.AlphaOn;
-    if (masked && first) target.CopyAlphaFrom(*source.AlphaPlane());
+    if (masked && first) {
+      if (!target.HasAlpha()) Spend(RowBytesFor(target.Width(), 8) * target.Height());
+      target.CopyAlphaFrom(*source.AlphaPlane());
+    }
     if (masked && index > 0) {
       FillBackground(frame);
       target.DrawAlphaMask(0, 0, 255, source.BoundsRect(), source);
@@ -634,6 +651,8 @@ class TVeskReader {
   std::vector<uint8_t> colorBuffer_;
   std::vector<uint8_t> alphaBuffer_;
   bool lastFrame_ = false;
+  int64_t budget_ = 0;
+  int64_t spent_ = 0;
   uint32_t background_ = 0;
   bool backgroundPending_ = false;
 };

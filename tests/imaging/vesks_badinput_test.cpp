@@ -158,6 +158,19 @@ TEST(VeskBadInput, AbsurdSizesAndCountsFailFast) {
   const size_t extraAt = file.size() - 4 - 4 - 16;
   file[extraAt + 3] = 0x40;  // an extra list count of about a billion
   EXPECT_EQ(ErrorOf(file), kDamaged);
+  // Layers copied whole from another by reference cost a few bytes each; together they may not take
+  // more memory than the file could expand to (plus a fixed allowance).
+  Image many = OneLayer(Image::Binary, 32, 2048, 2048, 1);
+  many.blockWidth = many.blockHeight = 4096;
+  many.frames[0].layers[0].rows.assign(many.frames[0].layers[0].rows.size(), 0);
+  for (int i = 0; i < 3; ++i) {
+    Layer copy;
+    copy.rawColor = vsktest::Zlib(Bytes{0, 0, 0, 0, 0, 0, 0, 0});  // block 0 from frame 0, layer 0
+    many.frames[0].layers.push_back(copy);
+  }
+  EXPECT_EQ(ErrorOf(vsktest::Build(many)), "");
+  many.frames[0].layers.resize(12, many.frames[0].layers[1]);
+  EXPECT_EQ(ErrorOf(vsktest::Build(many)), kDamaged);
   // None of this may take long (nothing huge is allocated or looped over).
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }

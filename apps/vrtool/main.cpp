@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "console.h"
 #include "framework/sysutils.h"
+#include "platform/codepage.h"
 #include "textconv.h"
 
 namespace vrtool {
@@ -192,7 +193,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 0; i < argc; ++i) {
     std::u16string w;
     for (const wchar_t* p = argv[i]; *p; ++p) w += static_cast<char16_t>(*p);
-    args.push_back(vrtool::Utf16ToUtf8(w));
+    args.push_back(vr::Utf16ToUtf8(w));
   }
   return Main(args);
 }

@@ -12,6 +12,5 @@ std::string ToUtf8(const std::string& cp932);
 // Lower-case hexadecimal digits of every byte.
 std::string HexBytes(const std::string& bytes);
 // UTF-16 text (Windows command line) to UTF-8; unpaired surrogates become U+FFFD.
-std::string Utf16ToUtf8(const std::u16string& text);
 
 }  // namespace vrtool

@@ -90,29 +90,12 @@ int main(int argc, char** argv) {
     }
   }
 
-  vsktest::Image img;
-  img.form = vsktest::Image::Binary;
-  img.randomized = true;
-  img.seed = seed;
-  vsktest::Frame f;
-  f.width = w;
-  f.height = h;
-  f.depth = 24;
-  vsktest::Layer layer;
-  const size_t row = vsktest::RowSize(w, 24);
-  layer.rows.assign(row * static_cast<size_t>(h), 0);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const TRgb& p = px[static_cast<size_t>(y) * w + x];
-      uint8_t* out = &layer.rows[row * static_cast<size_t>(y) + 3 * static_cast<size_t>(x)];
-      out[0] = ToByte(p.b);
-      out[1] = ToByte(p.g);
-      out[2] = ToByte(p.r);
-    }
-  }
-  f.layers.push_back(layer);
-  img.frames.push_back(f);
-  const vsktest::Bytes file = vsktest::Build(img);
+  const vsktest::Bytes file = vsktest::Picture24(w, h, seed, [&](int x, int y, uint8_t* out) {
+    const TRgb& p = px[static_cast<size_t>(y) * w + x];
+    out[0] = ToByte(p.b);
+    out[1] = ToByte(p.g);
+    out[2] = ToByte(p.r);
+  });
 
   FILE* out = std::fopen(argv[1], "wb");
   if (!out || std::fwrite(file.data(), 1, file.size(), out) != file.size() || std::fclose(out) != 0) {

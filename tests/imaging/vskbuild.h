@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -420,6 +421,29 @@ inline uint32_t PixelOf(const Bytes& rows, size_t rowSize, int bitCount, int x, 
       return row[x * 4] | (row[x * 4 + 1] << 8) | (row[x * 4 + 2] << 16) | (uint32_t(row[x * 4 + 3]) << 24);
   }
   return 0;
+}
+
+// A one-frame, one-layer 24-bit picture in the binary form with permuted rows; `pixel` gives the
+// blue, green and red bytes of (x, y).
+inline Bytes Picture24(int width, int height, uint32_t seed,
+                       const std::function<void(int x, int y, uint8_t* bgr)>& pixel) {
+  Image img;
+  img.form = Image::Binary;
+  img.randomized = true;
+  img.seed = seed;
+  Frame f;
+  f.width = width;
+  f.height = height;
+  f.depth = 24;
+  Layer layer;
+  const size_t row = RowSize(width, 24);
+  layer.rows.assign(row * static_cast<size_t>(height), 0);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      pixel(x, y, &layer.rows[row * static_cast<size_t>(y) + 3 * static_cast<size_t>(x)]);
+  f.layers.push_back(layer);
+  img.frames.push_back(f);
+  return Build(img);
 }
 
 }  // namespace vsktest

@@ -80,29 +80,12 @@ class TStartupPlatform : public TForwardPlatform {
 inline TColor PicturePixel(int x, int y) { return MakeColor(4 * x, 6 * y, 0x80); }
 
 inline std::string BuildPicture(int w, int h, uint32_t seed) {
-  vsktest::Image img;
-  img.form = vsktest::Image::Binary;
-  img.randomized = true;
-  img.seed = seed;
-  vsktest::Frame f;
-  f.width = w;
-  f.height = h;
-  f.depth = 24;
-  vsktest::Layer l;
-  const size_t row = vsktest::RowSize(w, 24);
-  l.rows.assign(row * static_cast<size_t>(h), 0);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const TColor c = PicturePixel(x, y);
-      uint8_t* p = &l.rows[row * static_cast<size_t>(y) + 3 * static_cast<size_t>(x)];
-      p[0] = static_cast<uint8_t>(GetBValue(c));
-      p[1] = static_cast<uint8_t>(GetGValue(c));
-      p[2] = static_cast<uint8_t>(GetRValue(c));
-    }
-  }
-  f.layers.push_back(l);
-  img.frames.push_back(f);
-  const vsktest::Bytes bytes = vsktest::Build(img);
+  const vsktest::Bytes bytes = vsktest::Picture24(w, h, seed, [](int x, int y, uint8_t* p) {
+    const TColor c = PicturePixel(x, y);
+    p[0] = static_cast<uint8_t>(GetBValue(c));
+    p[1] = static_cast<uint8_t>(GetGValue(c));
+    p[2] = static_cast<uint8_t>(GetRValue(c));
+  });
   return std::string(bytes.begin(), bytes.end());
 }
 

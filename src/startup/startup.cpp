@@ -7,6 +7,7 @@
 #include "framework/classes.h"
 #include "framework/dialogs.h"
 #include "framework/headless/headless.h"
+#include "platform/codepage.h"
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
 #include "startup/instset.h"
@@ -48,10 +49,23 @@ struct TReleaseGuard {
   }
 };
 
+// Upper-cases the single-byte letters; a double-byte character (full-width letters included) stays as
+// it is, and its second byte is never taken for a letter.
+std::string UpperCaseSingleBytes(std::string s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (IsLeadByte(c) && i + 1 < s.size())
+      ++i;
+    else if (c >= 'a' && c <= 'z')
+      s[i] = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
 // The name of the mutex the game holds while it runs: the install folder upper-cased, with a trailing
 // delimiter, every delimiter replaced by "-".
 std::string GameMutexName(const std::string& installPath) {
-  return ReplaceDelimiters(AddTrailingBackslash(Platform().UpperCaseJ(installPath)), '-');
+  return ReplaceDelimiters(AddTrailingBackslash(UpperCaseSingleBytes(installPath)), '-');
 }
 
 class TStartup {

@@ -323,10 +323,11 @@ TEST_F(StartupRun, UninstallerCopiesItselfAndTheCopyRunsTheWizard) {
 
 TEST_F(StartupRun, RunningGameAndSecondInstanceEndWithoutAMessage) {
   const std::string exe = package.WriteMedium();
-  // 表 is 0x95 0x5C: its second byte is no delimiter.
-  package.Settings.WriteSetting("InstallPath", "c:\\Games\\表\\Tale");
+  // 表 is 0x95 0x5C: its second byte is no delimiter. The full-width ａ is a double-byte character and
+  // keeps its case.
+  package.Settings.WriteSetting("InstallPath", "c:\\Games\\表ａ\\Tale");
   bool exists = false;
-  THandle game = Platform().CreateMutex("C:-GAMES-表-TALE-", exists);
+  THandle game = Platform().CreateMutex("C:-GAMES-表ａ-TALE-", exists);
   ASSERT_NE(game, kInvalidHandle);
   EXPECT_EQ(Run(exe), 0);
   EXPECT_EQ(report.End, TEnd::GameRunning);

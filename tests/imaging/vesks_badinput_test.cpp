@@ -115,6 +115,7 @@ TEST(VeskBadInput, PlaneLengthsAndHeaderRecord) {
   img.headerLength = 40;
   img.signature = "Vesk1x7";
   EXPECT_THROW(Load(vsktest::Build(img), 0), EConvertError);
+  EXPECT_EQ(ErrorOf(vsktest::Build(img)), Format(SInvalidInteger, {"1x7"}));
 }
 
 TEST(VeskBadInput, AbsurdSizesAndCountsFailFast) {

@@ -2,6 +2,8 @@
 #include <exception>
 #include <string>
 
+#include "archive/vrfiles.h"
+#include "framework/dialogs.h"
 #include "framework/forms.h"
 #include "framework/win32/win32widgets.h"
 #include "platform/codepage.h"
@@ -36,6 +38,9 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   HardenLibrarySearch();
   try {
     vr::Application->SetWidgetSet(vr::CreateWin32WidgetSet());
+    // An entry the archive writer cannot write is named in a message box before the error goes on.
+    vr::SetVrErrorReporter(
+        [](const std::string& message) { vr::SysMessageBox(message, vr::Application->Title(), vr::mbfOk); });
     vr::SetWizardFactory([](vr::TForm* owner) -> vr::TForm* {
       return vr::CreateForm<vr::TFormType>(owner, *vr::SetupGlobals().Settings, vr::SetupGlobals().Archive);
     });

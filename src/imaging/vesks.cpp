@@ -108,16 +108,6 @@ int BitCountOf(int depth) { return depth == 15 ? 16 : depth; }
 
 int64_t RowBytesFor(int64_t width, int bitCount) { return ((width * bitCount + 31) / 32) * 4; }
 
-// Integer text of the file (signature version, colour table digits); text that is not a number raises
-// the framework's conversion error.
-int32_t FileTextToInt(const std::string& text) {
-  try {
-    return VskTextToInt(text);
-  } catch (const EConvertError&) {
-    throw EConvertError(Format(SInvalidInteger, {text}));
-  }
-}
-
 }  // namespace
 
 class TVeskReader {
@@ -273,7 +263,7 @@ class TVeskReader {
       if (table.size() < entries * 6) throw EVrError("カラーテーブルがありません");
       TDIBSurface& surface = frame.Surface();
       for (size_t i = 0; i < entries; ++i) {
-        const uint32_t bgr = static_cast<uint32_t>(FileTextToInt("$" + table.substr(i * 6, 6)));
+        const uint32_t bgr = static_cast<uint32_t>(VskTextToInt("$" + table.substr(i * 6, 6)));
         surface.ColorTable[i].rgbRed = static_cast<uint8_t>(bgr);
         surface.ColorTable[i].rgbGreen = static_cast<uint8_t>(bgr >> 8);
         surface.ColorTable[i].rgbBlue = static_cast<uint8_t>(bgr >> 16);
@@ -307,7 +297,7 @@ class TVeskReader {
     const int32_t got = ReadSome(signature, 7);
     if (got >= 4 && std::memcmp(signature, "Vesk", 4) == 0) {
       if (got < 7) RaiseVeskDamaged();
-      version = FileTextToInt(std::string(signature + 4, 3));
+      version = VskTextToInt(std::string(signature + 4, 3));
     } else {
       Seek(start_);
     }

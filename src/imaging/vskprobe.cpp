@@ -15,7 +15,7 @@ constexpr int kCompTypeOffset = 22;
 constexpr int kFirstVersionWithRecord = 103;
 
 [[noreturn]] void NotAnInteger(const std::string& text) {
-  throw EConvertError("'" + text + "' is not a valid integer value");
+  throw EConvertError(Format(SInvalidInteger, {text}));
 }
 
 int HexDigit(char c) {

@@ -1,5 +1,4 @@
 // list, cat, extract, verify, pack, merge, append: the archive commands.
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -212,7 +211,7 @@ int CmdVerify(const ArchiveSource& src, const Options& opt) {
       continue;
     }
     std::string shown = ToUtf8(e->Name());
-    uLong crc = crc32(0, nullptr, 0);
+    uint32_t crc = 0;
     std::string problem;
     try {
       if (e->Separate) {
@@ -220,7 +219,9 @@ int CmdVerify(const ArchiveSource& src, const Options& opt) {
         // writing it out.
         DecodeEntry(
             *archive, *e,
-            [&](const uint8_t* data, size_t size) { crc = crc32(crc, data, static_cast<uInt>(size)); },
+            [&](const uint8_t* data, size_t size) {
+              crc = vr::UpdateCRC(crc, data, static_cast<int64_t>(size));
+            },
             [&](int64_t done) { bar.Update(before + done, total, shown); });
       } else {
         vr::TKoBigStream& data = *archive->DataStream;
@@ -229,12 +230,12 @@ int CmdVerify(const ArchiveSource& src, const Options& opt) {
           int64_t want = std::min<int64_t>(left, static_cast<int64_t>(buffer.size()));
           int64_t got = data.Read(buffer.data(), want);
           if (got <= 0) throw ToolError("the archive data ends before the entry does");
-          crc = crc32(crc, buffer.data(), static_cast<uInt>(got));
+          crc = vr::UpdateCRC(crc, buffer.data(), got);
           left -= got;
           bar.Update(before + e->Size - left, total, shown);
         }
       }
-      if (static_cast<uint32_t>(crc) != e->CRC) problem = "checksum mismatch";
+      if (crc != e->CRC) problem = "checksum mismatch";
     } catch (const vr::Exception& ex) {
       problem = ToUtf8(ex.Message);
     } catch (const ToolError& ex) {

@@ -2,6 +2,9 @@
 #include "archive/vrfiles.h"
 
 #include <zlib.h>
+#ifdef VR_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -302,14 +305,18 @@ void TVrFileCollection::OpenResource(const std::string& module, const std::strin
 
 uint32_t UpdateCRC(uint32_t crc, const void* data, int64_t length) {
   const Bytef* p = static_cast<const Bytef*>(data);
-  uLong c = crc;
+  uint32_t c = crc;
   while (length > 0) {
     const uInt piece = static_cast<uInt>(std::min<int64_t>(length, 0x40000000));
-    c = crc32(c, p, piece);
+#ifdef VR_HAVE_LIBDEFLATE
+    c = libdeflate_crc32(c, p, piece);
+#else
+    c = static_cast<uint32_t>(crc32(c, p, piece));
+#endif
     p += piece;
     length -= piece;
   }
-  return static_cast<uint32_t>(c);
+  return c;
 }
 
 uint32_t StreamCRC(TStream& stream) {

@@ -171,7 +171,7 @@ struct Span {
   int w = 0, h = 0;
 };
 
-bool PlaceSpan(const TDIBSurface& target, int x, int y, const TDIBRect& rect, const TDIB& source,
+bool PlaceSpan(const TDIBSurface& target, int x, int y, const TRect& rect, const TDIB& source,
                const TDIB* mask, Span& out) {
   int64_t tx = x, ty = y;
   int64_t l = rect.Left, t = rect.Top, r = rect.Right, b = rect.Bottom;
@@ -193,7 +193,7 @@ bool PlaceSpan(const TDIBSurface& target, int x, int y, const TDIBRect& rect, co
   b = std::min(b, sh);
   if (l >= r || t >= b) return false;
   // Clip the target to ClipRect (within the surface) or the whole surface.
-  TDIBRect clip = target.BoundsRect();
+  TRect clip = target.BoundsRect();
   if (!target.ClipRect.IsEmpty()) {
     clip.Left = std::max(clip.Left, target.ClipRect.Left);
     clip.Top = std::max(clip.Top, target.ClipRect.Top);
@@ -540,7 +540,7 @@ void TDIBSurface::CopyAlphaFrom(const TDIB& source) {
     std::memcpy(alpha_->ScanLine(y), source.ScanLine(y), size_t(source.RowSize()));
 }
 
-void TDIBSurface::FillRect(const TDIBRect& rect, uint32_t value) {
+void TDIBSurface::FillRect(const TRect& rect, uint32_t value) {
   const int l = std::max(rect.Left, 0), t = std::max(rect.Top, 0);
   const int r = std::min(rect.Right, width_), b = std::min(rect.Bottom, height_);
   if (l >= r || t >= b) return;
@@ -631,7 +631,7 @@ void TDIBSurface::Draw(int x, int y, const TDIBSurface& source) {
   DrawRect(x, y, source.BoundsRect(), source);
 }
 
-void TDIBSurface::DrawRect(int x, int y, const TDIBRect& sourceRect, const TDIBSurface& source) {
+void TDIBSurface::DrawRect(int x, int y, const TRect& sourceRect, const TDIBSurface& source) {
   std::unique_ptr<TDIBSurface> holder;
   const TDIBSurface& src = UsableSource(*this, source, holder);
   Span sp;
@@ -654,7 +654,7 @@ void TDIBSurface::DrawRect(int x, int y, const TDIBRect& sourceRect, const TDIBS
   });
 }
 
-void TDIBSurface::DrawTransparent(int x, int y, int32_t trans, const TDIBRect& sourceRect,
+void TDIBSurface::DrawTransparent(int x, int y, int32_t trans, const TRect& sourceRect,
                                   const TDIBSurface& source) {
   if (trans < 0) {
     DrawRect(x, y, sourceRect, source);
@@ -678,7 +678,7 @@ void TDIBSurface::DrawTransparent(int x, int y, int32_t trans, const TDIBRect& s
   });
 }
 
-void TDIBSurface::DrawAlpha(int x, int y, int opacity, int32_t trans, const TDIBRect& sourceRect,
+void TDIBSurface::DrawAlpha(int x, int y, int opacity, int32_t trans, const TRect& sourceRect,
                             const TDIBSurface& source) {
   if (opacity == 0) return;
   const bool palette = bitCount_ <= 8;
@@ -760,7 +760,7 @@ void TDIBSurface::DrawAlpha(int x, int y, int opacity, int32_t trans, const TDIB
   }
 }
 
-void TDIBSurface::DrawAlphaMask(int x, int y, int opacity, const TDIBRect& sourceRect,
+void TDIBSurface::DrawAlphaMask(int x, int y, int opacity, const TRect& sourceRect,
                                 const TDIBSurface& source) {
   if (!source.HasAlpha()) {
     DrawAlpha(x, y, opacity, -1, sourceRect, source);

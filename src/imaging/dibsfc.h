@@ -7,26 +7,11 @@
 #include <memory>
 #include <vector>
 
+#include "framework/canvas.h"
+
 namespace vr {
 
-// Rectangle in pixels; Right and Bottom are exclusive.
-struct TDIBRect {
-  int Left = 0;
-  int Top = 0;
-  int Right = 0;
-  int Bottom = 0;
-  int Width() const { return Right - Left; }
-  int Height() const { return Bottom - Top; }
-  // Empty when Left >= Right or Top >= Bottom.
-  bool IsEmpty() const { return Left >= Right || Top >= Bottom; }
-  bool operator==(const TDIBRect& o) const {
-    return Left == o.Left && Top == o.Top && Right == o.Right && Bottom == o.Bottom;
-  }
-};
-
-inline TDIBRect DIBRect(int left, int top, int right, int bottom) {
-  return TDIBRect{left, top, right, bottom};
-}
+inline TRect DIBRect(int left, int top, int right, int bottom) { return TRect{left, top, right, bottom}; }
 
 // One colour table entry, laid out as in Windows bitmaps.
 struct TRGBQuad {
@@ -154,13 +139,13 @@ class TDIBSurface : public TDIB {
   void CopyAlphaFrom(const TDIB& source);
 
   // (0, 0, Width, Height).
-  TDIBRect BoundsRect() const { return TDIBRect{0, 0, width_, height_}; }
+  TRect BoundsRect() const { return TRect{0, 0, width_, height_}; }
   // Target clip of the drawing operations; an empty rectangle stands for the whole surface.
-  TDIBRect ClipRect{};
+  TRect ClipRect{};
 
   // Fills rect (cut to the surface, not to ClipRect) with a packed pixel value, reduced to 1 bit,
   // 4 bits or 15 bits on those depths.
-  void FillRect(const TDIBRect& rect, uint32_t value);
+  void FillRect(const TRect& rect, uint32_t value);
   // Packed pixel value for a colour: nearest palette index for 1, 4 and 8 bits; for 15 and 16 bits the
   // components are field values (0-31, 0-63); otherwise red * 65536 + green * 256 + blue.
   uint32_t ColorToPixel(int red, int green, int blue) const;
@@ -168,17 +153,17 @@ class TDIBSurface : public TDIB {
   // Plain copy of the whole source to (x, y).
   void Draw(int x, int y, const TDIBSurface& source);
   // Plain copy of sourceRect of source to (x, y).
-  void DrawRect(int x, int y, const TDIBRect& sourceRect, const TDIBSurface& source);
+  void DrawRect(int x, int y, const TRect& sourceRect, const TDIBSurface& source);
   // Copy that skips source pixels equal to trans (a negative trans skips nothing; on 1 bit any
   // positive trans stands for 1). Other bit counts fall back to DrawRect.
-  void DrawTransparent(int x, int y, int32_t trans, const TDIBRect& sourceRect, const TDIBSurface& source);
+  void DrawTransparent(int x, int y, int32_t trans, const TRect& sourceRect, const TDIBSurface& source);
   // Constant-opacity blend skipping pixels equal to trans (negative: none). Opacity 0 draws nothing;
   // 255 or more, a negative opacity, or level 15 on palette surfaces is DrawTransparent; palette
   // surfaces use 4 x 4 screen-door patterns of level opacity / 16.
-  void DrawAlpha(int x, int y, int opacity, int32_t trans, const TDIBRect& sourceRect,
+  void DrawAlpha(int x, int y, int opacity, int32_t trans, const TRect& sourceRect,
                  const TDIBSurface& source);
   // Per-pixel blend with the source's alpha plane; without one it is DrawAlpha with trans -1.
-  void DrawAlphaMask(int x, int y, int opacity, const TDIBRect& sourceRect, const TDIBSurface& source);
+  void DrawAlphaMask(int x, int y, int opacity, const TRect& sourceRect, const TDIBSurface& source);
 
   // Copies size, depth, masks, colour table, pixels and alpha plane of source.
   void Assign(const TDIBSurface& source);

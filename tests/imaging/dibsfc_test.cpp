@@ -227,7 +227,7 @@ TEST(DIBSurface, DrawClipsToSourceTargetAndClipRect) {
   dst.ClipRect = DIBRect(4, 4, 100, 100);  // reaches past the surface: cut to it
   dst.Draw(2, 2, src);
   EXPECT_EQ(dst.GetPixel(5, 5), 34u);
-  dst.ClipRect = TDIBRect{};
+  dst.ClipRect = TRect{};
   dst.Draw(100, 0, src);
   dst.Draw(0, -100, src);
   dst.DrawRect(0, 0, DIBRect(2, 2, 2, 4), src);
@@ -620,7 +620,7 @@ TEST(DIBSurface, RandomGeometryNeverWritesOutsideTheClip) {
       TDIBSurface before;
       before.Assign(dst);
       dst.ClipRect = DIBRect(pick(-3, 14), pick(-3, 12), pick(-3, 16), pick(-3, 14));
-      const TDIBRect rect = DIBRect(pick(-5, 10), pick(-5, 10), pick(-5, 14), pick(-5, 14));
+      const TRect rect = DIBRect(pick(-5, 10), pick(-5, 10), pick(-5, 14), pick(-5, 14));
       const int x = pick(-12, 15), y = pick(-12, 13), opacity = pick(-1, 256);
       const int32_t trans = pick(-1, 3);
       switch (pick(0, 4)) {
@@ -640,7 +640,7 @@ TEST(DIBSurface, RandomGeometryNeverWritesOutsideTheClip) {
           dst.DrawAlphaMask(x, y, opacity, rect, src);
           break;
       }
-      const TDIBRect c = dst.ClipRect.IsEmpty() ? dst.BoundsRect() : dst.ClipRect;
+      const TRect c = dst.ClipRect.IsEmpty() ? dst.BoundsRect() : dst.ClipRect;
       for (int yy = 0; yy < 11; ++yy) {
         for (int xx = 0; xx < 13; ++xx) {
           if (xx < c.Left || xx >= c.Right || yy < c.Top || yy >= c.Bottom) {

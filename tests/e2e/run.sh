@@ -10,63 +10,17 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
-if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
-. "$root/scripts/wine-env.sh"
-
-native=""
-for preset in debug release; do
-  if [ -f "$root/build/$preset/CMakeCache.txt" ]; then native=$root/build/$preset; break; fi
-done
-if [ -z "$native" ]; then
-  (cd "$root" && cmake --preset debug >/dev/null) || exit 1
-  native=$root/build/debug
-fi
-# Configure again first: a build folder made before the demo package existed has no target for it.
-cmake -S "$root" -B "$native" >/dev/null &&
-  cmake --build "$native" --target vrtool demo -j2 >/dev/null || { echo "e2e: native build failed" >&2; exit 1; }
-if [ ! -x "$root/build/mingw-i686/apps/setup/setup.exe" ]; then
-  [ -f "$root/build/mingw-i686/CMakeCache.txt" ] || (cd "$root" && cmake --preset mingw-i686 >/dev/null)
-  cmake --build "$root/build/mingw-i686" --target setup -j2 >/dev/null || { echo "e2e: setup.exe build failed" >&2; exit 1; }
-fi
-"$root/scripts/wine-prefix.sh"
+e2e_name=e2e
+. "$root/tests/e2e/lib.sh"
+e2e_begin "$0" "$@"
 
 vrtool=$native/apps/vrtool/vrtool
-demo=$native/demo
 convert=/usr/bin/convert
 compare=/usr/bin/compare
 [ -x "$compare" ] || compare=compare
 work=$(mktemp -d "${TMPDIR:-/tmp}/vr-e2e.XXXXXX")
-shots=$root/build/e2e
-mkdir -p "$shots"
 trap 'rm -rf "$work"' EXIT
 
-title="星見の丘 体験版"
-failures=0
-pass() { printf '  ok    %s\n' "$*"; }
-fail() { printf '  FAIL  %s\n' "$*"; failures=$((failures + 1)); }
-
-# Window id of the first top-level window whose title matches (a regular expression), waiting up to
-# $2 seconds; empty when none came.
-wait_window() {
-  local pattern=$1 limit=${2:-15} i id
-  for ((i = 0; i < limit * 10; i++)); do
-    id=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1)
-    if [ -n "$id" ]; then echo "$id"; return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
-# Waits until no window matches; true when they are all gone within $2 seconds.
-wait_no_window() {
-  local pattern=$1 limit=${2:-10} i
-  for ((i = 0; i < limit * 10; i++)); do
-    xdotool search --onlyvisible --name "$pattern" >/dev/null 2>&1 || return 0
-    sleep 0.1
-  done
-  return 1
-}
 # Waits for a background job of this shell and sets $status to its exit status, or to "timeout" (and
 # kills it) after $2 seconds.
 wait_exit() {

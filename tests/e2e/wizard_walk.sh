@@ -11,61 +11,20 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
-if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
-. "$root/scripts/wine-env.sh"
+e2e_name="wizard walk"
+. "$root/tests/e2e/lib.sh"
+e2e_begin "$0" "$@"
 
-native=""
-for preset in debug release; do
-  if [ -f "$root/build/$preset/CMakeCache.txt" ]; then native=$root/build/$preset; break; fi
-done
-if [ -z "$native" ]; then
-  (cd "$root" && cmake --preset debug >/dev/null) || exit 1
-  native=$root/build/debug
-fi
-cmake -S "$root" -B "$native" >/dev/null &&
-  cmake --build "$native" --target demo -j2 >/dev/null || { echo "wizard walk: native build failed" >&2; exit 1; }
-if [ ! -x "$root/build/mingw-i686/apps/setup/setup.exe" ]; then
-  [ -f "$root/build/mingw-i686/CMakeCache.txt" ] || (cd "$root" && cmake --preset mingw-i686 >/dev/null)
-  cmake --build "$root/build/mingw-i686" --target setup -j2 >/dev/null || { echo "wizard walk: setup.exe build failed" >&2; exit 1; }
-fi
-"$root/scripts/wine-prefix.sh"
-
-demo=$native/demo
 work=$(mktemp -d "${TMPDIR:-/tmp}/vr-wizard.XXXXXX")
-shots=$root/build/e2e
-mkdir -p "$shots"
 pid=""
 trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 
-title="星見の丘 体験版"
 regkey='HKCU\Software\vrsetup\HoshimiDemo'
-failures=0
-pass() { printf '  ok    %s\n' "$*"; }
-fail() { printf '  FAIL  %s\n' "$*"; failures=$((failures + 1)); }
 
-wait_window() {  # pattern [seconds]: id of the first visible top-level window whose title matches
-  local pattern=$1 limit=${2:-15} i id
-  for ((i = 0; i < limit * 10; i++)); do
-    id=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1)
-    if [ -n "$id" ]; then echo "$id"; return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
 wait_title() {  # id title [seconds]: true once the window carries that title
   local id=$1 want=$2 limit=${3:-10} i
   for ((i = 0; i < limit * 10; i++)); do
     [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$want" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
-wait_gone() {  # pattern [seconds]
-  local pattern=$1 limit=${2:-10} i
-  for ((i = 0; i < limit * 10; i++)); do
-    xdotool search --onlyvisible --name "$pattern" >/dev/null 2>&1 || return 0
     sleep 0.1
   done
   return 1
@@ -127,7 +86,7 @@ if warning=$(wait_window "^警告\$" 10); then
   pass "the copy run reports that it is not available"
   shot copy-warning
   xdotool key Return
-  wait_gone "^警告\$" 5 && wait_title "$wizard" "インストール準備完了" 5 && pass "back on confirm" ||
+  wait_no_window "^警告\$" 5 && wait_title "$wizard" "インストール準備完了" 5 && pass "back on confirm" ||
     fail "not back on confirm"
 else
   fail "no warning for the copy run"
@@ -142,7 +101,7 @@ xdotool key alt+a
 if wait_window "^確認\$" 10 >/dev/null; then
   shot abort-question
   xdotool key Return
-  wait_gone "^${title}のセットアップ" 10 && pass "Alt+A and Yes close the wizard and the backdrop" ||
+  wait_no_window "^${title}のセットアップ" 10 && pass "Alt+A and Yes close the wizard and the backdrop" ||
     fail "wizard still up after the abort question"
 else
   fail "no abort question"

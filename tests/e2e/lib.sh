@@ -1,0 +1,60 @@
+# Shared part of the end-to-end scripts (sourced): display, builds, Wine prefix, reporting and window waits.
+# The sourcing script sets `root` and `e2e_name` and passes its own "$0" "$@" to e2e_begin.
+
+# Re-runs the script inside its own Xvfb when there is no usable display; then builds what is missing
+# (vrtool and the demo package natively, setup.exe for i686) and makes sure the Wine prefix exists.
+# Sets `native` (the native build folder) and `demo`.
+e2e_begin() {
+  if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$@"
+  fi
+  . "$root/scripts/wine-env.sh"
+  native=""
+  local preset
+  for preset in debug release; do
+    if [ -f "$root/build/$preset/CMakeCache.txt" ]; then native=$root/build/$preset; break; fi
+  done
+  if [ -z "$native" ]; then
+    (cd "$root" && cmake --preset debug >/dev/null) || exit 1
+    native=$root/build/debug
+  fi
+  # Configure again first: a build folder made before the demo package existed has no target for it.
+  cmake -S "$root" -B "$native" >/dev/null &&
+    cmake --build "$native" --target vrtool demo -j2 >/dev/null || { echo "$e2e_name: native build failed" >&2; exit 1; }
+  if [ ! -x "$root/build/mingw-i686/apps/setup/setup.exe" ]; then
+    [ -f "$root/build/mingw-i686/CMakeCache.txt" ] || (cd "$root" && cmake --preset mingw-i686 >/dev/null)
+    cmake --build "$root/build/mingw-i686" --target setup -j2 >/dev/null ||
+      { echo "$e2e_name: setup.exe build failed" >&2; exit 1; }
+  fi
+  "$root/scripts/wine-prefix.sh"
+  demo=$native/demo
+  shots=$root/build/e2e
+  mkdir -p "$shots"
+  title="星見の丘 体験版"
+  failures=0
+}
+
+pass() { printf '  ok    %s\n' "$*"; }
+fail() { printf '  FAIL  %s\n' "$*"; failures=$((failures + 1)); }
+
+# Window id of the first visible top-level window whose title matches (a regular expression), waiting up
+# to $2 seconds; empty when none came.
+wait_window() {
+  local pattern=$1 limit=${2:-15} i id
+  for ((i = 0; i < limit * 10; i++)); do
+    id=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1)
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# True once no visible window matches, within $2 seconds.
+wait_no_window() {
+  local pattern=$1 limit=${2:-10} i
+  for ((i = 0; i < limit * 10; i++)); do
+    xdotool search --onlyvisible --name "$pattern" >/dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+  return 1
+}

@@ -29,7 +29,7 @@ int64_t ReadPlain(TStream& s, void* buffer, int64_t count) {
   while (done < count) {
     const int32_t piece = static_cast<int32_t>(std::min(count - done, kMaxIo));
     const int32_t got = s.Read(p + done, piece);
-    if (got < 0) throw EReadError("Stream read error");
+    if (got < 0) throw EReadError(SReadError);
     if (got == 0) break;
     done += got;
   }
@@ -43,7 +43,7 @@ void WritePlain(TStream& s, const void* buffer, int64_t count) {
   while (done < count) {
     const int32_t piece = static_cast<int32_t>(std::min(count - done, kMaxIo));
     const int32_t put = s.Write(p + done, piece);
-    if (put != piece) throw EWriteError("Stream write error");
+    if (put != piece) throw EWriteError(SWriteError);
     done += put;
   }
 }
@@ -61,7 +61,7 @@ int64_t CopyPlain(TStream& dest, TStream& source, int64_t count, uint32_t buffer
     const int64_t n = std::min(count, MemoryLeft(*mem));
     if (n > 0) WritePlain(dest, mem->Memory() + pos, n);
     mem->SetPosition(pos + n);
-    if (n < count) throw EReadError("Stream read error");
+    if (n < count) throw EReadError(SReadError);
     return count;
   }
   std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, bufferSize)));
@@ -71,7 +71,7 @@ int64_t CopyPlain(TStream& dest, TStream& source, int64_t count, uint32_t buffer
     const int64_t got = ReadPlain(source, buf.data(), piece);
     WritePlain(dest, buf.data(), got);
     done += got;
-    if (got < piece) throw EReadError("Stream read error");
+    if (got < piece) throw EReadError(SReadError);
   }
   return done;
 }
@@ -84,7 +84,7 @@ int64_t CopyOutOfMemory(TCustomMemoryStream& mem, TStream& dest, int64_t count) 
   }
   if (count <= 0) return 0;
   const int64_t pos = mem.Position();
-  if (MemoryLeft(mem) < count) throw EReadError("Stream read error");
+  if (MemoryLeft(mem) < count) throw EReadError(SReadError);
   WritePlain(dest, mem.Memory() + pos, count);
   mem.SetPosition(pos + count);
   return count;
@@ -106,11 +106,11 @@ int64_t ReadMemory(TCustomMemoryStream& mem, void* buffer, int64_t count) {
 // TKoBigStream
 
 void TKoBigStream::ReadBuffer(void* buffer, int64_t count) {
-  if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
+  if (count > 0 && Read(buffer, count) != count) throw EReadError(SReadError);
 }
 
 void TKoBigStream::WriteBuffer(const void* buffer, int64_t count) {
-  if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+  if (count > 0 && Write(buffer, count) != count) throw EWriteError(SWriteError);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -299,7 +299,7 @@ int64_t TKoBigFileStream::CopyFromBig(TKoBigStream& source, int64_t count) {
     const int64_t n = std::min(count, MemoryLeft(ms));
     if (n > 0) Write(ms.Memory() + pos, n);
     ms.SetPosition(pos + n);
-    if (n < count) throw EReadError("Stream read error");
+    if (n < count) throw EReadError(SReadError);
     return count;
   }
   std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, CopyBufferSize)));
@@ -309,7 +309,7 @@ int64_t TKoBigFileStream::CopyFromBig(TKoBigStream& source, int64_t count) {
     const int64_t got = source.Read(buf.data(), piece);
     if (got > 0) Write(buf.data(), got);
     done += std::max<int64_t>(got, 0);
-    if (got < piece) throw EReadError("Stream read error");
+    if (got < piece) throw EReadError(SReadError);
   }
   return count;
 }
@@ -325,7 +325,7 @@ int64_t TKoBigFileStream::CopyFromStream(TStream& source, int64_t count) {
     const int64_t n = std::min(count, MemoryLeft(*mem));
     if (n > 0) Write(mem->Memory() + pos, n);
     mem->SetPosition(pos + n);
-    if (n < count) throw EReadError("Stream read error");
+    if (n < count) throw EReadError(SReadError);
     return count;
   }
   std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, CopyBufferSize)));
@@ -335,7 +335,7 @@ int64_t TKoBigFileStream::CopyFromStream(TStream& source, int64_t count) {
     const int64_t got = ReadPlain(source, buf.data(), piece);
     if (got > 0) Write(buf.data(), got);
     done += got;
-    if (got < piece) throw EReadError("Stream read error");
+    if (got < piece) throw EReadError(SReadError);
   }
   return done;
 }
@@ -346,7 +346,7 @@ int64_t TKoBigFileStream::CopyToStream(TStream& dest, int64_t count) {
   if (auto* mem = dynamic_cast<TMemoryStream*>(&dest)) {
     // Read straight into the destination's memory.
     const int64_t pos = mem->Position();
-    if (pos < 0) throw EWriteError("Stream write error");
+    if (pos < 0) throw EWriteError(SWriteError);
     const int64_t oldSize = mem->Size();
     if (pos + count > oldSize) mem->SetSize(pos + count);
     int64_t got = 0;
@@ -398,10 +398,10 @@ int64_t TKoBigMemoryStream::CopyFromBig(TKoBigStream& source, int64_t count) {
     count = source.GetSize();
   }
   if (count <= 0) return 0;
-  if (count > source.GetSize() - source.GetPosition()) throw EReadError("Stream read error");
+  if (count > source.GetSize() - source.GetPosition()) throw EReadError(SReadError);
   // Read straight into the memory at the position.
   const int64_t pos = stream_->Position();
-  if (pos < 0) throw EWriteError("Stream write error");
+  if (pos < 0) throw EWriteError(SWriteError);
   const int64_t oldSize = stream_->Size();
   if (pos + count > oldSize) stream_->SetSize(pos + count);
   int64_t got = 0;
@@ -413,7 +413,7 @@ int64_t TKoBigMemoryStream::CopyFromBig(TKoBigStream& source, int64_t count) {
   }
   if (got < count) {
     stream_->SetSize(std::max(oldSize, pos + std::max<int64_t>(got, 0)));
-    throw EReadError("Stream read error");
+    throw EReadError(SReadError);
   }
   stream_->SetPosition(pos + count);
   return count;
@@ -506,7 +506,7 @@ int32_t TKoBuffBigStream::Read(void* buffer, int32_t count) {
 }
 
 void TKoBuffBigStream::ReadBuffer(void* buffer, int32_t count) {
-  if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
+  if (count > 0 && Read(buffer, count) != count) throw EReadError(SReadError);
 }
 
 }  // namespace vr

@@ -16,7 +16,7 @@ for preset in debug sanitize; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
   step "native $preset: tests"
-  ctest --preset "$preset" -j"$jobs"
+  ctest --preset "$preset" -j"$jobs" --repeat until-pass:2
 done
 
 if [ -x scripts/fuzz.sh ]; then

@@ -48,6 +48,39 @@ void WritePlain(TStream& s, const void* buffer, int64_t count) {
   }
 }
 
+// Copies count bytes through a buffer of at most bufferSize bytes. read(buffer, n) returns the bytes
+// it got, fewer only at the end of the source; write(buffer, n) stores all of them. A source that ends
+// early raises EReadError after what it held was copied when `exact`, and otherwise ends the copy.
+// Returns the bytes copied.
+template <class ReadFn, class WriteFn>
+int64_t CopyThroughBuffer(int64_t count, int64_t bufferSize, bool exact, ReadFn read, WriteFn write) {
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, bufferSize)));
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t piece = std::min<int64_t>(count - done, static_cast<int64_t>(buf.size()));
+    const int64_t got = read(buf.data(), piece);
+    if (got > 0) write(buf.data(), got);
+    done += std::max<int64_t>(got, 0);
+    if (got < piece) {
+      if (exact) throw EReadError(SReadError);
+      break;
+    }
+  }
+  return done;
+}
+
+// Copies count bytes from a memory stream's position straight out of its memory and moves the
+// position past them; EReadError, after what it held was copied, when fewer remain.
+template <class WriteFn>
+int64_t CopyOutOfMemoryAtPosition(TCustomMemoryStream& mem, int64_t count, WriteFn write) {
+  const int64_t pos = mem.Position();
+  const int64_t n = std::min(count, MemoryLeft(mem));
+  if (n > 0) write(mem.Memory() + pos, n);
+  mem.SetPosition(pos + n);
+  if (n < count) throw EReadError(SReadError);
+  return count;
+}
+
 // Copies count bytes between plain streams (count 0: the whole source from its start). A source that
 // ends early raises EReadError after what it held was copied.
 int64_t CopyPlain(TStream& dest, TStream& source, int64_t count, uint32_t bufferSize) {
@@ -56,24 +89,11 @@ int64_t CopyPlain(TStream& dest, TStream& source, int64_t count, uint32_t buffer
     count = source.Size();
   }
   if (count <= 0) return 0;
-  if (auto* mem = dynamic_cast<TCustomMemoryStream*>(&source)) {
-    const int64_t pos = mem->Position();
-    const int64_t n = std::min(count, MemoryLeft(*mem));
-    if (n > 0) WritePlain(dest, mem->Memory() + pos, n);
-    mem->SetPosition(pos + n);
-    if (n < count) throw EReadError(SReadError);
-    return count;
-  }
-  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, bufferSize)));
-  int64_t done = 0;
-  while (done < count) {
-    const int64_t piece = std::min<int64_t>(count - done, static_cast<int64_t>(buf.size()));
-    const int64_t got = ReadPlain(source, buf.data(), piece);
-    WritePlain(dest, buf.data(), got);
-    done += got;
-    if (got < piece) throw EReadError(SReadError);
-  }
-  return done;
+  auto write = [&](const uint8_t* p, int64_t n) { WritePlain(dest, p, n); };
+  if (auto* mem = dynamic_cast<TCustomMemoryStream*>(&source))
+    return CopyOutOfMemoryAtPosition(*mem, count, write);
+  return CopyThroughBuffer(
+      count, bufferSize, true, [&](uint8_t* b, int64_t n) { return ReadPlain(source, b, n); }, write);
 }
 
 // Reads count bytes at the position of a memory-backed stream, EReadError when fewer remain.
@@ -292,26 +312,12 @@ int64_t TKoBigFileStream::CopyFromBig(TKoBigStream& source, int64_t count) {
     count = source.GetSize();
   }
   if (count <= 0) return 0;
-  if (auto* mem = dynamic_cast<TKoBigMemoryStream*>(&source)) {
-    // Straight out of the source's memory.
-    TMemoryStream& ms = mem->Stream();
-    const int64_t pos = ms.Position();
-    const int64_t n = std::min(count, MemoryLeft(ms));
-    if (n > 0) Write(ms.Memory() + pos, n);
-    ms.SetPosition(pos + n);
-    if (n < count) throw EReadError(SReadError);
-    return count;
-  }
-  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, CopyBufferSize)));
-  int64_t done = 0;
-  while (done < count) {
-    const int64_t piece = std::min<int64_t>(count - done, static_cast<int64_t>(buf.size()));
-    const int64_t got = source.Read(buf.data(), piece);
-    if (got > 0) Write(buf.data(), got);
-    done += std::max<int64_t>(got, 0);
-    if (got < piece) throw EReadError(SReadError);
-  }
-  return count;
+  auto write = [&](const uint8_t* p, int64_t n) { Write(p, n); };
+  // A memory source is copied straight out of its memory.
+  if (auto* mem = dynamic_cast<TKoBigMemoryStream*>(&source))
+    return CopyOutOfMemoryAtPosition(mem->Stream(), count, write);
+  return CopyThroughBuffer(
+      count, CopyBufferSize, true, [&](uint8_t* b, int64_t n) { return source.Read(b, n); }, write);
 }
 
 int64_t TKoBigFileStream::CopyFromStream(TStream& source, int64_t count) {
@@ -320,24 +326,11 @@ int64_t TKoBigFileStream::CopyFromStream(TStream& source, int64_t count) {
     count = source.Size();
   }
   if (count <= 0) return 0;
-  if (auto* mem = dynamic_cast<TCustomMemoryStream*>(&source)) {
-    const int64_t pos = mem->Position();
-    const int64_t n = std::min(count, MemoryLeft(*mem));
-    if (n > 0) Write(mem->Memory() + pos, n);
-    mem->SetPosition(pos + n);
-    if (n < count) throw EReadError(SReadError);
-    return count;
-  }
-  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, CopyBufferSize)));
-  int64_t done = 0;
-  while (done < count) {
-    const int64_t piece = std::min<int64_t>(count - done, static_cast<int64_t>(buf.size()));
-    const int64_t got = ReadPlain(source, buf.data(), piece);
-    if (got > 0) Write(buf.data(), got);
-    done += got;
-    if (got < piece) throw EReadError(SReadError);
-  }
-  return done;
+  auto write = [&](const uint8_t* p, int64_t n) { Write(p, n); };
+  if (auto* mem = dynamic_cast<TCustomMemoryStream*>(&source))
+    return CopyOutOfMemoryAtPosition(*mem, count, write);
+  return CopyThroughBuffer(
+      count, CopyBufferSize, true, [&](uint8_t* b, int64_t n) { return ReadPlain(source, b, n); }, write);
 }
 
 int64_t TKoBigFileStream::CopyToStream(TStream& dest, int64_t count) {
@@ -360,16 +353,9 @@ int64_t TKoBigFileStream::CopyToStream(TStream& dest, int64_t count) {
     mem->SetPosition(pos + got);
     return got;
   }
-  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(count, CopyBufferSize)));
-  int64_t done = 0;
-  while (done < count) {
-    const int64_t piece = std::min<int64_t>(count - done, static_cast<int64_t>(buf.size()));
-    const int64_t got = Read(buf.data(), piece);
-    WritePlain(dest, buf.data(), got);
-    done += got;
-    if (got < piece) break;
-  }
-  return done;
+  return CopyThroughBuffer(
+      count, CopyBufferSize, false, [&](uint8_t* b, int64_t n) { return Read(b, n); },
+      [&](const uint8_t* p, int64_t n) { WritePlain(dest, p, n); });
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <tuple>
+#include <utility>
 
 #include "archive/rands.h"
 #include "archive/scrambles.h"
@@ -139,6 +141,32 @@ void ReplaceFile(const std::string& fileName, const std::string& bytes) {
   }
 }
 
+// Encodes an entry's content, held in m, and appends it to dest: compressed when `compress` (when
+// `original` is given and compression saves less than a tenth, the content is reloaded from it and
+// stored), then scrambled when `scramble`. A separate entry is installed as a file and checked by its
+// content, so it carries the checksum of its content; every other entry that of the bytes appended.
+// Returns the entry's kind and checksum.
+std::pair<uint8_t, uint32_t> AppendEncoded(TKoBigFileStream& dest, TMemoryStream& m, bool compress,
+                                           TStream* original, bool scramble, bool separate) {
+  const int64_t size = m.Size();
+  const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
+  uint8_t kind = skStored;
+  if (compress) {
+    CompressStream(m, kDefaultCompression);
+    kind = skCompressed;
+    if (original && m.Size() > size * 9 / 10) {
+      m.LoadFromStream(*original);
+      kind = skStored;
+    }
+  }
+  if (scramble) {
+    Scramble(m);
+    kind = kind == skStored ? skScrambled : skCompressedScrambled;
+  }
+  Append(dest, m);
+  return {kind, separate ? contentCRC : MemoryCRC(m)};
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------
@@ -149,36 +177,18 @@ void TVrFile::WriteData(TKoBigFileStream& dest, bool scramble) {
   const uint8_t kindBefore = Kind;
   if (Kind == skScrambled || Kind == skCompressedScrambled) scramble = true;
   Kind = skCompressed;
-  // A separate entry is installed as a file and checked by its content, so it always carries the
-  // checksum of its content; every other entry carries that of its stored bytes.
   const bool separate = Separate != 0;
 
   if (Source) {
     TStream& source = *Source;
-    if (source.Size() >= kLargeContentLimit) {
-      if (scramble) {
-        TMemoryStream m;
-        m.LoadFromStream(source);
-        const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
-        Scramble(m);
-        Append(dest, m);
-        Kind = skScrambled;
-        CRC = separate ? contentCRC : MemoryCRC(m);
-      } else {
-        CRC = AppendStream(dest, source);
-        Kind = skStored;
-      }
+    const bool large = source.Size() >= kLargeContentLimit;
+    if (large && !scramble) {
+      CRC = AppendStream(dest, source);
+      Kind = skStored;
     } else {
       TMemoryStream m;
       m.LoadFromStream(source);
-      const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
-      CompressStream(m, kDefaultCompression);
-      if (scramble) {
-        Scramble(m);
-        Kind = skCompressedScrambled;
-      }
-      Append(dest, m);
-      CRC = separate ? contentCRC : MemoryCRC(m);
+      std::tie(Kind, CRC) = AppendEncoded(dest, m, !large, nullptr, scramble, separate);
     }
     return;
   }
@@ -197,29 +207,10 @@ void TVrFile::WriteData(TKoBigFileStream& dest, bool scramble) {
       compress = (ext.empty() || std::string(kNoCompressExtensions).find(ext) == std::string::npos) &&
                  size < kLargeContentLimit;
     }
-    if (compress) {
+    if (compress || scramble) {
       TMemoryStream m;
       m.LoadFromStream(file);
-      const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
-      CompressStream(m, kDefaultCompression);
-      if (m.Size() > size * 9 / 10) {
-        m.LoadFromStream(file);
-        Kind = skStored;
-      }
-      if (scramble) {
-        Scramble(m);
-        Kind = Kind == skStored ? skScrambled : skCompressedScrambled;
-      }
-      Append(dest, m);
-      CRC = separate ? contentCRC : MemoryCRC(m);
-    } else if (scramble) {
-      TMemoryStream m;
-      m.LoadFromStream(file);
-      const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
-      Scramble(m);
-      Append(dest, m);
-      Kind = skScrambled;
-      CRC = separate ? contentCRC : MemoryCRC(m);
+      std::tie(Kind, CRC) = AppendEncoded(dest, m, compress, &file, scramble, separate);
     } else {
       CRC = AppendStream(dest, file);
       Kind = skStored;
@@ -234,18 +225,7 @@ void TVrFile::WriteData(TKoBigFileStream& dest, bool scramble) {
   TMemoryStream m;
   Kind = kindBefore;
   files->ExtractToStream(m, Name());
-  Kind = skCompressed;
-  const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
-  if (m.Size() >= kLargeContentLimit)
-    Kind = skStored;
-  else
-    CompressStream(m, kDefaultCompression);
-  if (scramble) {
-    Scramble(m);
-    Kind = Kind == skStored ? skScrambled : skCompressedScrambled;
-  }
-  CRC = separate ? contentCRC : MemoryCRC(m);
-  Append(dest, m);
+  std::tie(Kind, CRC) = AppendEncoded(dest, m, m.Size() < kLargeContentLimit, nullptr, scramble, separate);
 }
 
 // ---------------------------------------------------------------------------------------------------

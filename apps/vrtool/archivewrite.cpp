@@ -11,17 +11,13 @@
 #include "framework/classes.h"
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
+#include "startup/syshelpers.h"
 #include "textconv.h"
 
 namespace vrtool {
 namespace {
 
 bool ShowProgress(const Options& opt) { return !opt.Quiet && StderrIsTerminal(); }
-
-bool IsFile(const std::string& path) {
-  uint32_t attr = vr::Platform().GetFileAttributes(path);
-  return attr != vr::faInvalid && !(attr & vr::faDirectory);
-}
 
 // Every file below `folder`, as names relative to it with "\" between folder levels, sorted by bytes.
 void CollectFiles(const std::string& folder, const std::string& prefix, std::vector<std::string>& names,
@@ -120,7 +116,7 @@ int CmdMerge(const std::string& dataFile, const ArchiveSource& source, const Opt
   }
   auto src = OpenArchive(source);
   vr::TVrFileCollection target;
-  if (IsFile(data)) {
+  if (vr::FileExists(data)) {
     target.Open(data);
   } else {
     target.OpenPath(data, true);
@@ -142,10 +138,10 @@ int CmdMerge(const std::string& dataFile, const ArchiveSource& source, const Opt
 int CmdAppend(const std::string& program, const std::string& archivePath) {
   std::string exe = ToCp932(program, "file name");
   std::string arc = ToCp932(archivePath, "file name");
-  if (!IsFile(exe)) throw ToolError(program + ": no such file");
-  if (!IsFile(arc)) throw ToolError(archivePath + ": no such file");
+  if (!vr::FileExists(exe)) throw ToolError(program + ": no such file");
+  if (!vr::FileExists(arc)) throw ToolError(archivePath + ": no such file");
   std::string arcExt = LowerExt(arc);
-  if (arcExt == ".exe" || arcExt == ".scr" || IsFile(vr::ChangeFileExt(arc, ".ext"))) {
+  if (arcExt == ".exe" || arcExt == ".scr" || vr::FileExists(vr::ChangeFileExt(arc, ".ext"))) {
     throw ToolError(archivePath + ": only an archive with its directory at its start can be appended");
   }
   {

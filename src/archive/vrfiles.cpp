@@ -33,11 +33,6 @@ void DamagedDirectory(const char* detail) {
 
 void DamagedEntry(const std::string& name) { throw EVrError(Format(kDamagedEntryText, {name})); }
 
-bool IsLooseFile(const std::string& path) {
-  const uint32_t attr = Platform().GetFileAttributes(path);
-  return attr != faInvalid && (attr & faDirectory) == 0;
-}
-
 }  // namespace vrfiles_detail
 
 using namespace vrfiles_detail;
@@ -245,7 +240,7 @@ void TVrFileCollection::OpenPath(const std::string& fileName, bool nameIsFile) {
   FileName = fileName;
   if (fileName.empty()) return;
 
-  const bool exists = IsLooseFile(fileName);
+  const bool exists = FileExists(fileName);
   BasePath = (exists || nameIsFile) ? ExtractFilePath(fileName) : fileName;
   if (!BasePath.empty()) BasePath = AddTrailingBackslash(BasePath);
   if (!exists) return;
@@ -254,7 +249,7 @@ void TVrFileCollection::OpenPath(const std::string& fileName, bool nameIsFile) {
     DataStream = std::make_unique<TKoBigFileStream>(fileName, fmOpenRead | fmShareDenyWrite);
     if (!HasExeExtension(fileName)) {
       const std::string extName = ChangeFileExt(fileName, ".ext");
-      if (IsLooseFile(extName)) {
+      if (FileExists(extName)) {
         TKoBigMemoryStream directory;
         directory.LoadFromFile(extName);
         directory.SetPosition(0);
@@ -287,7 +282,7 @@ void TVrFileCollection::OpenResource(const std::string& module, const std::strin
   std::string target = module;
   if (!module.empty() && Platform().CompareTextJ(module, Platform().ModuleFileName()) == 0) target.clear();
   // Another module that is not there cannot be loaded: nothing is opened, and that is no error.
-  if (!target.empty() && !IsLooseFile(target)) return;
+  if (!target.empty() && !FileExists(target)) return;
   auto stream = std::make_unique<TKoBigResourceStream>(target, resName, resType);
   if (stream->GetSize() == 0) throw EVrError(kNoResourceText);
   DataStream = std::move(stream);

@@ -50,8 +50,6 @@ inline int64_t MaskOffset64(int64_t offset, uint32_t key) {
   return static_cast<int64_t>(static_cast<uint64_t>(offset) ^ k);
 }
 
-// True when the path names an existing file (not a folder).
-bool IsLooseFile(const std::string& path);
 
 }  // namespace vrfiles_detail
 }  // namespace vr

@@ -28,15 +28,8 @@ int32_t ReadDirectoryInt(TKoBigStream& stream, const char* what) {
 
 // Creates a folder and the folders above it.
 void ForceFolders(const std::string& folder) {
-  if (folder.empty() || IsLooseFile(folder)) return;
-  const uint32_t attr = Platform().GetFileAttributes(folder);
-  if (attr != faInvalid && (attr & faDirectory)) return;
-  const std::string parent = ExtractFileDir(folder);
-  if (!parent.empty() && parent != folder) ForceFolders(parent);
-  if (!Platform().CreateDirectory(folder)) {
-    const uint32_t now = Platform().GetFileAttributes(folder);
-    if (now == faInvalid || !(now & faDirectory)) throw EVrError(Format(kWriteFailedText, {folder}));
-  }
+  if (folder.empty() || FileExists(folder)) return;
+  if (!ForceDirectories(folder)) throw EVrError(Format(kWriteFailedText, {folder}));
 }
 
 }  // namespace
@@ -197,7 +190,7 @@ void TVrFileCollection::ExtractToStream(TStream& dest, const std::string& name) 
   }
   if (!BasePath.empty()) {
     const std::string path = BasePath + name;
-    if (IsLooseFile(path) && Platform().CompareTextJ(path, FileName) != 0) {
+    if (FileExists(path) && Platform().CompareTextJ(path, FileName) != 0) {
       if (memory) {
         memory->LoadFromFile(path);
       } else {

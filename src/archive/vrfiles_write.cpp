@@ -196,7 +196,7 @@ void TVrFile::WriteData(TKoBigFileStream& dest, bool scramble) {
   // Only names that stay below BasePath are looked for as loose files.
   std::string path;
   if (files && !files->BasePath.empty() && IsSafeRelativeName(Name())) path = files->BasePath + Name();
-  if (!path.empty() && IsLooseFile(path)) {
+  if (!path.empty() && FileExists(path)) {
     TFileStream file(path, fmOpenRead | fmShareDenyWrite);
     const int64_t size = file.Size();
     const std::string ext = UpperCaseAscii(ExtractFileExt(Name()));

@@ -14,11 +14,6 @@ namespace {
 
 constexpr int kShowNormal = 5;  // SW_SHOW
 
-bool FileExists(const std::string& path) {
-  const uint32_t attr = Platform().GetFileAttributes(path);
-  return attr != faInvalid && (attr & faDirectory) == 0;
-}
-
 }  // namespace
 
 void DrawBackdropPicture(TDXPaintBox* PaintBox) {

@@ -28,19 +28,6 @@ constexpr const char* kDataFileName = "game.dat";
 TSetupGlobals globals;
 TWizardFactory wizardFactory;
 
-bool IsFile(const std::string& path) {
-  const uint32_t attr = Platform().GetFileAttributes(path);
-  return attr != faInvalid && (attr & faDirectory) == 0;
-}
-
-// Clears the read-only attribute of an existing file, keeping its other attributes.
-void ClearReadOnly(const std::string& path) {
-  const uint32_t attr = Platform().GetFileAttributes(path);
-  if (attr == faInvalid || (attr & faReadOnly) == 0) return;
-  uint32_t rest = attr & ~static_cast<uint32_t>(faReadOnly);
-  Platform().SetFileAttributes(path, rest == 0 ? static_cast<uint32_t>(faNormal) : rest);
-}
-
 // Releases a form at scope end unless it was handed on.
 struct TReleaseGuard {
   TForm* Form = nullptr;
@@ -207,7 +194,7 @@ bool TStartup::LoadSettings() {
     TVrFileCollection files;
     files.Open(env_.ExeName);
     LoadSettingsFromArchive(files);
-  } else if (HasParam() && IsFile(param_)) {
+  } else if (HasParam() && FileExists(param_)) {
     TVrFileCollection files;
     files.Open(param_);
     LoadSettingsFromArchive(files);
@@ -215,7 +202,7 @@ bool TStartup::LoadSettings() {
   } else {
     sourceFolder_ = HasParam() ? param_ : exeFolder_;
     const std::string name = AddTrailingBackslash(sourceFolder_) + kSettingsName;
-    if (!IsFile(name)) {
+    if (!FileExists(name)) {
       WarningDlg("インストール設定ファイルがありません");
       return false;
     }
@@ -231,7 +218,7 @@ void TStartup::OpenArchive() {
     archive_->OpenResource(ResourceModule(), kResourceName, kResourceType);
   else if (hasAppendedArchive_)
     archive_->Open(env_.ExeName);
-  else if (!sourceFolder_.empty() && IsFile(sourceFolder_))
+  else if (!sourceFolder_.empty() && FileExists(sourceFolder_))
     archive_->Open(sourceFolder_);
   else if (settings_->AddOnPackage)
     archive_->Open(env_.ExeName);

@@ -54,17 +54,40 @@ std::string GetSpecialFolder(int csidl) {
 
 std::string GetSystemDrive() { return ExtractFileDrive(Platform().GetSystemDirectory()); }
 
-namespace {
-
 bool DirectoryExists(const std::string& path) {
-  uint32_t a = Platform().GetFileAttributes(path);
+  if (path.empty()) return false;
+  std::string p = path;
+  if (p.size() == 2 && p[1] == ':') p += '\\';  // "C:" alone means the current folder of C:
+  const uint32_t a = Platform().GetFileAttributes(p);
   return a != faInvalid && (a & faDirectory) != 0;
 }
 
 bool FileExists(const std::string& path) {
-  uint32_t a = Platform().GetFileAttributes(path);
+  const uint32_t a = Platform().GetFileAttributes(path);
   return a != faInvalid && (a & faDirectory) == 0;
 }
+
+bool ForceDirectories(const std::string& folder) {
+  const std::string dir = ExcludeTrailingBackslash(folder);
+  if (dir.empty()) return false;
+  if (DirectoryExists(dir)) return true;
+  const std::string parent = ExcludeTrailingBackslash(ExtractFilePath(dir));
+  // A drive root or a name without a folder part has nothing above it to create.
+  if (!parent.empty() && parent != dir && !(parent.size() == 2 && parent[1] == ':') &&
+      !ForceDirectories(parent))
+    return false;
+  // Another process may have made it meanwhile; what counts is that it exists now.
+  return Platform().CreateDirectory(dir) || DirectoryExists(dir);
+}
+
+void ClearReadOnly(const std::string& path) {
+  const uint32_t attr = Platform().GetFileAttributes(path);
+  if (attr == faInvalid || (attr & faReadOnly) == 0) return;
+  const uint32_t rest = attr & ~static_cast<uint32_t>(faReadOnly);
+  Platform().SetFileAttributes(path, rest == 0 ? static_cast<uint32_t>(faNormal) : rest);
+}
+
+namespace {
 
 // A registry string; empty when the value is missing or not a string.
 std::string RegString(TRegRoot root, const std::string& path, const std::string& name) {

@@ -24,6 +24,14 @@ bool MutexExists(const std::string& name);
 // Appends "\" unless the path already ends with a delimiter; "" becomes "\". Double-byte aware.
 std::string AddTrailingBackslash(const std::string& path);
 
+// An existing file (not a folder) / an existing folder.
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// Creates the folder and every missing folder above it; true when the folder exists afterwards.
+bool ForceDirectories(const std::string& folder);
+// Clears the read-only attribute of an existing file, keeping its other attributes (never writing 0).
+void ClearReadOnly(const std::string& path);
+
 // Path of a shell special folder (CSIDL number); EVrError when the shell cannot resolve it.
 std::string GetSpecialFolder(int csidl);
 // Drive of the system folder, such as "C:".

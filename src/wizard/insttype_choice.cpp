@@ -19,19 +19,6 @@ constexpr int kProgramFilesFolder = 38;  // CSIDL_PROGRAM_FILES
 const char kProgramFilesTag[] = "<ProgramFiles>";
 const char kBadDestination[] = "正しいインストール先を指定してください";
 
-bool FolderExists(const std::string& path) {
-  if (path.empty()) return false;
-  std::string p = path;
-  if (p.size() == 2 && p[1] == ':') p += '\\';  // "C:" alone means the current folder of C:
-  const uint32_t attr = Platform().GetFileAttributes(p);
-  return attr != faInvalid && (attr & faDirectory) != 0;
-}
-
-bool FileExists(const std::string& path) {
-  const uint32_t attr = Platform().GetFileAttributes(path);
-  return attr != faInvalid && (attr & faDirectory) == 0;
-}
-
 std::string RemoveLeadingBackslash(const std::string& s) {
   return !s.empty() && s[0] == '\\' ? s.substr(1) : s;
 }
@@ -135,7 +122,7 @@ void TFormType::DriveChange(TObject*) { UpdateFreeSpaceLabel(); }
 
 void TFormType::ProposeDestination() {
   std::string path = settings_.ReadSetting("InstallPath", "");
-  if (!FolderExists(path)) {
+  if (!DirectoryExists(path)) {
     const std::string& folder = settings_.DefaultFolder;
     const size_t tagLength = sizeof kProgramFilesTag - 1;
     if (folder.compare(0, tagLength, kProgramFilesTag) == 0) {
@@ -158,7 +145,7 @@ void TFormType::ProposeDestination() {
   // A drive root keeps its backslash ("C:\"), anything longer loses one.
   if (!(path.size() == 3 && path[1] == ':')) path = ExcludeTrailingBackslash(path);
   EditDir->SetText(path);
-  if (FolderExists(path)) SubFolder.clear();
+  if (DirectoryExists(path)) SubFolder.clear();
 
   if (!path.empty()) {
     char letter = path[0];
@@ -169,12 +156,12 @@ void TFormType::ProposeDestination() {
 
   // Cut back to the nearest folder that exists; the cut stops at the drive.
   std::string existing = path;
-  while (!existing.empty() && !FolderExists(existing)) {
+  while (!existing.empty() && !DirectoryExists(existing)) {
     const std::string parent = ExtractFilePath(ExcludeTrailingBackslash(existing));
     if (parent.empty() || parent == existing) break;
     existing = parent;
   }
-  if (FolderExists(existing)) Directory->SetDirectory(existing);
+  if (DirectoryExists(existing)) Directory->SetDirectory(existing);
   // Moving the lists above rewrote the edit box with the list's folder + SubFolder; when part of the
   // subfolder exists already (the maker's folder of another game) that would name it twice, so the
   // box shows the proposal itself. Folders picked later get SubFolder appended. (An add-on keeps the

@@ -1,0 +1,56 @@
+// Add-on install into a game that is one executable with its archive appended: the executable's
+// archive is rebuilt in a work folder from its old entries and the add-on's entries, appended to the
+// program part again, checked by the install run, and copied back over the executable.
+#pragma once
+
+#include <string>
+
+namespace vr {
+
+class TVrFileCollection;
+
+// Removes the folder with everything in it. Failures are ignored. A symbolic link or junction met on
+// the way is removed itself, never followed.
+void DeleteTree(const std::string& folder);
+
+// The steps the install run calls for an add-on whose destination holds no "install.dat". The work
+// folder is deleted when the object goes, whatever path the run took.
+class TAddonRebuild {
+ public:
+  // destination: the install folder with a trailing backslash; title: the add-on's Title.
+  TAddonRebuild(const std::string& destination, const std::string& title);
+  ~TAddonRebuild();
+  TAddonRebuild(const TAddonRebuild&) = delete;
+  TAddonRebuild& operator=(const TAddonRebuild&) = delete;
+
+  // Preparing: finds the executable of the same title in the destination (it may be none) and creates
+  // the work folder in the temp folder ("作業用フォルダが作成できません" when it cannot be made).
+  void Prepare();
+  // Full path of the executable to rebuild; empty when there is none.
+  const std::string& Target() const { return target_; }
+  // The work folder with a trailing backslash; empty until Prepare made one.
+  const std::string& WorkFolder() const { return workFolder_; }
+
+  // Taking the add-on's entries: every entry of the package archive that is not separate, written as
+  // a file in the work folder and added to the data archive (which is open on the work folder).
+  void TakeAddonEntries(TVrFileCollection& package, TVrFileCollection& data);
+  // Taking the target's old entries: every entry of the target's archive that the data archive does
+  // not hold yet, the same way.
+  void TakeOldEntries(TVrFileCollection& data);
+  // Rebuilding: the new program file (the add-on's entry named like the target, or the target's own
+  // program part), the data archive written as a new archive through its OnProgress and appended to
+  // it; the data archive is then open on the new executable. False when cancelled through OnProgress.
+  bool Rebuild(TVrFileCollection& package, TVrFileCollection& data);
+  // Copying back: the new executable replaces the target; the target is never left half written.
+  void CopyBack();
+  // DeleteTree of the work folder (also done by the destructor).
+  void DeleteWorkFolder();
+
+ private:
+  std::string destination_;
+  std::string title_;
+  std::string target_;
+  std::string workFolder_;
+};
+
+}  // namespace vr

@@ -1,0 +1,50 @@
+// What the install and uninstall runs need from whoever drives them: the wizard window, the unattended
+// mode of the setup program, or the command-line tool. The runs hold all the logic; a host only shows,
+// asks and waits.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vr {
+
+class TRunHost {
+ public:
+  virtual ~TRunHost() = default;
+
+  // --- what the user sees ----------------------------------------------------------------------
+  // The window caption.
+  virtual void SetCaption(const std::string& text) = 0;
+  // The page's heading (LabelCopyCap while installing, LabelDelTitle while uninstalling).
+  virtual void SetHeading(const std::string& text) = 0;
+  // The line under it (LabelCopy, LabelDel).
+  virtual void SetStatus(const std::string& text) = 0;
+  // The progress bar: range 0 .. max and position, as the bar takes them.
+  virtual void SetProgressRange(int32_t max) = 0;
+  virtual void SetProgressPosition(int32_t position) = 0;
+  // Hides the status line and the progress bar for the rest of the run.
+  virtual void HideProgress() = 0;
+  // Hides Back and Next (install) or Next (uninstall) for the rest of the wizard.
+  virtual void HideNavigation(bool keepBack) = 0;
+  // Lets the message queue run.
+  virtual void ProcessMessages() = 0;
+  virtual void BringToFront() = 0;
+  // A fixed pause of the run (a window host sleeps; unattended hosts and tests need not).
+  virtual void Wait(uint32_t milliseconds) = 0;
+  // One line for the record of what was done; hosts without a log ignore it.
+  virtual void Log(const std::string& /*line*/) {}
+
+  // --- the user's answers ----------------------------------------------------------------------
+  // The confirmed abort of the user (the wizard's modal result is Abort).
+  virtual bool AbortRequested() = 0;
+  // Ends the host's session with this modal result (mrAbort, mrOk): the wizard closes.
+  virtual void SetModalResult(int result) = 0;
+  // The information dialog with OK and Abort; true for OK.
+  virtual bool PromptMedium(const std::string& text) = 0;
+  // The confirmation dialog (Yes and No); true for Yes.
+  virtual bool Confirm(const std::string& text) = 0;
+  // The warning dialog (OK).
+  virtual void Warning(const std::string& text) = 0;
+};
+
+}  // namespace vr

@@ -170,7 +170,7 @@ class TVrFileCollection : public THashCollection {
   // refused with EVrError.
   std::string ExtractItemToFolder(int index, const std::string& folder);
 
-  // True when every entry with a checksum (superseded ones and the last entry excepted) matches its
+  // True when every entry with a checksum (superseded ones and the end marker excepted) matches its
   // stored bytes (a separate entry that is compressed or scrambled: its decoded content); stops at the
   // first mismatch. False without a data stream or for a truncated one.
   // OnProgress every tenth entry; Cancel returns the result so far.

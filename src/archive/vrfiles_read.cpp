@@ -239,12 +239,15 @@ bool TVrFileCollection::RunVerify(bool stopAtMismatch, std::vector<TVerifyState>
   std::vector<uint8_t> window(static_cast<size_t>(kCopyPiece));
   int64_t windowStart = 0, windowLength = 0;
   bool result = true;
-  const int last = Count() - 1;
-  for (int i = 0; i < last; ++i) {
+  // Every entry but the end marker is checked: after a merge the last entry is a real one.
+  const int count = Count();
+  const int checked = count > 0 && Items(count - 1)->IsEndMarker() ? count - 1 : count;
+  for (int i = 0; i < count; ++i) {
     TVrFile& item = *Items(i);
+    if (item.IsEndMarker()) continue;
     if (i % 10 == 9 && OnProgress) {
       bool cancel = false;
-      OnProgress(this, &item, item.Size, i, Count() - 1, cancel);
+      OnProgress(this, &item, item.Size, i, checked, cancel);
       if (cancel) return result;
     }
     if (item.CRC == 0 || item.IsSuperseded()) continue;

@@ -411,6 +411,10 @@ TEST(VrFilesWrite, MergeAcrossPartBoundaries) {
   TVrFileCollection target;
   target.OpenPath(drive.PathOf("game.dat"), true);
   ASSERT_TRUE(target.MergeFrom(source));
+  // Right after the merge the last entry is a real one (no end marker): it is checked too.
+  EXPECT_TRUE(target.VerifyData());
+  target.Items(target.Count() - 1)->CRC ^= 1;
+  EXPECT_FALSE(target.VerifyData());
   target.Open("");
   EXPECT_TRUE(drive.Exists("game.003"));
   TVrFileCollection check;

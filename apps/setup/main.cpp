@@ -42,7 +42,10 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     vr::SetVrErrorReporter(
         [](const std::string& message) { vr::SysMessageBox(message, vr::Application->Title(), vr::mbfOk); });
     vr::SetWizardFactory([](vr::TForm* owner) -> vr::TForm* {
-      return vr::CreateForm<vr::TFormType>(owner, *vr::SetupGlobals().Settings, vr::SetupGlobals().Archive);
+      auto* wizard =
+          vr::CreateForm<vr::TFormType>(owner, *vr::SetupGlobals().Settings, vr::SetupGlobals().Archive);
+      wizard->SourceFolder = vr::SetupGlobals().SourceFolder;
+      return wizard;
     });
     const wchar_t* line = GetCommandLineW();
     std::u16string wide;

@@ -81,6 +81,8 @@ class TStartup {
   void RunLauncher();
   void RunWizard();
   bool MakeTempCopy();
+  // The running executable is a temp copy made by MakeTempCopy (in the temp folder, under its name).
+  bool IsOwnTempCopy() const;
   void CleanUp();
   void StartTarget();
 
@@ -126,6 +128,12 @@ void TStartup::Run() {
     return;
   }
   TRovaInstallSet& s = *settings_;
+  if (sourceFolder_.empty())
+    globals.SourceFolder = exeFolder_;
+  else if (FileExists(sourceFolder_))
+    globals.SourceFolder = ExtractFilePath(sourceFolder_);
+  else
+    globals.SourceFolder = AddTrailingBackslash(sourceFolder_);
 
   const std::string installPath = s.ReadSetting("InstallPath", "");
   if (!installPath.empty() && MutexExists(GameMutexName(installPath))) {
@@ -141,8 +149,8 @@ void TStartup::Run() {
 
   if (s.Uninstaller) {
     if (HasParam()) {
-      // This is the temp copy: it removes itself at the next restart.
-      DeleteOnRestart(env_.ExeName);
+      // The temp copy removes itself at the next restart.
+      if (IsOwnTempCopy()) DeleteOnRestart(env_.ExeName);
       RunWizard();
     } else if (!MakeTempCopy()) {
       return;
@@ -150,7 +158,8 @@ void TStartup::Run() {
   } else {
     OpenArchive();
     if (HasParam() || s.AddOnPackage || s.InstallKind == 2) {
-      if (!s.ArchiveInstall) DeleteOnRestart(env_.ExeName);
+      // Only the temp copy this program made goes: a package copied to a disk keeps its setup program.
+      if (!s.ArchiveInstall && IsOwnTempCopy()) DeleteOnRestart(env_.ExeName);
       RunWizard();
     } else {
       RunLauncher();
@@ -265,6 +274,17 @@ void TStartup::RunWizard() {
   wizardGuard.Form = wizard;
   wizard->ShowModal();
   report_.End = TEnd::Wizard;
+}
+
+bool TStartup::IsOwnTempCopy() const {
+  const std::string temp = AddTrailingBackslash(Platform().GetTempPath());
+  TPlatform& p = Platform();
+  if (p.CompareTextJ(ExtractFilePath(env_.ExeName), temp) != 0) return false;
+  const std::string name = ExtractFileName(env_.ExeName);
+  if (p.CompareTextJ(name, kTempCopyName) == 0) return true;
+  for (int n = 0; n < kTempCopyAttempts; ++n)
+    if (p.CompareTextJ(name, Format(kTempCopyNameN, {n})) == 0) return true;
+  return false;
 }
 
 bool TStartup::MakeTempCopy() {

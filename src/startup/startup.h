@@ -27,6 +27,9 @@ struct TSetupGlobals {
   TRovaInstallSet* Settings = nullptr;   // the install settings
   TVrFileCollection* Archive = nullptr;  // the open game archive; nullptr in uninstaller mode
   std::string ExeName;                   // the running executable
+  // The folder of the package's loose files and settings (the first argument, or the executable's
+  // folder), with a trailing backslash; in uninstaller mode the game folder.
+  std::string SourceFolder;
 };
 TSetupGlobals& SetupGlobals();
 

@@ -193,14 +193,13 @@ bool CopyFileIfChanged(const std::string& source, const std::string& destination
   return Platform().CopyFile(source, destination, false);
 }
 
-int32_t FileSizeOf(const std::string& path) {
+int64_t FileSizeOf(const std::string& path) {
   TPlatform& p = Platform();
   THandle h = p.FileOpen(path, FileMode);
   if (h == kInvalidHandle) return 0;
   int64_t size = p.FileSeek(h, 0, TSeekOrigin::soEnd);
   p.FileClose(h);
-  if (size < 0) return 0;
-  return static_cast<int32_t>(static_cast<uint32_t>(size));
+  return size < 0 ? 0 : size;
 }
 
 std::string FormatThousands(int64_t value) {

@@ -48,8 +48,9 @@ void DeleteOnRestart(const std::string& path);
 // time stamp and size is left alone. True when the destination holds the file afterwards.
 bool CopyFileIfChanged(const std::string& source, const std::string& destination, bool compare);
 
-// Size of a file opened with the default read mode (FileMode); 0 when it cannot be opened.
-int32_t FileSizeOf(const std::string& path);
+// Size of a file opened with the default read mode (FileMode); 0 when it cannot be opened. The full
+// 64-bit size: files of 2 GiB and more never count as negative.
+int64_t FileSizeOf(const std::string& path);
 
 // Decimal text with "," between groups of three digits: 12345 -> "12,345".
 std::string FormatThousands(int64_t value);

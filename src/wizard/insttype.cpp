@@ -4,6 +4,8 @@
 
 #include "framework/dialogs.h"
 #include "framework/sysutils.h"
+#include "wizard/installrun.h"
+#include "wizard/wizardhost.h"
 
 namespace vr {
 
@@ -31,9 +33,7 @@ TFormType::TFormType(TComponent* owner, TRovaInstallSet& settings, TVrFileCollec
   BuildControls();
   OnCreate = Handler(this, &TFormType::FormCreate);
   OnCloseQuery = [this](TObject* sender, bool& canClose) { FormCloseQuery(sender, canClose); };
-  OnEnterCopy = [](TFormType& form) {
-    return form.RunNotAvailable("このプログラムではインストール処理をまだ実行できません");
-  };
+  OnEnterCopy = [](TFormType& form) { return form.RunInstall(); };
   OnEnterDelete = [](TFormType& form) {
     return form.RunNotAvailable("このプログラムではアンインストール処理をまだ実行できません");
   };
@@ -361,6 +361,36 @@ void TFormType::FormCloseQuery(TObject*, bool& CanClose) {
 
 void TFormType::CheckLicenseClick(TObject*) {
   btnNext->SetEnabled(CurrentPage() < LastEnabledPage() && CheckLicense->Checked());
+}
+
+bool TFormType::RunInstall() {
+  if (!archive_)
+    return RunNotAvailable("パッケージのアーカイブが開かれていないため、インストール処理を実行できません");
+  TWizardRunHost host(*this);
+  TInstallChoices choices;
+  choices.SourceFolder = SourceFolder;
+  choices.Destination = DestinationFolder();
+  choices.AllMedia = RadioDiskAll->Checked();
+  choices.Data = CheckData->Checked();
+  choices.Sound = CheckSound->Checked();
+  choices.Movie = CheckMovie->Checked();
+  choices.RequiredBytes = RequiredBytes;
+  TInstallRun run(host, settings_, *archive_, choices);
+  bool complete = false;
+  try {
+    complete = run.Execute();
+  } catch (const Exception& e) {
+    CopiedBytes = run.CopiedBytes();
+    if (!run.RolledBack()) throw;
+    // The error first, then what became of the destination; the wizard stays on "copy".
+    Application->HandleException(e);
+    host.Warning(TInstallRun::RolledBackText);
+    return false;
+  }
+  CopiedBytes = run.CopiedBytes();
+  if (!complete) return false;
+  GoToPage(CurrentPage() + 1);
+  return true;
 }
 
 bool TFormType::RunNotAvailable(const std::string& message) {

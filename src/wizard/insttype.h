@@ -106,10 +106,12 @@ class TFormType : public TForm {
   uint64_t CopiedBytes = 0;
   // Appended to a folder picked in the folder list while the proposed folder did not exist at start.
   std::string SubFolder;
+  // The folder the package's loose files, "install.dat" and "game.dat" come from (the first
+  // command-line argument); in uninstall mode the game folder.
+  std::string SourceFolder;
 
   // --- page-entry hooks of the runs ------------------------------------------------------------
-  // "copy": the install run. Until one is attached, entering the page says that installing is not
-  // available and goes back to the previous page; nothing is written.
+  // "copy": the install run (RunInstall unless another action is attached).
   TPageAction OnEnterCopy;
   // "uninst": save-data detection (nothing happens while none is attached).
   TPageAction OnEnterUninst;
@@ -158,6 +160,8 @@ class TFormType : public TForm {
   void FillMediaTexts();
   void ProposeDestination();
   void EnterFilePage();
+  // The install run with the choices made on the pages; moves on to "exit" when it completes.
+  bool RunInstall();
   // Says that the run of the page is not available and returns to the previous enabled page.
   bool RunNotAvailable(const std::string& message);
 

@@ -161,7 +161,7 @@ class TPackage {
 class TGlobalsScope {
  public:
   TGlobalsScope(TRovaInstallSet* settings, TVrFileCollection* archive, const std::string& exeName) {
-    SetupGlobals() = TSetupGlobals{settings, archive, exeName};
+    SetupGlobals() = TSetupGlobals{settings, archive, exeName, ExtractFilePath(exeName)};
   }
   ~TGlobalsScope() { SetupGlobals() = TSetupGlobals{}; }
 };

@@ -237,7 +237,7 @@ TEST(WizardNavigation, UninstallModeAsksWithItsOwnWordAndHidesBack) {
   EXPECT_EQ(env.session->PendingAnswers(), 0u);
 }
 
-TEST(WizardNavigation, InstallRunNotYetAttachedWritesNothingAndSaysSo) {
+TEST(WizardNavigation, InstallWithoutPackageArchiveWritesNothingAndSaysSo) {
   TWizardEnv env;
   TFormType* f = env.CreateShown();
   const std::string destination = f->DestinationFolder();

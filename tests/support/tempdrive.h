@@ -117,7 +117,7 @@ class TTempDrive {
   const std::string& HostRoot() const { return hostRoot_; }
 #endif
 
- private:
+  // Removes a folder (a full Windows-style path) with everything in it.
   static void RemoveTree(const std::string& path) {
     if (auto entries = Platform().ListFolder(path)) {
       for (const TFindData& e : *entries) {
@@ -134,6 +134,7 @@ class TTempDrive {
     Platform().RemoveDirectory(path);
   }
 
+ private:
   std::string folder_;
 #ifndef _WIN32
   TPlatform* previous_ = nullptr;

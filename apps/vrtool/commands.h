@@ -29,6 +29,16 @@ int CmdPack(const std::string& dir, const std::string& out, bool scramble,
 int CmdMerge(const std::string& dataFile, const ArchiveSource& source, const Options& opt);
 int CmdAppend(const std::string& program, const std::string& archive);
 
+// install MEDIUM -d DIR: MEDIUM is a package folder (install.dat and game.dat) or an archive file.
+struct InstallOptions {
+  std::string Medium;
+  std::string Destination;
+  std::string Components;  // "data,sound,movie" (any of them); empty: all
+  std::string MediaDirs;   // folders of the further media, separated by ';'
+  std::string LogFile;
+};
+int CmdInstall(const InstallOptions& io, const Options& opt);
+
 int CmdSettingsShow(const std::string& file, bool fromArchive, bool json);
 int CmdSettingsBuild(const std::string& jsonFile, const std::string& out);
 

@@ -80,6 +80,14 @@ int Run(const std::vector<std::string>& args) {
   auto* append = app.add_subcommand("append", "append an archive to a program");
   append->add_option("ARGS", pos, "PROGRAM ARCHIVE")->expected(2);
 
+  InstallOptions installOpt;
+  auto* install = app.add_subcommand("install", "install a package into DIR (no shortcuts, no registry)");
+  install->add_option("-d", installOpt.Destination, "install folder")->required()->type_name("DIR");
+  install->add_option("--components", installOpt.Components, "file groups: data,sound,movie (default all)");
+  install->add_option("--media-dirs", installOpt.MediaDirs, "folders of the further media, separated by ;");
+  install->add_option("--log", installOpt.LogFile, "write a log of every step")->type_name("FILE");
+  install->add_option("MEDIUM", pos)->required()->expected(1);
+
   bool fromArchive = false;
   auto* settings = app.add_subcommand("settings", "install settings (install.dat)");
   settings->require_subcommand(1);
@@ -145,6 +153,10 @@ int Run(const std::vector<std::string>& args) {
       return CmdMerge(data, src, opt);
     }
     if (append->parsed()) return CmdAppend(pos[0], pos[1]);
+    if (install->parsed()) {
+      installOpt.Medium = pos[0];
+      return CmdInstall(installOpt, opt);
+    }
     if (show->parsed()) return CmdSettingsShow(pos[0], fromArchive, json);
     if (build->parsed()) return CmdSettingsBuild(pos[0], out);
     if (info->parsed()) return CmdImageInfo(pos[0], static_cast<uint32_t>(seed));

@@ -231,6 +231,7 @@ void TInstallRun::OnCheckProgress(int32_t index, int32_t count, bool& cancel) {
 // the asked-for medium of this same title.
 void TInstallRun::ChangeMedium(int32_t index) {
   package_.Open("");
+  choices_.SourceFolder = AddTrailingBackslash(host_.MediumFolder(index, choices_.SourceFolder));
   const std::string settingsFile = choices_.SourceFolder + kSettingsName;
   while (settings_.DiskIndex != index) {
     if (!host_.PromptMedium(Format("ディスク%dを入れてからOKをクリックしてください", {index + 1}))) {
@@ -422,6 +423,7 @@ void TInstallRun::CheckDataFile() {
                              bool& cancel) { OnCheckProgress(index, count, cancel); };
   host_.SetHeading("データファイルをチェックしています");
   if (!data_->VerifyData()) {
+    checkFailed_ = true;
     host_.Log("データファイルのチェック: 不正");
     host_.Warning(kCheckFailedText);
     host_.SetModalResult(mrAbort);

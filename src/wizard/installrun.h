@@ -60,6 +60,8 @@ class TInstallRun {
   uint64_t CopiedBytes() const { return copiedBytes_; }
   // The destination was put back as it was before the run.
   bool RolledBack() const { return rolledBack_; }
+  // The run stopped because the data file did not pass its check.
+  bool CheckFailed() const { return checkFailed_; }
 
   // Text told to the user after a rollback.
   static const char* const RolledBackText;
@@ -97,6 +99,7 @@ class TInstallRun {
   uint64_t progressDivisor_ = 10;
   bool shortcutsMade_ = false;
   bool rolledBack_ = false;
+  bool checkFailed_ = false;
 };
 
 }  // namespace vr

@@ -45,6 +45,9 @@ class TRunHost {
   virtual bool Confirm(const std::string& text) = 0;
   // The warning dialog (OK).
   virtual void Warning(const std::string& text) = 0;
+  // The folder that holds medium `index` (counted from 0) when the run asks for it. A window host
+  // keeps the one folder in which the user swaps the media.
+  virtual std::string MediumFolder(int32_t /*index*/, const std::string& current) { return current; }
 };
 
 }  // namespace vr

@@ -54,8 +54,10 @@ scripts/wine-prefix.sh
 
 rm -rf "$medium"
 mkdir -p "$medium"
-cp build/release/demo/medium/* "$medium/"
+cp -r build/release/demo/medium/. "$medium/"
 cp build/mingw-i686/apps/setup/setup.exe "$medium/"
+# The setup program is also a file of the package: installed as install.exe, it is the uninstaller.
+cp build/mingw-i686/apps/setup/setup.exe "$medium/install.exe"
 echo "demo: medium folder ${medium#"$root"/}:"
 ls -l "$medium"
 

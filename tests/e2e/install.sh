@@ -1,0 +1,260 @@
+#!/usr/bin/env bash
+# End-to-end installs under Wine, driven with the keyboard like a player would.
+#
+# 1. The demo package: launcher -> インストール -> temp copy -> wizard; Enter from the welcome page,
+#    Space on the consent box (Enter does nothing before it), Enter through the pages, Enter on
+#    "インストール"; the run copies, builds and checks the data file, writes install.dat, the shortcuts
+#    and "InstallPath", opens the Programs folder and the read-me, and ends on "exit". Checked: the files,
+#    `vrtool verify` of the data file, `vrtool settings show --json` of install.dat, the shortcuts read
+#    with lnkinfo, the registry value, and the read-me and folder windows.
+# 2. A two-medium package: the medium folder's contents are swapped when the prompt for disc 2 appears.
+#
+# Screenshots go to build/e2e/install-*.png. Needs the Wine prefix and a display (lib.sh).
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+
+e2e_name="install"
+. "$root/tests/e2e/lib.sh"
+e2e_begin "$0" "$@"
+
+vrtool=$native/apps/vrtool/vrtool
+setup_exe=$root/build/mingw-i686/apps/setup/setup.exe
+work=$(mktemp -d "${TMPDIR:-/tmp}/vr-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+wait_title() {  # id title [seconds]: true once the window carries that title
+  local id=$1 want=$2 limit=${3:-10} i
+  for ((i = 0; i < limit * 10; i++)); do
+    [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$want" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# Processes of this script only (their command lines name its work folder), or temp copies.
+leftovers() { pgrep -af 'setup\.exe|rinstall[0-9]*\.exe' | grep -v -e pgrep | grep -F -e "$(basename "$work")" || true; }
+shot() { sleep 0.3; import -window root "$shots/install-$1.png"; }
+# Closes the windows other programs opened for the run (the read-me, the Programs folder).
+close_shell_windows() {
+  local id
+  for id in $(xdotool search --onlyvisible --name "$1" 2>/dev/null); do xdotool windowclose "$id" 2>/dev/null; done
+}
+
+# Starts the launcher of the medium in $1, presses インストール and prints the wizard's window id.
+start_wizard() {
+  local medium=$1 first launcher
+  (cd "$medium" && exec wine setup.exe >>"$work/wine.log" 2>&1) &
+  first=$!
+  launcher=$(wait_window "^${2}\$" 25) || return 1
+  eval "$(xdotool getwindowgeometry --shell "$launcher")"
+  xdotool mousemove $((X + 12)) $((Y + HEIGHT - 12)) click 1
+  sleep 0.2
+  xdotool key Return
+  wait "$first"
+  wait_window "^ようこそ\$" 25
+}
+
+step() {  # keys expected-title name
+  local keys=$1 want=$2 name=$3
+  xdotool key $keys
+  if wait_title "$wizard" "$want" 10; then
+    pass "$keys -> $want"
+    [ -n "$name" ] && shot "$name"
+  else
+    fail "$keys: title \"$(xdotool getwindowname "$wizard" 2>/dev/null)\", expected \"$want\""
+  fi
+}
+
+# Walks from the welcome page to "confirm" with the keyboard.
+walk_to_confirm() {
+  local prefix=$1
+  step Return "ライセンス契約" "$prefix-license"
+  xdotool key Return
+  sleep 0.6
+  [ "$(xdotool getwindowname "$wizard")" = "ライセンス契約" ] && pass "Enter does nothing before consent" ||
+    fail "Enter left the licence page without consent"
+  xdotool key space
+  sleep 0.3
+  local page
+  for ((n = 0; n < 5; n++)); do
+    page=$(xdotool getwindowname "$wizard" 2>/dev/null)
+    [ "$page" = "インストール準備完了" ] && break
+    xdotool key Return
+    sleep 0.5
+  done
+  wait_title "$wizard" "インストール準備完了" 5 && pass "on confirm" || fail "not on confirm: $page"
+  shot "$prefix-confirm"
+}
+
+# The value of $2 in the key $1 of the registry, or nothing.
+reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *//p"; }
+
+# --- 1. the demo package ------------------------------------------------------------------------------
+regkey='HKCU\Software\vrsetup\HoshimiDemo'
+medium="$work/メディア"
+mkdir -p "$medium"
+cp -r "$demo"/medium/. "$medium/"
+cp "$setup_exe" "$medium/setup.exe"
+cp "$setup_exe" "$medium/install.exe"
+wine reg delete "$regkey" /f >/dev/null 2>&1
+destination=""
+for candidate in 'C:\Program Files (x86)\vrsetup' 'C:\Program Files\vrsetup'; do
+  folder=$(winepath -u "$candidate" 2>/dev/null)
+  rm -rf "$folder"
+done
+programs=$(winepath -u 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs' 2>/dev/null)
+rm -rf "$programs/$title"
+
+echo "e2e: install the demo package with the keyboard (i686)"
+wizard=$(start_wizard "$medium" "$title") || { fail "no wizard window"; exit 1; }
+pass "wizard opens on the welcome page"
+shot Hello
+walk_to_confirm demo
+
+xdotool key Return
+# The run is short: the shortcut pause is the moment to see the progress page.
+wait_title "$wizard" "ファイルコピー" 20 && { pass "the copy run starts"; shot copy; } || fail "no copy page"
+if wait_title "$wizard" "完了" 60; then
+  pass "the run ends on the exit page"
+  sleep 1
+  shot exit
+else
+  fail "no exit page: \"$(xdotool getwindowname "$wizard" 2>/dev/null)\""
+fi
+
+installpath=$(reg_value "$regkey" InstallPath)
+[ -n "$installpath" ] && pass "InstallPath = $installpath" || fail "no InstallPath value"
+destination=$(winepath -u "$installpath" 2>/dev/null)
+destination=${destination%/}
+for f in hoshimi.exe install.exe readme.txt bgm/theme.ogg movie/op.mpg game.dat game.ext install.dat; do
+  [ -f "$destination/$f" ] || fail "missing in the destination: $f"
+done
+[ -f "$destination/hoshimi.exe" ] && pass "files in the destination"
+[ ! -e "$destination/setup.exe" ] && [ ! -e "$destination/omake.txt" ] &&
+  pass "files outside the package list stay out" || fail "setup.exe or omake.txt installed"
+cmp -s "$medium/install.exe" "$destination/install.exe" && pass "install.exe is the setup program" ||
+  fail "install.exe differs"
+"$vrtool" -q verify "$destination/game.dat" >"$work/verify.txt" 2>&1 && pass "vrtool verify of game.dat" ||
+  fail "vrtool verify: $(cat "$work/verify.txt")"
+if "$vrtool" settings show --json "$destination/install.dat" >"$work/settings.json" 2>&1 &&
+  python3 - "$work/settings.json" <<'EOF'; then
+import json, sys
+s = json.load(open(sys.argv[1], encoding="utf-8"))
+want = {"hoshimi.exe", "install.exe", "readme.txt", "bgm\\theme.ogg", "movie\\op.mpg", "game.ext", "game.dat", "install.dat"}
+got = set(s["InstalledFiles"])
+assert s["Uninstaller"] is True, "Uninstaller not set"
+assert want == got, "installed files: %r" % sorted(got)
+EOF
+  pass "install.dat: Uninstaller set and every installed file listed"
+else
+  fail "install.dat: $(cat "$work/settings.json" | head -5)"
+fi
+
+# Shortcuts in the all-users Programs menu.
+links="$programs/$title"
+for name in "$title" "${title}のアンインストール" "お読みください"; do
+  lnk="$links/$name.lnk"
+  if [ ! -f "$lnk" ]; then
+    fail "no shortcut $name.lnk"
+    continue
+  fi
+  lnkinfo "$lnk" >"$work/lnk.txt" 2>&1
+  case $name in
+    "$title") target=hoshimi.exe icon=0 ;;
+    "${title}のアンインストール") target=install.exe icon=1 ;;
+    *) target=readme.txt icon=0 ;;
+  esac
+  grep -q "Description *: $name\$" "$work/lnk.txt" &&
+    grep -qi "Icon index *: $icon\$" "$work/lnk.txt" &&
+    grep -qi "$target" "$work/lnk.txt" &&
+    grep -qi "Working directory *: .*vrsetup" "$work/lnk.txt" &&
+    pass "shortcut $name: target, working folder, icon $icon, description" ||
+    fail "shortcut $name: $(tr '\n' '|' <"$work/lnk.txt")"
+done
+
+# The Programs folder and the read-me were opened.
+wait_window "readme" 10 >/dev/null && pass "the read-me was opened" || fail "no read-me window"
+wait_window "^${title}\$" 10 >/dev/null && pass "the Programs folder was opened" || fail "no folder window"
+shot shell-windows
+
+xdotool windowactivate "$wizard" 2>/dev/null
+xdotool key alt+c
+wait_no_window "^${title}のセットアップ" 10 && pass "閉じる closes the wizard and the backdrop" ||
+  fail "wizard still up after 閉じる"
+close_shell_windows "readme"
+close_shell_windows "^${title}\$"
+for ((i = 0; i < 50; i++)); do [ -z "$(leftovers)" ] && break; sleep 0.1; done
+[ -z "$(leftovers)" ] && pass "no process left" || fail "processes left: $(leftovers)"
+
+# --- 2. two media swapped in one folder ---------------------------------------------------------------
+echo "e2e: a two-medium package, media swapped at the prompt"
+two="$work/two"
+mkdir -p "$two/src1/scene" "$two/src2/scene" "$two/disc1" "$two/disc2"
+title2="二枚組テスト"
+regkey2='HKCU\Software\vrsetup\TwoDiscTest'
+wine reg delete "$regkey2" /f >/dev/null 2>&1
+python3 - "$demo/../../demo" "$two" "$title2" <<'EOF' || fail "cannot write the two-medium settings"
+import json, sys
+two, title = sys.argv[2], sys.argv[3]
+for index in range(2):
+    s = {
+        "Title": title, "DefaultFolder": "<ProgramFiles>\\vrsetup\\" + title, "GameExe": "two.exe",
+        "MediaNoun": "ディスク", "RegistryKey": "vrsetup\\TwoDiscTest", "DiskCount": 2, "DiskIndex": index,
+        "BaseSizes": [1000, 1000], "DataSizes": [1000, 1000], "SoundSizes": [0, 0], "MovieSizes": [0, 0],
+        "BaseSizeTotal": 2000, "DataSizeTotal": 2000, "SoundSizeTotal": 0, "MovieSizeTotal": 0,
+        "PackageFiles": ["two.exe", "disc2.txt"], "WelcomeText": "二枚組", "LicenseText": "同意",
+    }
+    json.dump(s, open("%s/disc%d.json" % (two, index + 1), "w", encoding="utf-8"), ensure_ascii=False)
+EOF
+printf 'scene one' >"$two/src1/scene/one.txt"
+printf 'scene two' >"$two/src2/scene/two.txt"
+for d in 1 2; do
+  "$vrtool" settings build "$two/disc$d.json" -o "$two/disc$d/install.dat" >/dev/null &&
+    "$vrtool" -q pack -o "$two/disc$d/game.dat" "$two/src$d" >/dev/null || fail "cannot build disc $d"
+done
+printf 'MZ two' >"$two/disc1/two.exe"
+printf 'on disc 2' >"$two/disc2/disc2.txt"
+drive="$work/ドライブ"
+mkdir -p "$drive"
+cp "$two/disc1/"* "$drive/"
+cp "$setup_exe" "$drive/setup.exe"
+
+wizard=$(start_wizard "$drive" "$title2") || { fail "no wizard for the two-medium package"; exit 1; }
+walk_to_confirm two
+xdotool key Return
+if prompt=$(wait_window "^情報\$" 30); then
+  pass "the run asks for disc 2"
+  shot disc-prompt
+  rm -f "$drive/"*
+  cp "$two/disc2/"* "$drive/"
+  xdotool windowactivate "$prompt" 2>/dev/null
+  xdotool key Return
+else
+  fail "no prompt for disc 2"
+fi
+if wait_title "$wizard" "完了" 60; then
+  pass "the two-medium install ends on the exit page"
+  shot two-exit
+else
+  fail "two media: no exit page: \"$(xdotool getwindowname "$wizard" 2>/dev/null)\""
+fi
+dest2=$(winepath -u "$(reg_value "$regkey2" InstallPath)" 2>/dev/null)
+dest2=${dest2%/}
+[ -f "$dest2/two.exe" ] && [ -f "$dest2/disc2.txt" ] && pass "loose files of both discs" ||
+  fail "loose files missing in $dest2"
+"$vrtool" -q cat "$dest2/game.dat" 'scene\one.txt' 2>/dev/null | grep -q 'scene one' &&
+  "$vrtool" -q cat "$dest2/game.dat" 'scene\two.txt' 2>/dev/null | grep -q 'scene two' &&
+  "$vrtool" -q verify "$dest2/game.dat" >/dev/null 2>&1 && pass "data of both discs, verified" ||
+  fail "data file of the two discs"
+xdotool windowactivate "$wizard" 2>/dev/null
+xdotool key alt+c
+wait_no_window "^${title2}のセットアップ" 10 && pass "wizard closed" || fail "two media: wizard still up"
+close_shell_windows "^${title2}\$"
+for ((i = 0; i < 50; i++)); do [ -z "$(leftovers)" ] && break; sleep 0.1; done
+[ -z "$(leftovers)" ] && pass "no process left" || fail "processes left: $(leftovers)"
+
+echo "e2e: install screenshots in $shots/install-*.png"
+if [ "$failures" -ne 0 ]; then
+  echo "e2e: $failures install check(s) failed" >&2
+  exit 1
+fi
+echo "e2e: installs passed"

@@ -57,8 +57,34 @@ echo "== whole-process: one stored entry of ${entry_mb} MiB"
 "$vr_bench" --make-stored "$work/one.dat" "$entry_mb" "$entry_mb"
 measure "$vrtool" --quiet extract -C "$work/out" "$work/one.dat"; t_extract=$t; m_extract=$m
 
+rm -rf "$work/out" "$work"/one.*
+
+echo "== whole-process: install run of a package with a ${mb} MiB data file and a ${entry_mb} MiB separate entry"
+# Random bytes in files the packer stores as they are (sound and movie extensions).
+mkdir -p "$work/pkgsrc/data" "$work/pkg"
+for ((i = 0; i < mb / 64; i++)); do head -c $((64 << 20)) /dev/urandom >"$work/pkgsrc/data/$i.ogg"; done
+head -c $((entry_mb << 20)) /dev/urandom >"$work/pkgsrc/movie.mpg"
+cat >"$work/pkg.json" <<'JSON'
+{ "Title": "bench", "DefaultFolder": "bench", "GameExe": "bench.exe", "RegistryKey": "vrsetup\\bench",
+  "DiskCount": 1, "BaseSizes": [0], "DataSizes": [0], "SoundSizes": [0], "MovieSizes": [0],
+  "ArchiveInstall": true }
+JSON
+"$vrtool" settings build "$work/pkg.json" -o "$work/pkg/install.dat" >/dev/null
+"$vrtool" --quiet pack --separate movie.mpg -o "$work/pkg/game.dat" "$work/pkgsrc" >/dev/null
+rm -rf "$work/pkgsrc"
+cat "$work"/pkg/* >/dev/null  # into the page cache
+measure cp -r "$work/pkg" "$work/pkgcopy"; t_cpr=$t
+rm -rf "$work/pkgcopy"
+measure "$vrtool" --quiet install "$work/pkg" -d "$work/inst"; t_install=$t; m_install=$m
+"$vrtool" --quiet verify "$work/inst/game.dat" >/dev/null || { echo "the installed data file does not verify"; exit 1; }
+rm -rf "$work/inst"
+measure cp -r "$work/pkg" "$work/pkgcopy"; t_cpr=$(awk -v a="$t_cpr" -v b="$t" 'BEGIN { print (b < a ? b : a) }')
+rm -rf "$work/pkgcopy" "$work/pkg"
+
 echo
 grep '^RATIO' /tmp/vr-bench-$$.txt || true
+awk -v a="$t_install" -v b="$t_cpr" 'BEGIN { printf "RATIO %-48s %6.3f  (target <= 1.3; %.2f s vs %.2f s)\n", "vrtool install / cp -r of the package", (b > 0 ? a / b : 0), a, b }'
+printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool install" "$(awk -v k="$m_install" 'BEGIN { print k / 1024 }')"
 awk -v a="$t_merge" -v b="$t_cp" 'BEGIN { printf "RATIO %-48s %6.3f  (target <= 1.1; %.2f s vs %.2f s)\n", "vrtool merge / cp", (b > 0 ? a / b : 0), a, b }'
 printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool verify" "$(awk -v k="$m_verify" 'BEGIN { print k / 1024 }')"
 printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool merge" "$(awk -v k="$m_merge" 'BEGIN { print k / 1024 }')"

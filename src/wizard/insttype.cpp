@@ -292,12 +292,20 @@ void TFormType::RefreshButtons() {
 
   // Keep the keyboard focus on something the user can reach, so that Enter keeps working: a control
   // left on a page that is no longer shown, or a button just disabled, would swallow it.
-  TWinControl* active = ActiveControl();
+  // The control that really has the focus: the user may have moved it (Tab, or a button pressed with
+  // Enter) without the form knowing. A button that was just disabled (Back on the first page) loses it
+  // to nothing, and then no key reaches the wizard.
+  TWinControl* active = nullptr;
+  for (int i = 0; i < ComponentCount() && !active; ++i) {
+    auto* control = dynamic_cast<TWinControl*>(Components(i));
+    if (control && control->Focused()) active = control;
+  }
+  if (!active) active = ActiveControl();
   auto usable = [this, page](TWinControl* c) {
     if (!c->Visible() || !c->Enabled()) return false;
     return c->Parent() == this || c->Parent() == Notebook->Pages(page);
   };
-  if (active && usable(active)) return;
+  if (active && usable(active) && active->Focused()) return;
   TWinControl* target = nullptr;
   if (usable(btnNext))
     target = btnNext;

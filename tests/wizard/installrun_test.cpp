@@ -27,6 +27,8 @@ using vrtest::Stored;
 
 constexpr int32_t kJan2000 = (20 << 25) | (1 << 21) | (1 << 16);  // 2000-01-01 00:00
 constexpr int32_t kJan2001 = (21 << 25) | (1 << 21) | (1 << 16);
+// 2050-01-01: a DOS date-time past 2043 has its top bit set.
+constexpr uint32_t kJan2050 = (70u << 25) | (1u << 21) | (1u << 16);
 
 // Everything one run test needs: a drive, a package and the run's host.
 struct TRunFixture {
@@ -179,14 +181,16 @@ TEST(InstallRun, SeparateEntriesByDateAndKind) {
   f.package.Settings.ArchiveInstall = true;
   f.package.Media[0].Entries = {
       Separate("movie\\op.mpg", "new movie", kJan2001), Separate("doc\\same.txt", "new doc", kJan2000),
-      Separate("install.dat", "never written", kJan2001), Stored("scene\\a.txt", "scene", kJan2000)};
+      Separate("install.dat", "never written", kJan2001), Stored("scene\\a.txt", "scene", kJan2000),
+      Separate("doc\\future.txt", "entry", kJan2001)};
   f.package.WriteMedium(0, "cd");
   // Installed copies: one older than its entry, one as new.
   f.drive.WriteFile("games\\moon\\movie\\op.mpg", "old movie");
   f.drive.WriteFile("games\\moon\\doc\\same.txt", "installed doc");
-  for (const char* name : {"movie\\op.mpg", "doc\\same.txt"}) {
+  f.drive.WriteFile("games\\moon\\doc\\future.txt", "installed later");
+  for (const char* name : {"movie\\op.mpg", "doc\\same.txt", "doc\\future.txt"}) {
     const THandle h = Platform().FileOpen(f.Dest() + name, fmOpenReadWrite);
-    Platform().FileSetDosTime(h, static_cast<uint32_t>(kJan2000));
+    Platform().FileSetDosTime(h, name[4] == 'f' ? kJan2050 : static_cast<uint32_t>(kJan2000));
     Platform().FileClose(h);
   }
   TInstallChoices c = f.Choices();
@@ -194,6 +198,8 @@ TEST(InstallRun, SeparateEntriesByDateAndKind) {
   ASSERT_TRUE(f.Run(c));
   EXPECT_EQ(f.drive.ReadFile(f.Dest() + "movie\\op.mpg"), "new movie");
   EXPECT_EQ(f.drive.ReadFile(f.Dest() + "doc\\same.txt"), "installed doc");
+  // Dates compare as unsigned DOS date-times: a file from 2050 is newer than an entry from 2001.
+  EXPECT_EQ(f.drive.ReadFile(f.Dest() + "doc\\future.txt"), "installed later");
   const THandle h = Platform().FileOpen(f.Dest() + "movie\\op.mpg", fmOpenRead);
   EXPECT_EQ(Platform().FileGetDosTime(h), static_cast<uint32_t>(kJan2001));
   Platform().FileClose(h);

@@ -13,6 +13,8 @@
 
 // Last: its colour macros would clash with the framework's functions of the same names.
 #include <windows.h>
+// After windows.h.
+#include <objbase.h>
 
 namespace {
 
@@ -37,7 +39,11 @@ void HardenLibrarySearch() {
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
   HardenLibrarySearch();
   try {
+    // The shell's link object is a COM object; the user-interface thread joins COM once for the run.
+    CoInitialize(nullptr);
     vr::Application->SetWidgetSet(vr::CreateWin32WidgetSet());
+    // Shell calls (programs started, folders opened, file operations) are owned by the application window.
+    vr::SetOwnerWindowSource([]() { return vr::Application->Handle(); });
     // An entry the archive writer cannot write is named in a message box before the error goes on.
     vr::SetVrErrorReporter(
         [](const std::string& message) { vr::SysMessageBox(message, vr::Application->Title(), vr::mbfOk); });

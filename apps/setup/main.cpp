@@ -47,15 +47,17 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     // An entry the archive writer cannot write is named in a message box before the error goes on.
     vr::SetVrErrorReporter(
         [](const std::string& message) { vr::SysMessageBox(message, vr::Application->Title(), vr::mbfOk); });
-    vr::SetWizardFactory([](vr::TForm* owner) -> vr::TForm* {
-      return vr::CreateForm<vr::TFormType>(owner, *vr::SetupGlobals().Settings, vr::SetupGlobals().Archive);
-    });
     const wchar_t* line = GetCommandLineW();
     std::u16string wide;
     for (; line && *line; ++line) wide += static_cast<char16_t>(*line);
     vr::TStartupEnvironment env;
     env.ExeName = vr::Platform().ModuleFileName();
     env.Params = vr::ParamsFromCommandLine(vr::Utf16ToCp932(wide));
+    const std::string sourceFolder = env.Params.empty() ? std::string() : env.Params.front();
+    vr::SetWizardFactory([sourceFolder](vr::TForm* owner) -> vr::TForm* {
+      return vr::CreateForm<vr::TFormType>(owner, *vr::SetupGlobals().Settings, vr::SetupGlobals().Archive,
+                                           sourceFolder);
+    });
     vr::RunSetup(env);
   } catch (const std::exception& e) {
     // Errors are reported inside the run; this catches what failed before a window could exist.

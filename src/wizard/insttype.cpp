@@ -4,6 +4,10 @@
 
 #include "framework/dialogs.h"
 #include "framework/sysutils.h"
+#include "platform/dbcspath.h"
+#include "platform/platform.h"
+#include "wizard/uninstallrun.h"
+#include "wizard/wizardhost.h"
 
 namespace vr {
 
@@ -16,8 +20,9 @@ const char kNextCaption[] = "次へ(&N) >";
 
 }  // namespace
 
-TFormType::TFormType(TComponent* owner, TRovaInstallSet& settings, TVrFileCollection* archive)
-    : TForm(owner), settings_(settings), archive_(archive) {
+TFormType::TFormType(TComponent* owner, TRovaInstallSet& settings, TVrFileCollection* archive,
+                     const std::string& sourceFolder)
+    : TForm(owner), settings_(settings), archive_(archive), sourceFolder_(sourceFolder) {
   SetName("FormType");
   SetBorderStyle(TFormBorderStyle::bsDialog);
   SetPosition(TPosition::poOwnerFormCenter);
@@ -34,9 +39,8 @@ TFormType::TFormType(TComponent* owner, TRovaInstallSet& settings, TVrFileCollec
   OnEnterCopy = [](TFormType& form) {
     return form.RunNotAvailable("このプログラムではインストール処理をまだ実行できません");
   };
-  OnEnterDelete = [](TFormType& form) {
-    return form.RunNotAvailable("このプログラムではアンインストール処理をまだ実行できません");
-  };
+  OnEnterUninst = [](TFormType& form) { return form.DetectSaveData(); };
+  OnEnterDelete = [](TFormType& form) { return form.RunUninstall(); };
 }
 
 TFormType::~TFormType() = default;
@@ -159,6 +163,12 @@ void TFormType::BuildControls() {
   page = pages[pgDelete];
   LabelDelTitle = AddLabel(page, "LabelDelTitle", 16, 16, 129, "ファイルを削除しています");
   LabelDel = AddLabel(page, "LabelDel", 16, 260, 53, "");
+
+  FileOperation = new TFileOperation(this);
+  FileOperation->SetName("FileOperation");
+  FileOperation->Options = TFileOpFlags{fofSilent, fofNoConfirmation, fofFilesOnly};
+  ShellLink = new TShellLink(this);
+  ShellLink->SetName("ShellLink");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -361,6 +371,29 @@ void TFormType::FormCloseQuery(TObject*, bool& CanClose) {
 
 void TFormType::CheckLicenseClick(TObject*) {
   btnNext->SetEnabled(CurrentPage() < LastEnabledPage() && CheckLicense->Checked());
+}
+
+bool TFormType::DetectSaveData() {
+  CheckDelSave->SetVisible(FindSaveData(settings_, sourceFolder_));
+  CheckDelSave->SetChecked(false);
+  return true;
+}
+
+bool TFormType::RunUninstall() {
+  // The folder list lets go of the game folder before anything in it is deleted.
+  const std::string windows = Platform().GetWindowsDirectory();
+  const std::string drive = ExtractFileDrive(windows);
+  if (drive.size() == 2 && drive[1] == ':') Drive->SetDrive(drive[0]);
+  Directory->SetDirectory(windows);
+
+  TWizardRunHost host(*this);
+  TUninstallOptions options;
+  options.GameFolder = sourceFolder_;
+  options.DeleteSave = CheckDelSave->Visible() && CheckDelSave->Checked();
+  if (!TUninstallRun(host, settings_, options).Execute()) return false;  // aborted: the wizard closes
+  LabelExit->SetCaption("アンインストールが完了しました");
+  GoToPage(pgExit);
+  return false;  // "exit" has set its buttons
 }
 
 bool TFormType::RunNotAvailable(const std::string& message) {

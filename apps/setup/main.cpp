@@ -13,6 +13,8 @@
 
 // Last: its colour macros would clash with the framework's functions of the same names.
 #include <windows.h>
+// After windows.h.
+#include <objbase.h>
 
 namespace {
 
@@ -37,22 +39,24 @@ void HardenLibrarySearch() {
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
   HardenLibrarySearch();
   try {
+    // The shell's link object is a COM object; the user-interface thread joins COM once for the run.
+    CoInitialize(nullptr);
     vr::Application->SetWidgetSet(vr::CreateWin32WidgetSet());
+    // Shell calls (programs started, folders opened, file operations) are owned by the application window.
+    vr::SetOwnerWindowSource([]() { return vr::Application->Handle(); });
     // An entry the archive writer cannot write is named in a message box before the error goes on.
     vr::SetVrErrorReporter(
         [](const std::string& message) { vr::SysMessageBox(message, vr::Application->Title(), vr::mbfOk); });
-    vr::SetWizardFactory([](vr::TForm* owner) -> vr::TForm* {
-      auto* wizard =
-          vr::CreateForm<vr::TFormType>(owner, *vr::SetupGlobals().Settings, vr::SetupGlobals().Archive);
-      wizard->SourceFolder = vr::SetupGlobals().SourceFolder;
-      return wizard;
-    });
     const wchar_t* line = GetCommandLineW();
     std::u16string wide;
     for (; line && *line; ++line) wide += static_cast<char16_t>(*line);
     vr::TStartupEnvironment env;
     env.ExeName = vr::Platform().ModuleFileName();
     env.Params = vr::ParamsFromCommandLine(vr::Utf16ToCp932(wide));
+    vr::SetWizardFactory([](vr::TForm* owner) -> vr::TForm* {
+      const vr::TSetupGlobals& g = vr::SetupGlobals();
+      return vr::CreateForm<vr::TFormType>(owner, *g.Settings, g.Archive, g.SourceFolder);
+    });
     vr::RunSetup(env);
   } catch (const std::exception& e) {
     // Errors are reported inside the run; this catches what failed before a window could exist.

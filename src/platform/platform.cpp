@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace vr {
@@ -9,6 +10,7 @@ namespace {
 std::mutex gPlatformLock;
 std::unique_ptr<TPlatform> gHostPlatform;
 TPlatform* gCurrent = nullptr;
+std::atomic<TOwnerWindowSource> gOwnerSource{nullptr};
 
 TPlatform& HostPlatformLocked() {
   if (!gHostPlatform) gHostPlatform = CreateHostPlatform();
@@ -29,6 +31,26 @@ TPlatform* SetPlatform(TPlatform* platform) {
   gCurrent = platform;
   // A caller that restores "nullptr" got nullptr back from its first call, meaning the host's platform.
   return previous;
+}
+
+void SetOwnerWindowSource(TOwnerWindowSource source) { gOwnerSource = source; }
+
+intptr_t OwnerWindow() {
+  const TOwnerWindowSource source = gOwnerSource;
+  return source ? source() : 0;
+}
+
+std::vector<std::string> SplitZeroList(const std::string& list) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start < list.size()) {
+    size_t end = list.find('\0', start);
+    if (end == std::string::npos) end = list.size();
+    if (end == start) break;  // the empty name that ends the list
+    names.push_back(list.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
 }
 
 }  // namespace vr

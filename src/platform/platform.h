@@ -27,6 +27,7 @@ enum : uint32_t {
   faDirectory = 0x10,
   faArchive = 0x20,
   faNormal = 0x80,
+  faReparsePoint = 0x400,  // a symbolic link or junction (the POSIX layer reports symbolic links)
   faInvalid = 0xFFFFFFFF,
 };
 
@@ -65,6 +66,65 @@ struct TResourceData {
   size_t Size = 0;
   std::shared_ptr<const void> Keep;
 };
+
+// Contents of a shell link (.lnk) file.
+struct TShellLinkData {
+  std::string Target;
+  std::string WorkDir;
+  std::string Arguments;
+  std::string Description;
+  std::string IconLocation;
+  int32_t IconIndex = 0;
+  // Virtual key in the low byte; 0x100 Shift, 0x200 Ctrl, 0x400 Alt.
+  uint16_t HotKey = 0;
+  int32_t ShowCommand = 1;  // SW_SHOWNORMAL
+};
+
+enum class TShellLinkResult {
+  Saved,
+  NoLinkObject,   // the shell's link object could not be created
+  NoPersistence,  // the link object has no file-persistence interface
+  SaveFailed,
+};
+
+// Operation codes and flags of the shell's file operation (SHFileOperation).
+enum : uint32_t { foMove = 1, foCopy = 2, foDelete = 3, foRename = 4 };
+enum : uint16_t {
+  FOF_MULTIDESTFILES_ = 0x1,
+  FOF_CONFIRMMOUSE_ = 0x2,
+  FOF_SILENT_ = 0x4,
+  FOF_RENAMEONCOLLISION_ = 0x8,
+  FOF_NOCONFIRMATION_ = 0x10,
+  FOF_ALLOWUNDO_ = 0x40,
+  FOF_FILESONLY_ = 0x80,
+  FOF_SIMPLEPROGRESS_ = 0x100,
+  FOF_NOCONFIRMMKDIR_ = 0x200,
+  FOF_NOERRORUI_ = 0x400,
+};
+
+struct TShellFileOp {
+  uint32_t Operation = foCopy;
+  // Names separated by a zero byte and ended by two zero bytes, as the shell takes them.
+  std::string From;
+  std::string To;
+  uint16_t Flags = 0;
+  std::optional<std::string> ProgressTitle;
+};
+
+struct TShellFileOpResult {
+  int Result = 0;  // 0 on success
+  bool Aborted = false;
+};
+
+// The names of a zero-separated, double-zero-ended list (empty names are skipped).
+std::vector<std::string> SplitZeroList(const std::string& list);
+
+// Window handle the shell calls use as owner (the application window); 0 until a source is set.
+// The forms layer installs a function returning its application window, so this layer needs nothing
+// of it.
+using TOwnerWindowSource = intptr_t (*)();
+void SetOwnerWindowSource(TOwnerWindowSource source);
+intptr_t OwnerWindow();
 
 class TPlatform {
  public:
@@ -150,7 +210,7 @@ class TPlatform {
                                                     const std::string& type) = 0;
 
   // --- shell -----------------------------------------------------------------------------------
-  // ShellExecuteA; returns its instance value (greater than 32 on success).
+  // ShellExecuteA with OwnerWindow() as owner; returns its instance value (greater than 32 on success).
   virtual intptr_t ShellExecute(const std::string& operation, const std::string& file,
                                 const std::string& parameters, const std::string& directory,
                                 int showCommand) = 0;
@@ -160,6 +220,12 @@ class TPlatform {
   virtual int CompareTextJ(const std::string& a, const std::string& b) = 0;
   virtual std::string LowerCaseJ(const std::string& s) = 0;
   virtual std::string UpperCaseJ(const std::string& s) = 0;
+
+  // --- shell links and file operations ---------------------------------------------------------
+  // Writes a shell link file at `path`, replacing an existing one.
+  virtual TShellLinkResult SaveShellLink(const TShellLinkData& link, const std::string& path) = 0;
+  // SHFileOperation with OwnerWindow() as owner: copy, move, delete or rename.
+  virtual TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) = 0;
 };
 
 // The process-wide platform. Tests may install their own (derived from the host's) and restore it.

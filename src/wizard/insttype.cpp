@@ -4,7 +4,10 @@
 
 #include "framework/dialogs.h"
 #include "framework/sysutils.h"
+#include "platform/dbcspath.h"
+#include "platform/platform.h"
 #include "wizard/installrun.h"
+#include "wizard/uninstallrun.h"
 #include "wizard/wizardhost.h"
 
 namespace vr {
@@ -18,8 +21,9 @@ const char kNextCaption[] = "次へ(&N) >";
 
 }  // namespace
 
-TFormType::TFormType(TComponent* owner, TRovaInstallSet& settings, TVrFileCollection* archive)
-    : TForm(owner), settings_(settings), archive_(archive) {
+TFormType::TFormType(TComponent* owner, TRovaInstallSet& settings, TVrFileCollection* archive,
+                     const std::string& sourceFolder)
+    : TForm(owner), settings_(settings), archive_(archive), sourceFolder_(sourceFolder) {
   SetName("FormType");
   SetBorderStyle(TFormBorderStyle::bsDialog);
   SetPosition(TPosition::poOwnerFormCenter);
@@ -34,9 +38,8 @@ TFormType::TFormType(TComponent* owner, TRovaInstallSet& settings, TVrFileCollec
   OnCreate = Handler(this, &TFormType::FormCreate);
   OnCloseQuery = [this](TObject* sender, bool& canClose) { FormCloseQuery(sender, canClose); };
   OnEnterCopy = [](TFormType& form) { return form.RunInstall(); };
-  OnEnterDelete = [](TFormType& form) {
-    return form.RunNotAvailable("このプログラムではアンインストール処理をまだ実行できません");
-  };
+  OnEnterUninst = [](TFormType& form) { return form.DetectSaveData(); };
+  OnEnterDelete = [](TFormType& form) { return form.RunUninstall(); };
 }
 
 TFormType::~TFormType() = default;
@@ -159,6 +162,12 @@ void TFormType::BuildControls() {
   page = pages[pgDelete];
   LabelDelTitle = AddLabel(page, "LabelDelTitle", 16, 16, 129, "ファイルを削除しています");
   LabelDel = AddLabel(page, "LabelDel", 16, 260, 53, "");
+
+  FileOperation = new TFileOperation(this);
+  FileOperation->SetName("FileOperation");
+  FileOperation->Options = TFileOpFlags{fofSilent, fofNoConfirmation, fofFilesOnly};
+  ShellLink = new TShellLink(this);
+  ShellLink->SetName("ShellLink");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -376,7 +385,7 @@ bool TFormType::RunInstall() {
     return RunNotAvailable("パッケージのアーカイブが開かれていないため、インストール処理を実行できません");
   TWizardRunHost host(*this);
   TInstallChoices choices;
-  choices.SourceFolder = SourceFolder;
+  choices.SourceFolder = sourceFolder_;
   choices.Destination = DestinationFolder();
   choices.AllMedia = RadioDiskAll->Checked();
   choices.Data = CheckData->Checked();
@@ -399,6 +408,29 @@ bool TFormType::RunInstall() {
   if (!complete) return false;
   GoToPage(CurrentPage() + 1);
   return true;
+}
+
+bool TFormType::DetectSaveData() {
+  CheckDelSave->SetVisible(FindSaveData(settings_, sourceFolder_));
+  CheckDelSave->SetChecked(false);
+  return true;
+}
+
+bool TFormType::RunUninstall() {
+  // The folder list lets go of the game folder before anything in it is deleted.
+  const std::string windows = Platform().GetWindowsDirectory();
+  const std::string drive = ExtractFileDrive(windows);
+  if (drive.size() == 2 && drive[1] == ':') Drive->SetDrive(drive[0]);
+  Directory->SetDirectory(windows);
+
+  TWizardRunHost host(*this);
+  TUninstallOptions options;
+  options.GameFolder = sourceFolder_;
+  options.DeleteSave = CheckDelSave->Visible() && CheckDelSave->Checked();
+  if (!TUninstallRun(host, settings_, options).Execute()) return false;  // aborted: the wizard closes
+  LabelExit->SetCaption("アンインストールが完了しました");
+  GoToPage(pgExit);
+  return false;  // "exit" has set its buttons
 }
 
 bool TFormType::RunNotAvailable(const std::string& message) {

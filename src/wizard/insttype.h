@@ -10,6 +10,8 @@
 #include "framework/controls.h"
 #include "framework/forms.h"
 #include "startup/instset.h"
+#include "wizard/newctrls.h"
+#include "wizard/sysctrls.h"
 
 namespace vr {
 
@@ -45,11 +47,15 @@ class TFormType : public TForm {
 
   // settings: the process's install settings; archive: the open package archive (nullptr in
   // uninstaller mode). Both stay owned by the caller and must outlive the window.
-  TFormType(TComponent* owner, TRovaInstallSet& settings, TVrFileCollection* archive);
+  // sourceFolder: the first command-line argument (the package's folder when installing, the game
+  // folder when uninstalling).
+  TFormType(TComponent* owner, TRovaInstallSet& settings, TVrFileCollection* archive,
+            const std::string& sourceFolder = std::string());
   ~TFormType() override;
 
   TRovaInstallSet& Settings() const { return settings_; }
   TVrFileCollection* Archive() const { return archive_; }
+  const std::string& SourceFolder() const { return sourceFolder_; }
 
   // --- controls --------------------------------------------------------------------------------
   TNotebook* Notebook;
@@ -99,6 +105,9 @@ class TFormType : public TForm {
   // "delete"
   TLabel* LabelDelTitle;
   TLabel* LabelDel;
+  // Non-visual: options silent, no confirmation, files only / default properties.
+  TFileOperation* FileOperation;
+  TShellLink* ShellLink;
 
   // --- wizard state ----------------------------------------------------------------------------
   bool PageEnabled[kPageCount] = {};
@@ -106,16 +115,13 @@ class TFormType : public TForm {
   uint64_t CopiedBytes = 0;
   // Appended to a folder picked in the folder list while the proposed folder did not exist at start.
   std::string SubFolder;
-  // The folder the package's loose files, "install.dat" and "game.dat" come from (the first
-  // command-line argument); in uninstall mode the game folder.
-  std::string SourceFolder;
 
   // --- page-entry hooks of the runs ------------------------------------------------------------
   // "copy": the install run (RunInstall unless another action is attached).
   TPageAction OnEnterCopy;
-  // "uninst": save-data detection (nothing happens while none is attached).
+  // "uninst": save-data detection (CheckDelSave shown, unchecked, when there is save data).
   TPageAction OnEnterUninst;
-  // "delete": the uninstall run; like "copy", unavailable until attached.
+  // "delete": the uninstall run, then "exit".
   TPageAction OnEnterDelete;
 
   // --- navigation ------------------------------------------------------------------------------
@@ -162,11 +168,15 @@ class TFormType : public TForm {
   void EnterFilePage();
   // The install run with the choices made on the pages; moves on to "exit" when it completes.
   bool RunInstall();
+  // Entry actions of the uninstall pages.
+  bool DetectSaveData();
+  bool RunUninstall();
   // Says that the run of the page is not available and returns to the previous enabled page.
   bool RunNotAvailable(const std::string& message);
 
   TRovaInstallSet& settings_;
   TVrFileCollection* archive_;
+  std::string sourceFolder_;
 };
 
 }  // namespace vr

@@ -1,12 +1,9 @@
-// Placeholders until the shortcut and add-on rebuild units land; removed by that merge.
+// Placeholders until the add-on rebuild unit lands; removed by that merge.
 #include "framework/sysutils.h"
 #include "wizard/addonrebuild.h"
-#include "wizard/shortcuts.h"
 
 namespace vr {
 
-void CreateShortcuts(const TRovaInstallSet&, const std::string&) {}
-void DeleteShortcuts(const TRovaInstallSet&) {}
 void DeleteTree(const std::string&) {}
 TAddonRebuild::TAddonRebuild(const std::string& destination, const std::string& title)
     : destination_(destination), title_(title) {}

@@ -1,15 +1,21 @@
-// The wizard's two steps over the Programs menu: the game's folder with its shortcuts after an
-// install, and that folder taken away by the uninstaller.
+// The wizard's two shortcut steps: the game's folder in the Programs menu (all users on the NT family,
+// the current user otherwise), named after the title.
 #pragma once
 
 #include <string>
 
+#include "startup/instset.h"
+#include "wizard/sysctrls.h"
+
 namespace vr {
 
-class TRovaInstallSet;
+// The Programs menu the shortcuts go to on this system.
+TShellLinkType ShortcutGroup();
 
-// destination: the install folder with a trailing backslash.
+// After an install: the game, uninstall and (with a ReadmeFile) read-me shortcuts in the folder Title,
+// then that folder opened in the shell. destination: the game folder with a trailing backslash.
 void CreateShortcuts(const TRovaInstallSet& settings, const std::string& destination);
+// In an uninstall: the folder Title with everything in it.
 void DeleteShortcuts(const TRovaInstallSet& settings);
 
 }  // namespace vr

@@ -99,6 +99,13 @@ class TForwardPlatform : public TPlatform {
   std::string LowerCaseJ(const std::string& s) override { return inner_.LowerCaseJ(s); }
   std::string UpperCaseJ(const std::string& s) override { return inner_.UpperCaseJ(s); }
 
+  TShellLinkResult SaveShellLink(const TShellLinkData& link, const std::string& path) override {
+    return inner_.SaveShellLink(link, path);
+  }
+  TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override {
+    return inner_.ShellFileOperation(operation);
+  }
+
  private:
   TPlatform& inner_;
   TPlatform* previous_ = nullptr;

@@ -1,5 +1,8 @@
 // Files, open modes, sharing, attributes and folders through the installed platform.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
@@ -219,6 +222,35 @@ TEST(PlatformFiles, NamesMatchWithoutRegardToCase) {
   EXPECT_EQ(shortName, drive.PathOf("data"));
 #endif
 }
+
+#ifndef _WIN32
+// Links as the Windows calls see them: reparse points that are removed themselves, whose target is
+// never changed or entered.
+TEST(PlatformFiles, SymbolicLinksAreReparsePoints) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  drive.WriteFile("target\\f.txt", "t");
+  p.SetFileAttributes(drive.PathOf("target\\f.txt"), faReadOnly);
+  const std::string host = drive.Posix()->HostPath(drive.PathOf("target"));
+  ASSERT_EQ(symlink(host.c_str(), (host + "/../dirlink").c_str()), 0);
+  ASSERT_EQ(symlink((host + "/f.txt").c_str(), (host + "/../filelink").c_str()), 0);
+  ASSERT_EQ(symlink((host + "/gone").c_str(), (host + "/../dangling").c_str()), 0);
+
+  EXPECT_EQ(p.GetFileAttributes(drive.PathOf("dirlink")), faDirectory | faReparsePoint);
+  EXPECT_EQ(p.GetFileAttributes(drive.PathOf("filelink")), faArchive | faReparsePoint);
+  EXPECT_EQ(p.GetFileAttributes(drive.PathOf("dangling")), faArchive | faReparsePoint);
+  EXPECT_EQ(p.ListFolder(drive.Folder())->size(), 4u) << "a dangling link is listed too";
+
+  EXPECT_TRUE(p.SetFileAttributes(drive.PathOf("filelink"), faNormal));
+  EXPECT_NE(p.GetFileAttributes(drive.PathOf("target\\f.txt")) & faReadOnly, 0u) << "the target keeps its";
+  EXPECT_FALSE(p.RemoveDirectory(drive.PathOf("filelink")));
+  EXPECT_TRUE(p.RemoveDirectory(drive.PathOf("dirlink\\")));
+  EXPECT_TRUE(p.DeleteFile(drive.PathOf("filelink")));
+  EXPECT_TRUE(p.DeleteFile(drive.PathOf("dangling")));
+  EXPECT_EQ(drive.ReadFile("target\\f.txt"), "t");
+  EXPECT_EQ(p.ListFolder(drive.Folder())->size(), 1u);
+}
+#endif
 
 }  // namespace
 }  // namespace vr

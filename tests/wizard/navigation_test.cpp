@@ -262,16 +262,21 @@ TEST(WizardNavigation, InstallWithoutPackageArchiveWritesNothingAndSaysSo) {
   EXPECT_EQ(env.Settings.ReadSetting("InstallPath", "<none>"), "<none>");
 }
 
-TEST(WizardNavigation, UninstallRunNotYetAttachedDeletesNothing) {
+TEST(WizardNavigation, UninstallRunAbortedBeforeItsFilesDeletesNothing) {
   TWizardEnv un;
   un.Settings.Uninstaller = true;
+  un.SourceFolder = un.drive.PathOf("game");
   un.drive.WriteFile("game\\save.dat", "save");
+  un.Settings.AddInstalledFile("save.dat");
   un.Settings.WriteSetting("InstallPath", un.drive.PathOf("game"));
   TFormType* u = un.CreateShown();
-  un.session->Answer(TMsgDlgType::mtWarning, "アンインストール処理", mrOk);
-  un.Next();
   EXPECT_EQ(un.Page(), "uninst");
   EXPECT_EQ(u->btnNext->Caption(), "実行");
+  // The user's confirmed abort reaches the run at its first check.
+  u->SetModalResult(mrAbort);
+  un.Next();
+  EXPECT_EQ(un.Page(), "delete");
+  EXPECT_EQ(u->Caption(), "削除");
   EXPECT_EQ(un.drive.ReadFile("game\\save.dat"), "save");
   EXPECT_EQ(un.Settings.ReadSetting("InstallPath", ""), un.drive.PathOf("game"));
 }

@@ -25,6 +25,9 @@ class TSpacePlatform : public TPosixPlatform {
   int64_t FreeBytes = int64_t(12345) * 1048576;
   bool Fails = false;
   std::vector<std::string> Queried;
+  // The runs' fixed pauses are recorded, not slept.
+  std::vector<uint32_t> Sleeps;
+  void Sleep(uint32_t milliseconds) override { Sleeps.push_back(milliseconds); }
   bool GetDiskFreeSpace(const std::string& path, int64_t& freeToCaller, int64_t& total) override {
     Queried.push_back(path);
     if (Fails) return false;
@@ -68,7 +71,7 @@ class TWizardEnv {
   }
 
   TFormType* Create() {
-    form = CreateForm<TFormType>(Application, Settings, nullptr);
+    form = CreateForm<TFormType>(Application, Settings, nullptr, SourceFolder);
     return form;
   }
   // The wizard shown without a modal loop, so that a test can act step by step as the user.
@@ -89,6 +92,8 @@ class TWizardEnv {
   TTempDrive drive;
   THeadlessSession session;
   TRovaInstallSet Settings;
+  // The first command-line argument the wizard is created with.
+  std::string SourceFolder;
   TFormType* form = nullptr;
 
  private:

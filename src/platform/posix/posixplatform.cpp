@@ -111,6 +111,11 @@ uint32_t AttributesOf(const struct stat& st) {
   return attr;
 }
 
+// A link's own attributes: a folder link is a folder, and neither is read-only (that is the target's).
+uint32_t LinkAttributes(const struct stat& target) {
+  return (S_ISDIR(target.st_mode) ? faDirectory : faArchive) | faReparsePoint;
+}
+
 char AsciiFold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualNoCase(const std::string& a, const char* b) {
@@ -527,17 +532,21 @@ bool TPosixPlatform::FileSetDosTime(THandle h, uint32_t dosTime) {
 }
 
 uint32_t TPosixPlatform::GetFileAttributes(const std::string& name) {
-  struct stat st;
+  struct stat st, linkStat;
   const std::string host = HostPath(name);
-  if (host.empty() || stat(host.c_str(), &st) != 0) return faInvalid;
-  return AttributesOf(st);
+  if (host.empty() || lstat(host.c_str(), &linkStat) != 0) return faInvalid;
+  if (!S_ISLNK(linkStat.st_mode)) return AttributesOf(linkStat);
+  // A link shows what it points to, marked as a reparse point; a dangling one shows as a plain file.
+  if (stat(host.c_str(), &st) != 0) st = linkStat;
+  return LinkAttributes(st);
 }
 
 bool TPosixPlatform::SetFileAttributes(const std::string& name, uint32_t attr) {
   // Only the read-only bit has a host counterpart (the write permission bits).
   struct stat st;
   const std::string host = HostPath(name);
-  if (host.empty() || stat(host.c_str(), &st) != 0) return false;
+  if (host.empty() || lstat(host.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode)) return true;  // a link has no attributes of its own here; the target keeps its
   mode_t mode = st.st_mode & 07777;
   if (attr & faReadOnly)
     mode &= static_cast<mode_t>(~0222);
@@ -560,8 +569,13 @@ bool TPosixPlatform::CreateDirectory(const std::string& name) {
 }
 
 bool TPosixPlatform::RemoveDirectory(const std::string& name) {
-  const std::string host = HostPath(name);
-  return !host.empty() && rmdir(host.c_str()) == 0;
+  const std::string host = WithoutTrailingSlash(HostPath(name));
+  if (host.empty()) return false;
+  // Like RemoveDirectoryW on a folder link: the link goes, what it points to stays.
+  struct stat linkStat, st;
+  if (lstat(host.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode))
+    return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && unlink(host.c_str()) == 0;
+  return rmdir(host.c_str()) == 0;
 }
 
 bool TPosixPlatform::MoveFileReplace(const std::string& from, const std::string& to) {
@@ -620,11 +634,18 @@ std::optional<std::vector<TFindData>> TPosixPlatform::ListFolder(const std::stri
   std::vector<TFindData> entries;
   while (struct dirent* e = readdir(dir)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    struct stat st;
-    if (stat((host + e->d_name).c_str(), &st) != 0) continue;  // dangling links are not listed
+    const std::string entry = host + e->d_name;
+    struct stat st, linkStat;
+    if (lstat(entry.c_str(), &linkStat) != 0) continue;
+    const bool link = S_ISLNK(linkStat.st_mode);
+    // A link shows what it points to, marked as a reparse point; a dangling one shows as a plain file.
+    if (stat(entry.c_str(), &st) != 0) {
+      if (!link) continue;
+      st = linkStat;
+    }
     TFindData d;
     d.Name = Utf8ToCp932(e->d_name);
-    d.Attr = AttributesOf(st);
+    d.Attr = link ? LinkAttributes(st) : AttributesOf(st);
     d.Size = S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
     d.DosTime = UnixToDosTime(st.st_mtime);
     entries.push_back(std::move(d));

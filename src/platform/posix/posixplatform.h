@@ -138,6 +138,9 @@ class TPosixPlatform : public TPlatform {
   std::string LowerCaseJ(const std::string& s) override;
   std::string UpperCaseJ(const std::string& s) override;
 
+  TShellLinkResult SaveShellLink(const TShellLinkData& link, const std::string& path) override;
+  TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override;
+
  private:
   struct TOpenFile;
   struct TRegStore;

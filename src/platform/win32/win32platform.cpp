@@ -471,9 +471,9 @@ intptr_t TWin32Platform::ShellExecute(const std::string& operation, const std::s
                                       const std::string& parameters, const std::string& directory,
                                       int showCommand) {
   const std::wstring op = Wide(operation), f = Wide(file), params = Wide(parameters), dir = Wide(directory);
-  const HINSTANCE r = ShellExecuteW(nullptr, operation.empty() ? nullptr : op.c_str(), f.c_str(),
-                                    parameters.empty() ? nullptr : params.c_str(),
-                                    directory.empty() ? nullptr : dir.c_str(), showCommand);
+  const HINSTANCE r = ShellExecuteW(
+      reinterpret_cast<HWND>(OwnerWindow()), operation.empty() ? nullptr : op.c_str(), f.c_str(),
+      parameters.empty() ? nullptr : params.c_str(), directory.empty() ? nullptr : dir.c_str(), showCommand);
   return reinterpret_cast<intptr_t>(r);
 }
 

@@ -68,6 +68,9 @@ class TWin32Platform : public TPlatform {
   int CompareTextJ(const std::string& a, const std::string& b) override;
   std::string LowerCaseJ(const std::string& s) override;
   std::string UpperCaseJ(const std::string& s) override;
+
+  TShellLinkResult SaveShellLink(const TShellLinkData& link, const std::string& path) override;
+  TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override;
 };
 
 }  // namespace vr

@@ -47,10 +47,23 @@ class TAddonRebuild {
   void DeleteWorkFolder();
 
  private:
+  // The target's file name without folder, and the new executable built in the work folder.
+  std::string TargetName() const;
+  std::string NewExecutable() const;
+  // Writes entry `index` of `source` as the file WorkFolder + its name, dated with its time, and
+  // records it in the data archive (an entry of that name already there is taken over, not doubled).
+  // Names that would leave the work folder or clash with the rebuild's own files raise EVrError.
+  void TakeEntry(TVrFileCollection& source, int index, TVrFileCollection& data);
+  // Copies the target's program part (the bytes before its appended archive) to `fileName`.
+  void CopyProgramPart(const std::string& fileName) const;
+  void RequireWorkFolder() const;
+
   std::string destination_;
   std::string title_;
   std::string target_;
   std::string workFolder_;
+  // The add-on's copy of the target executable, when one of its media carried it (in the work folder).
+  std::string addonProgram_;
 };
 
 }  // namespace vr

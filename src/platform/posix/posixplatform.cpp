@@ -177,6 +177,13 @@ std::string WithoutTrailingSlash(std::string s) {
   return s;
 }
 
+// faReparsePoint when the host path is itself a symbolic link.
+uint32_t LinkBit(const std::string& hostPath) {
+  struct stat st;
+  const std::string path = WithoutTrailingSlash(hostPath);
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? static_cast<uint32_t>(faReparsePoint) : 0u;
+}
+
 }  // namespace
 
 // --- construction -------------------------------------------------------------------------------------
@@ -530,7 +537,7 @@ uint32_t TPosixPlatform::GetFileAttributes(const std::string& name) {
   struct stat st;
   const std::string host = HostPath(name);
   if (host.empty() || stat(host.c_str(), &st) != 0) return faInvalid;
-  return AttributesOf(st);
+  return AttributesOf(st) | LinkBit(host);
 }
 
 bool TPosixPlatform::SetFileAttributes(const std::string& name, uint32_t attr) {
@@ -560,8 +567,13 @@ bool TPosixPlatform::CreateDirectory(const std::string& name) {
 }
 
 bool TPosixPlatform::RemoveDirectory(const std::string& name) {
-  const std::string host = HostPath(name);
-  return !host.empty() && rmdir(host.c_str()) == 0;
+  const std::string host = WithoutTrailingSlash(HostPath(name));
+  if (host.empty()) return false;
+  // As on Windows, a link to a folder is removed as the link; its target stays untouched.
+  struct stat st;
+  if (lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+    return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && unlink(host.c_str()) == 0;
+  return rmdir(host.c_str()) == 0;
 }
 
 bool TPosixPlatform::MoveFileReplace(const std::string& from, const std::string& to) {
@@ -621,10 +633,11 @@ std::optional<std::vector<TFindData>> TPosixPlatform::ListFolder(const std::stri
   while (struct dirent* e = readdir(dir)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
     struct stat st;
-    if (stat((host + e->d_name).c_str(), &st) != 0) continue;  // dangling links are not listed
+    const std::string child = host + e->d_name;
+    if (stat(child.c_str(), &st) != 0) continue;  // dangling links are not listed
     TFindData d;
     d.Name = Utf8ToCp932(e->d_name);
-    d.Attr = AttributesOf(st);
+    d.Attr = AttributesOf(st) | LinkBit(child);
     d.Size = S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
     d.DosTime = UnixToDosTime(st.st_mtime);
     entries.push_back(std::move(d));

@@ -107,11 +107,11 @@ std::string TAddonRebuild::NewExecutable() const { return workFolder_ + "~" + Ta
 void TAddonRebuild::TakeEntry(TVrFileCollection& source, int index, TVrFileCollection& data) {
   const TVrFile& item = *source.Items(index);
   const std::string& name = item.Name();
+  if (!IsSafeRelativeName(name)) throw EVrError(Format(kUnsafeNameText, {name}));
   // The first part of the name must not be one of the files the rebuild itself writes there.
   const std::string first = SplitPath(name).front();
   TPlatform& p = Platform();
-  if (!IsSafeRelativeName(name) || SameTextJ(p, first, "~" + TargetName()) ||
-      SameTextJ(p, ChangeFileExt(first, ""), kNewArchiveStem))
+  if (SameTextJ(p, first, "~" + TargetName()) || SameTextJ(p, ChangeFileExt(first, ""), kNewArchiveStem))
     throw EVrError(Format(kUnsafeNameText, {name}));
 
   const std::string path = source.ExtractItemToFolder(index, workFolder_);

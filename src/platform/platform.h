@@ -161,16 +161,19 @@ class TPlatform {
   virtual uint32_t FileGetDosTime(THandle h) = 0;  // 0 on failure
   virtual bool FileSetDosTime(THandle h, uint32_t dosTime) = 0;
 
-  virtual uint32_t GetFileAttributes(const std::string& name) = 0;  // faInvalid when absent
+  // faInvalid when absent. A link or junction reports what it points to plus faReparsePoint.
+  virtual uint32_t GetFileAttributes(const std::string& name) = 0;
   virtual bool SetFileAttributes(const std::string& name, uint32_t attr) = 0;
   virtual bool DeleteFile(const std::string& name) = 0;
   virtual bool CreateDirectory(const std::string& name) = 0;
+  // Removes an empty folder, or a link or junction to a folder (the link itself, not its target).
   virtual bool RemoveDirectory(const std::string& name) = 0;
   // Renames a file, replacing an existing target (atomic where the host allows it).
   virtual bool MoveFileReplace(const std::string& from, const std::string& to) = 0;
   // CopyFileA: copies content and attributes; fails when failIfExists and the target exists.
   virtual bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) = 0;
-  // Entries of a folder (not recursive); nullopt when the folder cannot be listed.
+  // Entries of a folder (not recursive); nullopt when the folder cannot be listed. Links and junctions
+  // carry faReparsePoint besides the attributes of what they point to.
   virtual std::optional<std::vector<TFindData>> ListFolder(const std::string& folder) = 0;
   virtual std::string GetShortPathName(const std::string& path) = 0;  // the path itself when none
   // Free bytes available to the caller and total bytes of the volume holding `path`.

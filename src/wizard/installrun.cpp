@@ -315,7 +315,9 @@ void TInstallRun::CopyLooseFiles() {
 }
 
 void TInstallRun::BuildDataFile() {
-  if (data_->IndexOf(kOriginalProjectEntry) < 0) {
+  // The project entry's first version keeps a name of its own in a data file. A rebuilt executable's
+  // entries are files in the work folder, where such a name has no file: it is left as it is there.
+  if (!rebuild_ && data_->IndexOf(kOriginalProjectEntry) < 0) {
     const int project = data_->IndexOf(kProjectEntry);
     if (project >= 0) data_->Items(project)->SetName(kOriginalProjectEntry);
   }

@@ -533,7 +533,8 @@ bool TPosixPlatform::FileSetDosTime(THandle h, uint32_t dosTime) {
 
 uint32_t TPosixPlatform::GetFileAttributes(const std::string& name) {
   struct stat st, linkStat;
-  const std::string host = HostPath(name);
+  // Without a trailing slash, which would make lstat look through a link to a folder.
+  const std::string host = WithoutTrailingSlash(HostPath(name));
   if (host.empty() || lstat(host.c_str(), &linkStat) != 0) return faInvalid;
   if (!S_ISLNK(linkStat.st_mode)) return AttributesOf(linkStat);
   // A link shows what it points to, marked as a reparse point; a dangling one shows as a plain file.

@@ -357,6 +357,37 @@ TEST(InstallRun, AddOnMergesIntoTheInstalledDataFileAndList) {
   EXPECT_EQ(host.Waits, std::vector<uint32_t>{1000});  // no shortcuts for an add-on
 }
 
+TEST(InstallRun, AddOnRebuildsAOneExecutableGame) {
+  TRunFixture f;
+  // The installed game: one executable carrying its archive, no install.dat beside it.
+  TMemoryStream settings;
+  f.package.Settings.SaveToStream(settings);
+  f.drive.WriteFile("games\\moon\\moon.exe", "MZ old program");
+  f.drive.WriteFile(
+      "old.pak",
+      vrtest::BuildArchive(102, {Stored("install.dat", vrtest::MemoryText(settings), kJan2000),
+                                 Stored("scene", "old scene", kJan2000), Stored("kept", "kept", kJan2000)}));
+  AppendArchiveToExecutable(f.Dest() + "moon.exe", f.drive.PathOf("old.pak"));
+  f.package.Settings.AddOnPackage = true;
+  f.package.Settings.ArchiveInstall = true;
+  f.package.Media[0].Entries = {Stored("scene", "new scene", kJan2001)};
+  f.package.WriteMedium(0, "cd");
+  ASSERT_TRUE(f.Run());
+
+  TVrFileCollection game;
+  game.Open(f.Dest() + "moon.exe");
+  EXPECT_TRUE(game.VerifyData());
+  EXPECT_EQ(vrtest::Extract(game, "scene"), "new scene");
+  EXPECT_EQ(vrtest::Extract(game, "kept"), "kept");
+  EXPECT_GE(game.IndexOf("install.dat"), 0);
+  game.Open("");
+  EXPECT_EQ(f.drive.ReadFile(f.Dest() + "moon.exe").substr(0, 14), "MZ old program");
+  // Nothing else: no settings file, no registry value, and the work folder is gone.
+  EXPECT_EQ(f.Tree(), std::vector<std::string>{"moon.exe"});
+  EXPECT_EQ(f.package.Settings.ReadSetting("InstallPath", "<none>"), "<none>");
+  EXPECT_FALSE(DirectoryExists(AddTrailingBackslash(Platform().GetTempPath()) + "~rmupdate"));
+}
+
 #ifndef _WIN32
 // The POSIX layer with a disk that fills up after a budget of bytes.
 class TFullDiskPlatform : public TPosixPlatform {

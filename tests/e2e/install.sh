@@ -107,39 +107,41 @@ done
 programs=$(winepath -u 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs' 2>/dev/null)
 rm -rf "$programs/$title"
 
-echo "e2e: install the demo package with the keyboard (i686)"
-wizard=$(start_wizard "$medium" "$title") || { fail "no wizard window"; exit 1; }
-pass "wizard opens on the welcome page"
-shot Hello
-walk_to_confirm demo
+install_demo() {
+  echo "e2e: install the demo package with the keyboard (i686)"
+  wizard=$(start_wizard "$medium" "$title") || { fail "no wizard window"; return 1; }
+  pass "wizard opens on the welcome page"
+  shot Hello
+  walk_to_confirm demo
 
-xdotool key Return
-# The run is short: the shortcut pause is the moment to see the progress page.
-wait_title "$wizard" "ファイルコピー" 20 && { pass "the copy run starts"; shot copy; } || fail "no copy page"
-if wait_title "$wizard" "完了" 60; then
-  pass "the run ends on the exit page"
-  sleep 1
-  shot exit
-else
-  fail "no exit page: \"$(xdotool getwindowname "$wizard" 2>/dev/null)\""
-fi
+  xdotool key Return
+  # The run is short: the shortcut pause is the moment to see the progress page.
+  wait_title "$wizard" "ファイルコピー" 20 && { pass "the copy run starts"; shot copy; } || fail "no copy page"
+  if wait_title "$wizard" "完了" 60; then
+    pass "the run ends on the exit page"
+    sleep 1
+    shot exit
+  else
+    fail "no exit page: \"$(xdotool getwindowname "$wizard" 2>/dev/null)\""
+  fi
 
-installpath=$(reg_value "$regkey" InstallPath)
-[ -n "$installpath" ] && pass "InstallPath = $installpath" || fail "no InstallPath value"
-destination=$(winepath -u "$installpath" 2>/dev/null)
-destination=${destination%/}
-for f in hoshimi.exe install.exe readme.txt bgm/theme.ogg movie/op.mpg game.dat game.ext install.dat; do
-  [ -f "$destination/$f" ] || fail "missing in the destination: $f"
-done
-[ -f "$destination/hoshimi.exe" ] && pass "files in the destination"
-[ ! -e "$destination/setup.exe" ] && [ ! -e "$destination/omake.txt" ] &&
-  pass "files outside the package list stay out" || fail "setup.exe or omake.txt installed"
-cmp -s "$medium/install.exe" "$destination/install.exe" && pass "install.exe is the setup program" ||
-  fail "install.exe differs"
-"$vrtool" -q verify "$destination/game.dat" >"$work/verify.txt" 2>&1 && pass "vrtool verify of game.dat" ||
-  fail "vrtool verify: $(cat "$work/verify.txt")"
-if "$vrtool" settings show --json "$destination/install.dat" >"$work/settings.json" 2>&1 &&
-  python3 - "$work/settings.json" <<'EOF'; then
+  local installpath
+  installpath=$(reg_value "$regkey" InstallPath)
+  [ -n "$installpath" ] && pass "InstallPath = $installpath" || fail "no InstallPath value"
+  destination=$(winepath -u "$installpath" 2>/dev/null)
+  destination=${destination%/}
+  for f in hoshimi.exe install.exe readme.txt bgm/theme.ogg movie/op.mpg game.dat game.ext install.dat; do
+    [ -f "$destination/$f" ] || fail "missing in the destination: $f"
+  done
+  [ -f "$destination/hoshimi.exe" ] && pass "files in the destination"
+  [ ! -e "$destination/setup.exe" ] && [ ! -e "$destination/omake.txt" ] &&
+    pass "files outside the package list stay out" || fail "setup.exe or omake.txt installed"
+  cmp -s "$medium/install.exe" "$destination/install.exe" && pass "install.exe is the setup program" ||
+    fail "install.exe differs"
+  "$vrtool" -q verify "$destination/game.dat" >"$work/verify.txt" 2>&1 && pass "vrtool verify of game.dat" ||
+    fail "vrtool verify: $(cat "$work/verify.txt")"
+  if "$vrtool" settings show --json "$destination/install.dat" >"$work/settings.json" 2>&1 &&
+    python3 - "$work/settings.json" <<'EOF'; then
 import json, sys
 s = json.load(open(sys.argv[1], encoding="utf-8"))
 want = {"hoshimi.exe", "install.exe", "readme.txt", "bgm\\theme.ogg", "movie\\op.mpg", "game.ext", "game.dat", "install.dat"}
@@ -147,46 +149,107 @@ got = set(s["InstalledFiles"])
 assert s["Uninstaller"] is True, "Uninstaller not set"
 assert want == got, "installed files: %r" % sorted(got)
 EOF
-  pass "install.dat: Uninstaller set and every installed file listed"
-else
-  fail "install.dat: $(cat "$work/settings.json" | head -5)"
-fi
-
-# Shortcuts in the all-users Programs menu.
-links="$programs/$title"
-for name in "$title" "${title}のアンインストール" "お読みください"; do
-  lnk="$links/$name.lnk"
-  if [ ! -f "$lnk" ]; then
-    fail "no shortcut $name.lnk"
-    continue
+    pass "install.dat: Uninstaller set and every installed file listed"
+  else
+    fail "install.dat: $(cat "$work/settings.json" | head -5)"
   fi
-  lnkinfo "$lnk" >"$work/lnk.txt" 2>&1
-  case $name in
-    "$title") target=hoshimi.exe icon=0 ;;
-    "${title}のアンインストール") target=install.exe icon=1 ;;
-    *) target=readme.txt icon=0 ;;
-  esac
-  grep -q "Description *: $name\$" "$work/lnk.txt" &&
-    grep -qi "Icon index *: $icon\$" "$work/lnk.txt" &&
-    grep -qi "$target" "$work/lnk.txt" &&
-    grep -qi "Working directory *: .*vrsetup" "$work/lnk.txt" &&
-    pass "shortcut $name: target, working folder, icon $icon, description" ||
-    fail "shortcut $name: $(tr '\n' '|' <"$work/lnk.txt")"
-done
 
-# The Programs folder and the read-me were opened.
-wait_window "readme" 10 >/dev/null && pass "the read-me was opened" || fail "no read-me window"
-wait_window "^${title}\$" 10 >/dev/null && pass "the Programs folder was opened" || fail "no folder window"
-shot shell-windows
+  # Shortcuts in the all-users Programs menu.
+  for name in "$title" "${title}のアンインストール" "お読みください"; do
+    lnk="$links/$name.lnk"
+    if [ ! -f "$lnk" ]; then
+      fail "no shortcut $name.lnk"
+      continue
+    fi
+    lnkinfo "$lnk" >"$work/lnk.txt" 2>&1
+    case $name in
+      "$title") target=hoshimi.exe icon=0 ;;
+      "${title}のアンインストール") target=install.exe icon=1 ;;
+      *) target=readme.txt icon=0 ;;
+    esac
+    grep -q "Description *: $name\$" "$work/lnk.txt" &&
+      grep -qi "Icon index *: $icon\$" "$work/lnk.txt" &&
+      grep -qi "$target" "$work/lnk.txt" &&
+      grep -qi "Working directory *: .*vrsetup" "$work/lnk.txt" &&
+      pass "shortcut $name: target, working folder, icon $icon, description" ||
+      fail "shortcut $name: $(tr '\n' '|' <"$work/lnk.txt")"
+  done
 
-xdotool windowactivate "$wizard" 2>/dev/null
-xdotool key alt+c
-wait_no_window "^${title}のセットアップ" 10 && pass "閉じる closes the wizard and the backdrop" ||
-  fail "wizard still up after 閉じる"
-close_shell_windows "readme"
-close_shell_windows "^${title}\$"
-for ((i = 0; i < 50; i++)); do [ -z "$(leftovers)" ] && break; sleep 0.1; done
-[ -z "$(leftovers)" ] && pass "no process left" || fail "processes left: $(leftovers)"
+  # The Programs folder and the read-me were opened.
+  wait_window "readme" 10 >/dev/null && pass "the read-me was opened" || fail "no read-me window"
+  wait_window "^${title}\$" 10 >/dev/null && pass "the Programs folder was opened" || fail "no folder window"
+  shot shell-windows
+
+  xdotool windowactivate "$wizard" 2>/dev/null
+  xdotool key alt+c
+  wait_no_window "^${title}のセットアップ" 10 && pass "閉じる closes the wizard and the backdrop" ||
+    fail "wizard still up after 閉じる"
+  close_shell_windows "readme"
+  close_shell_windows "^${title}\$"
+  for ((i = 0; i < 50; i++)); do [ -z "$(leftovers)" ] && break; sleep 0.1; done
+  [ -z "$(leftovers)" ] && pass "no process left" || fail "processes left: $(leftovers)"
+
+}
+
+# Starts the installed install.exe like the uninstall shortcut does and walks uninst -> 実行 -> exit,
+# with the save-data box checked when $1 is "delete-save".
+uninstall_demo() {
+  local mode=$1 first wizard2 x y
+  (cd "$destination" && exec wine "$destination/install.exe" >>"$work/wine.log" 2>&1) &
+  first=$!
+  wizard2=$(wait_window "^アンインストール\$" 25) || { fail "no uninstall wizard"; return 1; }
+  wait "$first" 2>/dev/null
+  pass "install.exe starts the uninstaller"
+  shot "uninst-$mode"
+  if [ "$mode" = delete-save ]; then
+    # The save-data box (20, 64 in the client area of 497 x 336): shown because save.dat exists.
+    eval "$(xdotool getwindowgeometry --shell "$wizard2")"
+    x=$((X + (WIDTH - 497) / 2 + 28)) y=$((Y + HEIGHT - 336 - (WIDTH - 497) / 2 + 72))
+    xdotool mousemove "$x" "$y" click 1
+    sleep 0.3
+    shot uninst-checked
+  fi
+  # 実行 (324, 300, 75 x 25): clicked, since Enter on the focused check box would toggle it.
+  eval "$(xdotool getwindowgeometry --shell "$wizard2")"
+  x=$((X + (WIDTH - 497) / 2 + 360)) y=$((Y + HEIGHT - 336 - (WIDTH - 497) / 2 + 312))
+  xdotool mousemove "$x" "$y" click 1
+  if wait_title "$wizard2" "完了" 30; then
+    pass "the uninstall run ends on the exit page"
+    shot "uninstalled-$mode"
+  else
+    fail "uninstall: no exit page: \"$(xdotool getwindowname "$wizard2" 2>/dev/null)\""
+  fi
+  xdotool key alt+c
+  wait_no_window "^${title}の削除" 10 || fail "the uninstall wizard stays open"
+  for ((i = 0; i < 50; i++)); do [ -z "$(leftovers)" ] && break; sleep 0.1; done
+  for f in hoshimi.exe install.exe readme.txt bgm/theme.ogg movie/op.mpg game.dat game.ext install.dat; do
+    [ ! -e "$destination/$f" ] || fail "still there after the uninstall: $f"
+  done
+  [ ! -e "$destination/hoshimi.exe" ] && pass "the recorded files are gone"
+  [ ! -e "$links" ] && pass "the Programs-menu folder is gone" || fail "shortcut folder left: $links"
+  [ -z "$(reg_value "$regkey" InstallPath)" ] && ! wine reg query 'HKCU\Software\vrsetup' >/dev/null 2>&1 &&
+    pass "the registry key and its emptied parent are gone" || fail "registry values left"
+}
+
+links="$programs/$title"
+install_demo
+# What the game makes while it is played: a save file and a file in a folder of its own.
+printf 'save' >"$destination/save.dat"
+mkdir -p "$destination/userdata"
+printf 'made by the game' >"$destination/userdata/options.cfg"
+uninstall_demo keep-save
+[ -f "$destination/save.dat" ] && [ -f "$destination/userdata/options.cfg" ] &&
+  pass "without the box the save data and the game's own files stay" || fail "save data or game files removed"
+[ ! -e "$destination/bgm" ] && [ ! -e "$destination/movie" ] && pass "emptied folders are gone" ||
+  fail "emptied folders left"
+rm -rf "$destination"
+
+echo "e2e: install again and uninstall with the save data"
+install_demo
+printf 'save' >"$destination/save.dat"
+uninstall_demo delete-save
+[ ! -e "$destination" ] && pass "with the box the game folder is gone entirely" ||
+  fail "left in the game folder: $(ls -A "$destination" 2>/dev/null | tr '\n' ' ')"
 
 # --- 2. two media swapped in one folder ---------------------------------------------------------------
 echo "e2e: a two-medium package, media swapped at the prompt"
@@ -254,6 +317,78 @@ wait_no_window "^${title2}のセットアップ" 10 && pass "wizard closed" || f
 close_shell_windows "^${title2}\$"
 for ((i = 0; i < 50; i++)); do [ -z "$(leftovers)" ] && break; sleep 0.1; done
 [ -z "$(leftovers)" ] && pass "no process left" || fail "processes left: $(leftovers)"
+
+# --- 3. an add-on into a one-executable game ----------------------------------------------------------
+echo "e2e: an add-on rebuilds a one-executable game"
+one="$work/one"
+mkdir -p "$one/game" "$one/addon"
+title3="一本のゲーム"
+regkey3='HKCU\Software\vrsetup\OneGame'
+python3 - "$one" "$title3" <<'EOF2' || fail "cannot write the one-executable settings"
+import json, sys
+one, title = sys.argv[1], sys.argv[2]
+base = {"Title": title, "DefaultFolder": "games\\onegame", "GameExe": "one.exe", "RegistryKey": "vrsetup\\OneGame",
+        "DiskCount": 1, "BaseSizes": [100], "DataSizes": [100], "SoundSizes": [0], "MovieSizes": [0],
+        "BaseSizeTotal": 100, "DataSizeTotal": 100}
+json.dump(base, open(one + "/game.json", "w", encoding="utf-8"), ensure_ascii=False)
+json.dump(dict(base, AddOnPackage=True, ArchiveInstall=True), open(one + "/addon.json", "w", encoding="utf-8"),
+          ensure_ascii=False)
+EOF2
+"$vrtool" settings build "$one/game.json" -o "$one/game/install.dat" >/dev/null
+"$vrtool" settings build "$one/addon.json" -o "$one/addon/install.dat" >/dev/null
+printf 'old scene' >"$one/game/scene.txt"
+printf 'kept' >"$one/game/kept.txt"
+printf 'new scene' >"$one/addon/scene.txt"
+printf 'extra' >"$one/addon/extra.txt"
+"$vrtool" -q pack -o "$one/game.pak" "$one/game" >/dev/null && "$vrtool" -q pack -o "$one/addon.pak" "$one/addon" >/dev/null ||
+  fail "cannot pack the one-executable game or its add-on"
+printf 'MZ the one-executable game program' >"$one/one.exe"
+"$vrtool" append "$one/one.exe" "$one/game.pak" >/dev/null || fail "cannot append the game's archive"
+cp "$setup_exe" "$one/addon-setup.exe"
+"$vrtool" append "$one/addon-setup.exe" "$one/addon.pak" >/dev/null || fail "cannot append the add-on's archive"
+gamedir=$(winepath -u 'C:\games\onegame' 2>/dev/null)
+rm -rf "$gamedir"
+mkdir -p "$gamedir"
+cp "$one/one.exe" "$gamedir/one.exe"
+wine reg add "$regkey3" /v InstallPath /d 'C:\games\onegame' /f >/dev/null 2>&1
+temp=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
+
+(cd "$one" && exec wine addon-setup.exe >>"$work/wine.log" 2>&1) &
+addon_pid=$!
+if wizard=$(wait_window "^インストール先の選択\$" 25); then
+  pass "the add-on's wizard opens on the destination page"
+  shot addon-seldir
+  step Return "インストール準備完了" addon-confirm
+  xdotool key Return
+  if wait_title "$wizard" "完了" 60; then
+    pass "the add-on run ends on the exit page"
+    shot addon-exit
+  else
+    fail "add-on: no exit page: \"$(xdotool getwindowname "$wizard" 2>/dev/null)\""
+  fi
+  xdotool key alt+c
+else
+  fail "no add-on wizard"
+fi
+for ((i = 0; i < 100; i++)); do kill -0 "$addon_pid" 2>/dev/null || break; sleep 0.1; done
+"$vrtool" list "$gamedir/one.exe" >"$work/one-list.txt" 2>&1
+grep -q 'extra.txt' "$work/one-list.txt" && grep -q 'kept.txt' "$work/one-list.txt" &&
+  [ "$("$vrtool" cat "$gamedir/one.exe" scene.txt 2>/dev/null)" = "new scene" ] &&
+  pass "vrtool list: the add-on's entries and the game's old ones, the add-on's content winning" ||
+  fail "rebuilt archive: $(tr '\n' '|' <"$work/one-list.txt")"
+"$vrtool" -q verify "$gamedir/one.exe" >/dev/null 2>&1 && pass "vrtool verify of the rebuilt executable" ||
+  fail "the rebuilt executable does not verify"
+head -c 34 "$gamedir/one.exe" | grep -q 'MZ the one-executable game program' && pass "program part carried over" ||
+  fail "program part changed"
+[ "$(ls -A "$gamedir")" = "one.exe" ] && pass "no install.dat or anything else beside the executable" ||
+  fail "left beside the executable: $(ls -A "$gamedir" | tr '\n' ' ')"
+[ -n "$temp" ] && ! ls -d "$temp"/~rmupdate* >/dev/null 2>&1 && pass "the temp folder is clean" ||
+  fail "work folder left in $temp"
+[ ! -e "$programs/$title3" ] && pass "no shortcuts for an add-on" || fail "add-on shortcuts made"
+[ "$(reg_value "$regkey3" InstallPath)" = 'C:\games\onegame' ] && pass "InstallPath untouched" ||
+  fail "InstallPath changed: $(reg_value "$regkey3" InstallPath)"
+wine reg delete "$regkey3" /f >/dev/null 2>&1
+rm -rf "$gamedir"
 
 echo "e2e: install screenshots in $shots/install-*.png"
 if [ "$failures" -ne 0 ]; then

@@ -17,5 +17,7 @@ wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "ＭＳ Ｐゴシック"
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "ＭＳ ゴシック" /d IPAGothic /f >/dev/null 2>&1
 # Without a window manager every hide or destroy of a window stalls; the tests run without one.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+# A fresh prefix has the text file type but no ".txt" extension for it: opening a read-me would fail.
+wine reg add 'HKCR\.txt' /ve /d txtfile /f >/dev/null 2>&1
 wineserver -w
 touch "$stamp"

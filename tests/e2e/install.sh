@@ -89,7 +89,10 @@ walk_to_confirm() {
 }
 
 # The value of $2 in the key $1 of the registry, or nothing.
-reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *//p"; }
+# reg.exe writes in the ANSI code page (932 here).
+reg_value() {
+  wine reg query "$1" /v "$2" 2>/dev/null | iconv -f CP932 -t UTF-8 | tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *//p"
+}
 
 # --- 1. the demo package ------------------------------------------------------------------------------
 regkey='HKCU\Software\vrsetup\HoshimiDemo'
@@ -167,10 +170,10 @@ EOF
       "${title}のアンインストール") target=install.exe icon=1 ;;
       *) target=readme.txt icon=0 ;;
     esac
-    grep -q "Description *: $name\$" "$work/lnk.txt" &&
-      grep -qi "Icon index *: $icon\$" "$work/lnk.txt" &&
-      grep -qi "$target" "$work/lnk.txt" &&
-      grep -qi "Working directory *: .*vrsetup" "$work/lnk.txt" &&
+    grep -q "Description[[:space:]]*: $name\$" "$work/lnk.txt" &&
+      grep -qi "Icon index[[:space:]]*: $icon\$" "$work/lnk.txt" &&
+      grep -q "Icon location[[:space:]]*: .*$title.$target\$" "$work/lnk.txt" &&
+      grep -q "Working directory[[:space:]]*: .*vrsetup.$title.\$" "$work/lnk.txt" &&
       pass "shortcut $name: target, working folder, icon $icon, description" ||
       fail "shortcut $name: $(tr '\n' '|' <"$work/lnk.txt")"
   done

@@ -64,7 +64,16 @@ step() {  # keys expected-title name
   fi
 }
 
-# Walks from the welcome page to "confirm" with the keyboard.
+# Clicks the point (x, y) of the client area (497 x 336, dialog frame) of window $1.
+click_client() {
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  local border=$(((WIDTH - 497) / 2))
+  xdotool mousemove $((X + border + $2)) $((Y + HEIGHT - 336 - border + $3)) click 1
+  sleep 0.3
+}
+
+# Walks from the welcome page to "confirm" with the keyboard; on the file page the three groups are
+# ticked with the mouse (they start unchecked).
 walk_to_confirm() {
   local prefix=$1
   step Return "ライセンス契約" "$prefix-license"
@@ -81,6 +90,12 @@ walk_to_confirm() {
   for ((n = 0; n < 5; n++)); do
     page=$(xdotool getwindowname "$wizard" 2>/dev/null)
     [ "$page" = "インストール準備完了" ] && break
+    if [ "$page" = "インストールするファイル" ]; then
+      click_client "$wizard" 30 76   # CheckData
+      click_client "$wizard" 30 104  # CheckSound
+      click_client "$wizard" 30 132  # CheckMovie
+      shot "$prefix-file"
+    fi
     xdotool key Return
     sleep 0.5
   done
@@ -183,8 +198,7 @@ EOF
   wait_window "^${title}\$" 10 >/dev/null && pass "the Programs folder was opened" || fail "no folder window"
   shot shell-windows
 
-  xdotool windowactivate "$wizard" 2>/dev/null
-  xdotool key alt+c
+  click_client "$wizard" 453 312  # 閉じる: the shell's windows may hold the keyboard
   wait_no_window "^${title}のセットアップ" 10 && pass "閉じる closes the wizard and the backdrop" ||
     fail "wizard still up after 閉じる"
   close_shell_windows "readme"
@@ -205,24 +219,18 @@ uninstall_demo() {
   pass "install.exe starts the uninstaller"
   shot "uninst-$mode"
   if [ "$mode" = delete-save ]; then
-    # The save-data box (20, 64 in the client area of 497 x 336): shown because save.dat exists.
-    eval "$(xdotool getwindowgeometry --shell "$wizard2")"
-    x=$((X + (WIDTH - 497) / 2 + 28)) y=$((Y + HEIGHT - 336 - (WIDTH - 497) / 2 + 72))
-    xdotool mousemove "$x" "$y" click 1
-    sleep 0.3
+    click_client "$wizard2" 28 72  # the save-data box, shown because save.dat exists
     shot uninst-checked
   fi
-  # 実行 (324, 300, 75 x 25): clicked, since Enter on the focused check box would toggle it.
-  eval "$(xdotool getwindowgeometry --shell "$wizard2")"
-  x=$((X + (WIDTH - 497) / 2 + 360)) y=$((Y + HEIGHT - 336 - (WIDTH - 497) / 2 + 312))
-  xdotool mousemove "$x" "$y" click 1
+  # 実行 is clicked, since Enter on the focused check box would toggle it.
+  click_client "$wizard2" 360 312
   if wait_title "$wizard2" "完了" 30; then
     pass "the uninstall run ends on the exit page"
     shot "uninstalled-$mode"
   else
     fail "uninstall: no exit page: \"$(xdotool getwindowname "$wizard2" 2>/dev/null)\""
   fi
-  xdotool key alt+c
+  click_client "$wizard2" 453 312
   wait_no_window "^${title}の削除" 10 || fail "the uninstall wizard stays open"
   for ((i = 0; i < 50; i++)); do [ -z "$(leftovers)" ] && break; sleep 0.1; done
   for f in hoshimi.exe install.exe readme.txt bgm/theme.ogg movie/op.mpg game.dat game.ext install.dat; do
@@ -314,8 +322,7 @@ dest2=${dest2%/}
   "$vrtool" -q cat "$dest2/game.dat" 'scene\two.txt' 2>/dev/null | grep -q 'scene two' &&
   "$vrtool" -q verify "$dest2/game.dat" >/dev/null 2>&1 && pass "data of both discs, verified" ||
   fail "data file of the two discs"
-xdotool windowactivate "$wizard" 2>/dev/null
-xdotool key alt+c
+click_client "$wizard" 453 312
 wait_no_window "^${title2}のセットアップ" 10 && pass "wizard closed" || fail "two media: wizard still up"
 close_shell_windows "^${title2}\$"
 for ((i = 0; i < 50; i++)); do [ -z "$(leftovers)" ] && break; sleep 0.1; done
@@ -369,7 +376,7 @@ if wizard=$(wait_window "^インストール先の選択\$" 25); then
   else
     fail "add-on: no exit page: \"$(xdotool getwindowname "$wizard" 2>/dev/null)\""
   fi
-  xdotool key alt+c
+  click_client "$wizard" 453 312
 else
   fail "no add-on wizard"
 fi

@@ -187,6 +187,10 @@ class TVrFileCollection : public THashCollection {
   // file FileName, their stored bytes copied unchanged; replaced entries get "/" in front of their
   // names. Separate entries and the end marker are never taken. When anything was taken, the whole
   // directory is rewritten into the ".ext" file beside FileName. True when anything was taken.
+  // New bytes go right behind the data the directory describes; bytes behind that (left by a merge
+  // that was interrupted) are never counted into an entry. A merge that fails (an error, or cancel
+  // through OnProgress, which returns false) cuts the data file back to its old length, leaves the
+  // ".ext" file alone and restores the collection's entries and names.
   bool MergeFrom(TVrFileCollection& source);
 
  protected:

@@ -1,7 +1,5 @@
 #include "archiveaccess.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -114,67 +112,9 @@ vr::TVrFile* FindEntry(vr::TVrFileCollection& archive, const std::string& utf8Na
 
 void DecodeEntry(vr::TVrFileCollection& archive, vr::TVrFile& entry, const TSink& sink,
                  const std::function<void(int64_t)>& progress) {
-  vr::TKoBigStream& data = *archive.DataStream;
-  const std::string where = ToUtf8(entry.Name());
-  if (entry.Size < 0) throw ToolError(where + ": the directory gives a negative size");
-  if (entry.Kind == 2 || entry.Kind == 3) {
-    // Scrambled blocks are in permuted order: the reader decodes the whole container in memory.
-    vr::TMemoryStream m;
-    archive.ExtractItem(m, entry.Index());
-    if (progress) progress(entry.Size);
-    const uint8_t* p = m.Memory();
-    for (int64_t left = m.Size(); left > 0;) {
-      int64_t n = std::min(left, kChunk);
-      sink(p, static_cast<size_t>(n));
-      p += n;
-      left -= n;
-    }
-    return;
-  }
-  std::vector<uint8_t> in(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(entry.Size, 1), kChunk)));
-  data.SetPosition(entry.Offset);
-  const bool inflating = entry.Kind == 0;
-  z_stream z{};
-  std::vector<uint8_t> out;
-  if (inflating) {
-    if (inflateInit(&z) != Z_OK) throw ToolError("zlib: cannot start the decoder");
-    out.resize(kChunk);
-  }
-  struct End {
-    z_stream* z;
-    bool on;
-    ~End() {
-      if (on) inflateEnd(z);
-    }
-  } end{&z, inflating};
-  bool finished = !inflating;
-  int64_t done = 0;
-  while (done < entry.Size) {
-    int64_t want = std::min<int64_t>(entry.Size - done, static_cast<int64_t>(in.size()));
-    int64_t got = data.Read(in.data(), want);
-    if (got <= 0) throw ToolError(where + ": the archive data ends before the entry does");
-    done += got;
-    if (progress) progress(done);
-    if (!inflating) {
-      sink(in.data(), static_cast<size_t>(got));
-      continue;
-    }
-    if (finished) continue;  // bytes after the end of the zlib stream are not content
-    z.next_in = in.data();
-    z.avail_in = static_cast<uInt>(got);
-    do {
-      z.next_out = out.data();
-      z.avail_out = static_cast<uInt>(out.size());
-      int rc = inflate(&z, Z_NO_FLUSH);
-      if (rc == Z_NEED_DICT || rc == Z_DATA_ERROR || rc == Z_MEM_ERROR || rc == Z_STREAM_ERROR) {
-        throw ToolError(where + ": damaged compressed data (" + (z.msg ? z.msg : "zlib error") + ")");
-      }
-      size_t produced = out.size() - z.avail_out;
-      if (produced) sink(out.data(), produced);
-      if (rc == Z_STREAM_END) finished = true;
-    } while (!finished && z.avail_out == 0);
-  }
-  if (!finished) throw ToolError(where + ": the compressed data is incomplete");
+  if (entry.Size < 0) throw ToolError(ToUtf8(entry.Name()) + ": the directory gives a negative size");
+  // Every storage kind is decoded as a stream: memory stays bounded whatever the entry claims.
+  archive.DecodeItemTo(entry.Index(), sink, progress);
 }
 
 void ReadArchiveEntry(const ArchiveSource& src, const std::string& cp932Name, vr::TMemoryStream& out) {

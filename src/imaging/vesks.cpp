@@ -1,6 +1,8 @@
 // Layered image reader: headers, frames, layers, composition.
 #include "imaging/vesks.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "imaging/koxmls.h"
@@ -207,7 +209,8 @@ class TVeskReader {
     std::vector<uint8_t> packed(static_cast<size_t>(length));
     Read(packed.data(), length);
     const std::vector<uint8_t> text =
-        InflateAll(packed.data(), packed.size(), static_cast<size_t>(length) * kMaxDeflateRatio + 1024);
+        InflateAll(packed.data(), packed.size(),
+                   std::min(static_cast<size_t>(length) * kMaxDeflateRatio + 1024, TKoXmlElement::MaxTextSize));
     TKoXmlElement root;
     root.LoadFromText(std::string(text.begin(), text.end()));
 

@@ -1,5 +1,7 @@
 // Hostile and unlucky cases of the archive engine: failed merges, bombs, many names.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -86,6 +88,79 @@ TEST(VrFilesHarden, FailedMergeLeavesTheDataFileAsItWas) {
   EXPECT_EQ(Extract(check, "two.txt"), Text(2500, 3));
   EXPECT_EQ(Extract(check, "four.txt"), Text(1000, 5));
   EXPECT_EQ(check.Items(check.Count() - 1)->Offset, static_cast<int64_t>(drive.ReadFile("game.dat").size()));
+}
+
+// zlib stream of `size` zero bytes, made piece by piece (the content is never held whole).
+std::string ZeroBomb(int64_t size) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit(&z, 1), Z_OK);
+  std::vector<uint8_t> zeros(1 << 20, 0), out(1 << 16);
+  std::string result;
+  for (int64_t left = size;;) {
+    const int64_t piece = std::min<int64_t>(left, static_cast<int64_t>(zeros.size()));
+    z.next_in = zeros.data();
+    z.avail_in = static_cast<uInt>(piece);
+    left -= piece;
+    const int flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+    int rc;
+    do {
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      rc = deflate(&z, flush);
+      result.append(reinterpret_cast<char*>(out.data()), out.size() - z.avail_out);
+    } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+    if (left == 0) break;
+  }
+  deflateEnd(&z);
+  return result;
+}
+
+std::string Scrambled(const std::string& payload, int32_t blockSize) {
+  TMemoryStream m;
+  Put(m, payload);
+  ScrambleStream(m, blockSize, 4711, true);
+  return MemoryText(m);
+}
+
+int64_t PeakKiB() {
+  struct rusage u {};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+}
+
+TEST(VrFilesHarden, EveryEntryKindStreamsWithBoundedMemory) {
+  TTempDrive drive;
+  const int64_t bombSize = 384LL << 20;
+  const std::string bomb = ZeroBomb(bombSize);
+  const std::string text = Text(300000, 7);
+  std::vector<RawEntry> entries;
+  entries.push_back(RawEntry{"bomb.bin", Scrambled(bomb, 4096), 3, 0, 0, 0});
+  entries.push_back(RawEntry{"plain.bin", Zlib(text), 0, 0, 0, 0});
+  entries.push_back(RawEntry{"mixed.bin", Scrambled(Zlib(text), 256), 3, 0, 0, 0});
+  entries.push_back(RawEntry{"scrambled.txt", Scrambled(text, 1000), 2, 0, 0, 0});
+  entries.push_back(RawEntry{"tiny.txt", Scrambled("x", 1), 2, 0, 0, 0});
+  entries.push_back(RawEntry{"sep.txt", Scrambled(Zlib(text), 777), 3, 0, Crc(text), 1});
+  entries.push_back(RawEntry{"cut.bin", Scrambled(Zlib(text).substr(0, 5000), 256), 3, 0, 0, 0});
+  drive.WriteFile("bomb.dat", BuildArchive(102, entries));
+  TVrFileCollection files;
+  files.Open(drive.PathOf("bomb.dat"));
+
+  const int64_t before = PeakKiB();
+  int64_t total = 0;
+  bool zeros = true;
+  files.DecodeItemTo(0, [&](const uint8_t* p, size_t n) {
+    total += static_cast<int64_t>(n);
+    for (size_t i = 0; i < n; i += 4096) zeros = zeros && p[i] == 0;
+  });
+  EXPECT_EQ(total, bombSize);
+  EXPECT_TRUE(zeros);
+  EXPECT_LT(PeakKiB() - before, 64 * 1024) << "decoding a compressed, scrambled entry held it in memory";
+
+  for (const char* name : {"plain.bin", "mixed.bin", "scrambled.txt", "sep.txt"}) EXPECT_EQ(Extract(files, name), text) << name;
+  EXPECT_EQ(Extract(files, "tiny.txt"), "x");
+  EXPECT_THROW(Extract(files, "cut.bin"), EVrError);
+  const auto states = files.VerifyEach();
+  EXPECT_EQ(states[5], TVerifyState::vsOk);
 }
 
 }  // namespace

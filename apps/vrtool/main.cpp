@@ -170,6 +170,7 @@ int Run(const std::vector<std::string>& args) {
 
 static int Main(const std::vector<std::string>& args) {
   vrtool::InitConsole();
+  vrtool::InstallCleanupHandlers();
   // The writer names the entry it failed on before its error propagates.
   vr::SetVrErrorReporter([](const std::string& message) { vrtool::PrintError(vrtool::ToUtf8(message)); });
   try {

@@ -98,6 +98,8 @@ class TForwardPlatform : public TPlatform {
   int CompareTextJ(const std::string& a, const std::string& b) override { return inner_.CompareTextJ(a, b); }
   std::string LowerCaseJ(const std::string& s) override { return inner_.LowerCaseJ(s); }
   std::string UpperCaseJ(const std::string& s) override { return inner_.UpperCaseJ(s); }
+  TFileKind GetFileKind(const std::string& name) override { return inner_.GetFileKind(name); }
+  THandle FileCreateNew(const std::string& name) override { return inner_.FileCreateNew(name); }
 
  private:
   TPlatform& inner_;

@@ -770,4 +770,23 @@ void TPosixPlatform::CloseMutex(THandle h) {
   close(fd);
 }
 
+// --- links and special files ---------------------------------------------------------------------------
+
+TFileKind TPosixPlatform::GetFileKind(const std::string& name) {
+  const std::string host = HostPath(name);
+  struct stat st;
+  if (host.empty() || lstat(host.c_str(), &st) != 0) return TFileKind::None;
+  if (S_ISLNK(st.st_mode)) return TFileKind::Link;
+  if (S_ISDIR(st.st_mode)) return TFileKind::Directory;
+  if (S_ISREG(st.st_mode)) return TFileKind::File;
+  return TFileKind::Other;
+}
+
+THandle TPosixPlatform::FileCreateNew(const std::string& name) {
+  // O_EXCL fails on any existing name, a dangling link included, and never follows a link.
+  const THandle h = OpenHost(HostPath(name), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, kAccessRead | kAccessWrite,
+                             kAccessRead | kAccessWrite);
+  return h;
+}
+
 }  // namespace vr

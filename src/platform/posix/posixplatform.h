@@ -138,6 +138,9 @@ class TPosixPlatform : public TPlatform {
   std::string LowerCaseJ(const std::string& s) override;
   std::string UpperCaseJ(const std::string& s) override;
 
+  TFileKind GetFileKind(const std::string& name) override;
+  THandle FileCreateNew(const std::string& name) override;
+
  private:
   struct TOpenFile;
   struct TRegStore;

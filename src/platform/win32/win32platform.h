@@ -68,6 +68,9 @@ class TWin32Platform : public TPlatform {
   int CompareTextJ(const std::string& a, const std::string& b) override;
   std::string LowerCaseJ(const std::string& s) override;
   std::string UpperCaseJ(const std::string& s) override;
+
+  TFileKind GetFileKind(const std::string& name) override;
+  THandle FileCreateNew(const std::string& name) override;
 };
 
 }  // namespace vr

@@ -213,8 +213,8 @@ class TVrFileCollection : public THashCollection {
   void IndexAdd(TVrFile& item);
   void IndexRemove(TVrFile& item);
 
-  // Name lookups for names without bytes above 0x7F: a chained hash table over the hash of the
-  // case-folded name (the 256 name buckets alone degrade to a scan for names of one pattern).
+  // Name lookups: a chained hash table over the hash of the case-folded name (the 256 name buckets
+  // alone degrade to a scan for names of one pattern, double-byte names included).
   std::vector<TVrFile*> indexBuckets_;
   size_t indexCount_ = 0;
   uint64_t linkSerial_ = 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../framework/forwardplatform.h"
 #include "../support/tempdrive.h"
 #include "archive/scrambles.h"
 #include "archive/vrfiles.h"
@@ -161,6 +162,49 @@ TEST(VrFilesHarden, EveryEntryKindStreamsWithBoundedMemory) {
   EXPECT_THROW(Extract(files, "cut.bin"), EVrError);
   const auto states = files.VerifyEach();
   EXPECT_EQ(states[5], TVerifyState::vsOk);
+}
+
+// Counts the locale comparisons: the measure of how many names a lookup looks at.
+class TCountingPlatform : public TForwardPlatform {
+ public:
+  int CompareTextJ(const std::string& a, const std::string& b) override {
+    ++Compares;
+    return TForwardPlatform::CompareTextJ(a, b);
+  }
+  int64_t Compares = 0;
+};
+
+TEST(VrFilesHarden, PatternedDoubleByteNamesAreLookedUpWithoutScanning) {
+  TTempDrive drive;
+  const int n = 4000;
+  TVrFileCollection pack;
+  for (int i = 0; i < n; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "\x89\xe6\x91\x9c\\\x94\x77\x8c\x69%05d.png", i);  // 画像\背景NNNNN.png
+    pack.AddFile(name)->Source = SourceOf(std::to_string(i));
+  }
+  {
+    TKoBigFileStream out(drive.PathOf("many.dat"), fmCreate);
+    ASSERT_TRUE(pack.SaveToStream(out, false));
+  }
+  TVrFileCollection source;
+  source.Open(drive.PathOf("many.dat"));
+  TVrFileCollection target;
+  target.OpenPath(drive.PathOf("game.dat"), true);
+  TCountingPlatform counting;
+  ASSERT_TRUE(target.MergeFrom(source));
+  EXPECT_FALSE(target.MergeFrom(source));
+  EXPECT_LT(counting.Compares, 4 * n) << "lookups compared names of other entries";
+  EXPECT_EQ(target.Count(), n);
+  EXPECT_EQ(target.IndexOf("\x89\xe6\x91\x9c\\\x94\x77\x8c\x69" "01234.PNG"), 1234);
+  EXPECT_EQ(target.IndexOf("\x89\xe6\x91\x9c\\\x94\x77\x8c\x69" "04000.png"), -1);
+  // Full-width letters fold as the locale folds them: "Ａ" (8260) and "ａ" (8281).
+  target.AddFile("\x82\x60.txt");
+  EXPECT_EQ(target.IndexOf("\x82\x60.TXT"), n);
+  EXPECT_EQ(target.IndexOf("\x82\x81.txt"), Platform().CompareTextJ("\x82\x60.txt", "\x82\x81.txt") == 0 &&
+                                                    NameHashMbcs("\x82\x81.txt") == NameHash("\x82\x60.txt")
+                                                ? n
+                                                : -1);
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ int VersionAt(vr::TKoBigStream& s, int64_t pos) {
 std::string LowerExt(const std::string& name) { return vr::LowerCaseAscii(vr::ExtractFileExt(name)); }
 
 std::unique_ptr<vr::TVrFileCollection> OpenArchive(const ArchiveSource& src) {
-  std::string path = ToCp932(src.Path, "file name");
+  std::string path = HostPathToCp932(src.Path, "file name");
   RequireFile(path, src.Path);
   auto archive = std::make_unique<vr::TVrFileCollection>();
   if (src.Resource) {
@@ -77,7 +77,7 @@ std::unique_ptr<vr::TVrFileCollection> OpenArchive(const ArchiveSource& src) {
 }
 
 int DirectoryVersion(const ArchiveSource& src) {
-  std::string path = ToCp932(src.Path, "file name");
+  std::string path = HostPathToCp932(src.Path, "file name");
   if (src.Resource) {
     vr::TKoBigResourceStream r(path, "DUMMY", "BINTYPE");
     return VersionAt(r, 0);

@@ -197,7 +197,7 @@ int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vect
       }
     }
   }
-  std::string target = ToCp932(dir, "folder name");
+  std::string target = HostPathToCp932(dir, "folder name");
   uint32_t attr = vr::Platform().GetFileAttributes(target);
   if (attr == vr::faInvalid) {
     if (!vr::Platform().CreateDirectory(target)) throw ToolError(dir + ": the folder cannot be created");

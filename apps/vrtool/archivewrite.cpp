@@ -93,10 +93,10 @@ void CheckForeignParts(const std::string& target, const std::string& shownTarget
 
 int CmdPack(const std::string& dir, const std::string& out, bool scramble,
             const std::vector<std::string>& separate, const Options& opt) {
-  std::string folder = vr::ExcludeTrailingBackslash(ToCp932(dir, "folder name"));
+  std::string folder = vr::ExcludeTrailingBackslash(HostPathToCp932(dir, "folder name"));
   uint32_t attr = vr::Platform().GetFileAttributes(folder);
   if (attr == vr::faInvalid || !(attr & vr::faDirectory)) throw ToolError(dir + ": not a folder");
-  std::string target = ToCp932(out, "file name");
+  std::string target = HostPathToCp932(out, "file name");
   std::string ext = LowerExt(target);
   if (ext == ".exe" || ext == ".scr") {
     throw ToolError(out + ": a program's archive is made with pack and then append");
@@ -163,7 +163,7 @@ int CmdPack(const std::string& dir, const std::string& out, bool scramble,
 }
 
 int CmdMerge(const std::string& dataFile, const ArchiveSource& source, const Options& opt) {
-  std::string data = ToCp932(dataFile, "file name");
+  std::string data = HostPathToCp932(dataFile, "file name");
   std::string ext = LowerExt(data);
   if (ext == ".exe" || ext == ".scr" || ext == ".ext") {
     // Appending after a program's trailer, or into a directory file, would break the file.
@@ -191,8 +191,8 @@ int CmdMerge(const std::string& dataFile, const ArchiveSource& source, const Opt
 }
 
 int CmdAppend(const std::string& program, const std::string& archivePath) {
-  std::string exe = ToCp932(program, "file name");
-  std::string arc = ToCp932(archivePath, "file name");
+  std::string exe = HostPathToCp932(program, "file name");
+  std::string arc = HostPathToCp932(archivePath, "file name");
   if (!vr::FileExists(exe)) throw ToolError(program + ": no such file");
   if (!vr::FileExists(arc)) throw ToolError(archivePath + ": no such file");
   std::string arcExt = LowerExt(arc);

@@ -29,7 +29,7 @@ std::string FormName(vr::TMemoryStream& m) {
 
 void LoadImage(const std::string& file, uint32_t seed, bool keepLayers, vr::TMemoryStream& m,
                vr::TVeskFrameList& list) {
-  m.LoadFromFile(ToCp932(file, "file name"));
+  m.LoadFromFile(HostPathToCp932(file, "file name"));
   m.SetPosition(0);
   list.IdentCode = seed;
   list.LoadFromStream(m, false, keepLayers, false);
@@ -85,7 +85,7 @@ int CmdImageConvert(const std::string& file, uint32_t seed, int frame, const std
   RgbImage image = SurfaceToRgb(list.GetFrame(frame)->Surface());
   if (image.Width <= 0 || image.Height <= 0) throw ToolError("frame " + std::to_string(frame) + " is empty");
   std::string bytes = EncodeImage(image, out);
-  vr::TFileStream f(ToCp932(out, "file name"), vr::fmCreate);
+  vr::TFileStream f(HostPathToCp932(out, "file name"), vr::fmCreate);
   f.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
   return 0;
 }

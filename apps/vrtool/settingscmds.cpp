@@ -200,7 +200,7 @@ std::string ReadInput(const std::string& path) {
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0) m.WriteBuffer(buf, static_cast<int32_t>(n));
   } else {
-    m.LoadFromFile(ToCp932(path, "file name"));
+    m.LoadFromFile(HostPathToCp932(path, "file name"));
   }
   return std::string(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
 }
@@ -214,7 +214,7 @@ int CmdSettingsShow(const std::string& file, bool fromArchive, bool json) {
     ReadArchiveEntry(ArchiveSource{file, false}, "install.dat", m);
     settings.LoadFromStream(m);
   } else {
-    settings.LoadFromFile(ToCp932(file, "file name"));
+    settings.LoadFromFile(HostPathToCp932(file, "file name"));
   }
   if (json) {
     WriteStdout(ToJson(settings).dump(2) + "\n");
@@ -233,7 +233,7 @@ int CmdSettingsBuild(const std::string& jsonFile, const std::string& out) {
   }
   vr::TRovaInstallSet settings;
   FromJson(j, settings);
-  settings.SaveToFile(ToCp932(out, "file name"));
+  settings.SaveToFile(HostPathToCp932(out, "file name"));
   return 0;
 }
 

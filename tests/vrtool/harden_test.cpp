@@ -145,5 +145,21 @@ TEST(VrtoolHarden, ControlCharactersAreEscapedAndNulNamesRefused) {
   EXPECT_THAT(r.Err, HasSubstr("refused"));
 }
 
+TEST(VrtoolHarden, HostPathsTakeAnyCharacters) {
+  TempDir t;
+  const fs::path folder = t.Path() / u8"josé";
+  fs::create_directories(folder / "src");
+  // Code page 932 maps these one way only: the file is listed under other characters.
+  WriteFile(folder / "src" / u8"a〜b−c¢d‖.txt", "content");
+  RunResult r = RunTool({"pack", "-q", "-o", (folder / "g.dat").string(), (folder / "src").string()});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  r = RunTool({"extract", "-q", "-C", (folder / "out").string(), (folder / "g.dat").string()});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(ReadFile(folder / "out" / u8"a～b－c￠d∥.txt"), "content");
+  r = RunTool({"list", (folder / u8"é.dat").string()});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_THAT(r.Err, HasSubstr(u8"é.dat"));
+}
+
 }  // namespace
 }  // namespace vrtest

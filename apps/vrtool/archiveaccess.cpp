@@ -49,7 +49,24 @@ int VersionAt(vr::TKoBigStream& s, int64_t pos) {
 
 std::string LowerExt(const std::string& name) { return vr::LowerCaseAscii(vr::ExtractFileExt(name)); }
 
+namespace {
+std::unique_ptr<vr::TVrFileCollection> OpenArchiveOf(const ArchiveSource& src);
+}
+
 std::unique_ptr<vr::TVrFileCollection> OpenArchive(const ArchiveSource& src) {
+  try {
+    return OpenArchiveOf(src);
+  } catch (const vr::Exception& e) {
+    // The reader's texts do not always name the file: every message about it does here.
+    std::string message = Localize(ToUtf8(e.Message));
+    if (message.find(src.Path) == std::string::npos && message.find(ToUtf8(HostPathToCp932(src.Path, "file name"))) == std::string::npos)
+      message = src.Path + ": " + message;
+    throw ToolError(message);
+  }
+}
+
+namespace {
+std::unique_ptr<vr::TVrFileCollection> OpenArchiveOf(const ArchiveSource& src) {
   std::string path = HostPathToCp932(src.Path, "file name");
   RequireFile(path, src.Path);
   auto archive = std::make_unique<vr::TVrFileCollection>();
@@ -75,6 +92,7 @@ std::unique_ptr<vr::TVrFileCollection> OpenArchive(const ArchiveSource& src) {
   if (!archive->DataStream) throw ToolError(src.Path + ": cannot be opened as an archive");
   return archive;
 }
+}  // namespace
 
 int DirectoryVersion(const ArchiveSource& src) {
   std::string path = HostPathToCp932(src.Path, "file name");

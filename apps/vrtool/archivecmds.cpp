@@ -224,7 +224,7 @@ int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vect
         WriteEntryFile(*archive, *e, path, [&](int64_t done) { bar.Update(before + done, total, shown); });
     } catch (const vr::Exception& ex) {
       bar.Finish();
-      PrintError(shown + ": " + Printable(ToUtf8(ex.Message)));
+      PrintError(shown + ": " + Localize(ToUtf8(ex.Message)));
       ++failures;
     } catch (const ToolError& ex) {
       bar.Finish();
@@ -286,7 +286,7 @@ int CmdVerify(const ArchiveSource& src, const Options& opt) {
       }
       if (crc != e->CRC) problem = "checksum mismatch";
     } catch (const vr::Exception& ex) {
-      problem = ToUtf8(ex.Message);
+      problem = Localize(ToUtf8(ex.Message));
     } catch (const ToolError& ex) {
       problem = ex.what();
     }

@@ -29,10 +29,14 @@ std::string FormName(vr::TMemoryStream& m) {
 
 void LoadImage(const std::string& file, uint32_t seed, bool keepLayers, vr::TMemoryStream& m,
                vr::TVeskFrameList& list) {
-  m.LoadFromFile(HostPathToCp932(file, "file name"));
-  m.SetPosition(0);
-  list.IdentCode = seed;
-  list.LoadFromStream(m, false, keepLayers, false);
+  try {
+    m.LoadFromFile(HostPathToCp932(file, "file name"));
+    m.SetPosition(0);
+    list.IdentCode = seed;
+    list.LoadFromStream(m, false, keepLayers, false);
+  } catch (const vr::Exception& e) {
+    throw ToolError(file + ": " + Localize(ToUtf8(e.Message)));
+  }
 }
 
 }  // namespace
@@ -40,7 +44,22 @@ void LoadImage(const std::string& file, uint32_t seed, bool keepLayers, vr::TMem
 int CmdImageInfo(const std::string& file, uint32_t seed) {
   vr::TMemoryStream m;
   vr::TVeskFrameList list(seed);
-  LoadImage(file, seed, true, m, list);
+  // Read as convert reads it (the same checks and memory bounds), then once more keeping the layers
+  // for their description when that fits the same bounds.
+  {
+    vr::TVeskFrameList check(seed);
+    vr::TMemoryStream bytes;
+    LoadImage(file, seed, false, bytes, check);
+  }
+  bool layersShown = true;
+  try {
+    LoadImage(file, seed, true, m, list);
+  } catch (const ToolError&) {
+    layersShown = false;
+    list.Clear();
+    m.Clear();
+    LoadImage(file, seed, false, m, list);
+  }
   const vr::TVeskHeader& h = list.Header();
   std::string out;
   out += "Format: " + FormName(m) + "\n";
@@ -62,6 +81,7 @@ int CmdImageInfo(const std::string& file, uint32_t seed) {
            (f->HasAlpha() ? ", alpha" : "") + ", delay " + std::to_string(f->Delay) + ", disposal " +
            std::to_string(f->Disposal) + ", transparent " + std::to_string(f->TransColor) + ", name \"" +
            ToUtf8(f->Name) + "\"\n";
+    if (!layersShown) out += "  (layers not shown: keeping them would exceed the memory bound of one image)\n";
     for (int k = 0; k < f->Count(); ++k) {
       vr::TVeskLayer* l = f->Layers(k);
       out += "  Layer " + std::to_string(k) + ": " + (l->Visible ? "visible" : "hidden") + ", opacity " +

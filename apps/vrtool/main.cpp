@@ -172,14 +172,15 @@ static int Main(const std::vector<std::string>& args) {
   vrtool::InitConsole();
   vrtool::InstallCleanupHandlers();
   // The writer names the entry it failed on before its error propagates.
-  vr::SetVrErrorReporter([](const std::string& message) { vrtool::PrintError(vrtool::ToUtf8(message)); });
+  vr::SetVrErrorReporter([](const std::string& message) { vrtool::PrintError(vrtool::Localize(vrtool::ToUtf8(message)));
+  });
   try {
     int status = vrtool::Run(args);
     if (std::fflush(stdout) != 0) throw vrtool::ToolError("cannot write to standard output");
     return status;
   } catch (const vr::Exception& e) {
     // Messages of the libraries are code page 932 text.
-    vrtool::PrintError(vrtool::ToUtf8(e.Message));
+    vrtool::PrintError(vrtool::Localize(vrtool::ToUtf8(e.Message)));
   } catch (const std::bad_alloc&) {
     vrtool::PrintError("out of memory");
   } catch (const std::exception& e) {

@@ -151,6 +151,10 @@ void FromJson(const Json& j, vr::TRovaInstallSet& s) {
                       " values, but DiskCount is " + std::to_string(diskCount));
     }
   }
+  // Arrays imply the count: the same limit as for a count given.
+  if (diskCount > (1 << 20))
+    throw ToolError("settings: " + std::to_string(diskCount) + " media given by the size arrays; at most " +
+                    std::to_string(1 << 20) + " are allowed (DiskCount)");
   s.SetDiskCount(static_cast<int32_t>(diskCount < 0 ? 0 : diskCount));
   for (const Field& f : kFields) {
     if (!j.contains(f.Name) || std::string(f.Name) == "DiskCount") continue;

@@ -112,7 +112,17 @@ void TVrFileCollection::LoadDirectory(TKoBigStream& stream) {
       if (offsets[i] < 0) DamagedDirectory("offset");
       if (i > 0 && offsets[i] < offsets[i - 1]) DamagedDirectory("offsets run backwards");
     }
-    if (offsets[count] > dataSize - start) DamagedDirectory("offset beyond the end of the data");
+    if (offsets[count] > dataSize - start) {
+      // Data ending early is most often a part file (game.001 ...) that is not there: name it.
+      if (auto* parts = dynamic_cast<TKoBigFileStream*>(DataStream.get())) {
+        const int64_t partEnd = static_cast<int64_t>(parts->PartCount()) * parts->PartSize();
+        if (parts->PartCount() > 0 && dataSize == partEnd) {
+          const std::string missing = parts->PartFileName(parts->PartCount());
+          if (!FileExists(missing)) throw EVrError(Format(kNoFileText, {missing}));
+        }
+      }
+      DamagedDirectory("offset beyond the end of the data");
+    }
 
     const uint8_t* kinds = p;
     const uint8_t* times = kinds + (version >= 101 ? count : 0);

@@ -108,6 +108,18 @@ int Run(const std::vector<std::string>& args) {
 
   std::vector<std::string> argv(args.rbegin(), args.rend());
   argv.pop_back();  // program name
+  // The first word that is no option names the command: a misspelt one is named in the message.
+  for (auto it = argv.rbegin(); it != argv.rend(); ++it) {
+    if (it->empty() || (*it)[0] == '-') continue;
+    bool known = false;
+    for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) known = known || sub->get_name() == *it;
+    if (!known) {
+      PrintError("unknown command \"" + *it + "\" (commands: list, cat, extract, verify, pack, merge, append, settings, image)");
+      std::fputs("Run 'vrtool --help' for the commands.\n", stderr);
+      return 2;
+    }
+    break;
+  }
   try {
     app.parse(argv);
     auto need = [&](size_t count, const char* usage) {

@@ -164,6 +164,21 @@ TEST(VrFilesHarden, EveryEntryKindStreamsWithBoundedMemory) {
   EXPECT_EQ(states[5], TVerifyState::vsOk);
 }
 
+TEST(VrFilesHarden, AMissingPartFileIsNamed) {
+  TTempDrive drive;
+  PartSizeScope parts(1000);
+  SavePack(drive.PathOf("src.dat"), {{"a.bin", RandomBytes(1500, 1)}, {"b.bin", RandomBytes(1500, 2)}}, 1);
+  ASSERT_TRUE(drive.Exists("src.002"));
+  Platform().DeleteFile(drive.PathOf("src.001"));
+  TVrFileCollection files;
+  try {
+    files.Open(drive.PathOf("src.dat"));
+    ADD_FAILURE() << "opened without its part file";
+  } catch (const EVrError& e) {
+    EXPECT_NE(e.Message.find("src.001"), std::string::npos) << e.Message;
+  }
+}
+
 // Counts the locale comparisons: the measure of how many names a lookup looks at.
 class TCountingPlatform : public TForwardPlatform {
  public:

@@ -145,6 +145,23 @@ TEST(VrtoolHarden, ControlCharactersAreEscapedAndNulNamesRefused) {
   EXPECT_THAT(r.Err, HasSubstr("refused"));
 }
 
+TEST(VrtoolHarden, MessagesNameWhatWentWrong) {
+  TempDir t;
+  RunResult r = RunTool({"lsit", t / "game.dat"});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_THAT(r.Err, HasSubstr("\"lsit\""));
+  std::string sizes = "[0";
+  for (int i = 0; i < (1 << 20); ++i) sizes += ",0";
+  WriteFile(t / "s.json", "{\"BaseSizes\": " + sizes + "]}");
+  r = RunTool({"settings", "build", t / "s.json", "-o", t / "install.dat"});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_THAT(r.Err, HasSubstr("DiskCount"));
+  WriteFile(t / "bad.dat", "vf\x66\0\0\0\x05\0\0\0");
+  r = RunTool({"list", t / "bad.dat"});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_THAT(r.Err, HasSubstr("bad.dat: the archive directory is damaged"));
+}
+
 TEST(VrtoolHarden, HostPathsTakeAnyCharacters) {
   TempDir t;
   const fs::path folder = t.Path() / u8"josé";

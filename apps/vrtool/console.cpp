@@ -125,6 +125,10 @@ std::string Printable(const std::string& utf8) {
   return out;
 }
 
+#ifdef DeleteFile
+#undef DeleteFile  // <windows.h>'s macro; the platform's member is meant
+#endif
+
 namespace {
 
 // Registered temporary files: host names prepared in advance, so the signal handler only unlinks.
@@ -153,7 +157,9 @@ struct TSignalBlock {
   ~TSignalBlock() { sigprocmask(SIG_SETMASK, &old, nullptr); }
 };
 #else
-struct TSignalBlock {};
+struct TSignalBlock {
+  TSignalBlock() {}  // the console's control handler runs on a thread of its own
+};
 #endif
 
 std::string HostName(const std::string& cp932) {

@@ -1,7 +1,12 @@
 // Hostile and unlucky cases of the archive engine: failed merges, bombs, many names.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <zlib.h>
+#ifdef _WIN32
+#include <windows.h>
+#include <psapi.h>
+#else
+#include <sys/resource.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -123,10 +128,17 @@ std::string Scrambled(const std::string& payload, int32_t blockSize) {
   return MemoryText(m);
 }
 
+// Peak memory of the process so far, KiB.
 int64_t PeakKiB() {
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS c{};
+  GetProcessMemoryInfo(GetCurrentProcess(), &c, sizeof c);
+  return static_cast<int64_t>(c.PeakWorkingSetSize / 1024);
+#else
   struct rusage u {};
   getrusage(RUSAGE_SELF, &u);
   return u.ru_maxrss;
+#endif
 }
 
 TEST(VrFilesHarden, EveryEntryKindStreamsWithBoundedMemory) {

@@ -186,9 +186,9 @@ void ReadPayload(TKoBigStream& data, const TVrFile& item, bool scrambled,
   if (blockSize < 1) DamagedEntry(item.Name());
   if (length == 0) return;
   const int64_t blocks = (length - 1) / blockSize + 1;
-  // The writer's blocks hold at least 256 bytes or number at most about a hundred: a container cut
-  // into far more blocks than that would need a permutation larger than its payload.
-  if (blocks > std::max<int64_t>(1 << 20, length / 16)) DamagedEntry(item.Name());
+  // Writers cut blocks of at least 256 bytes (ScrambleBlockSize): a large container cut into far more
+  // blocks would make the permutation (8 bytes a block while it is drawn) outgrow its payload.
+  if (blocks > std::max<int64_t>(1 << 16, length / 256 + 1)) DamagedEntry(item.Name());
   TScrambleInts inverse(seed);
   inverse.MakeInverse(0, static_cast<int32_t>(blocks - 1));
   std::vector<uint8_t> whole;

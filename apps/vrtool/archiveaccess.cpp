@@ -59,7 +59,8 @@ std::unique_ptr<vr::TVrFileCollection> OpenArchive(const ArchiveSource& src) {
   } catch (const vr::Exception& e) {
     // The reader's texts do not always name the file: every message about it does here.
     std::string message = Localize(ToUtf8(e.Message));
-    if (message.find(src.Path) == std::string::npos && message.find(ToUtf8(HostPathToCp932(src.Path, "file name"))) == std::string::npos)
+    if (message.find(src.Path) == std::string::npos &&
+        message.find(ToUtf8(HostPathToCp932(src.Path, "file name"))) == std::string::npos)
       message = src.Path + ": " + message;
     throw ToolError(message);
   }

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <unordered_set>
-#include <nlohmann/json.hpp>
 
 #include "archive/bigstreams.h"
 #include "archive/vrfiles.h"
@@ -65,9 +65,12 @@ class TTargetFolders {
       vr::TFileKind kind = vr::Platform().GetFileKind(path);
       if (kind == vr::TFileKind::None) {
         // Created right here: a link put in its place meanwhile makes the next check fail.
-        if (!vr::Platform().CreateDirectory(path)) kind = vr::Platform().GetFileKind(path);
-        else kind = vr::TFileKind::Directory;
-        if (kind == vr::TFileKind::None) throw ToolError(Printable(ToUtf8(path)) + ": the folder cannot be created");
+        if (!vr::Platform().CreateDirectory(path))
+          kind = vr::Platform().GetFileKind(path);
+        else
+          kind = vr::TFileKind::Directory;
+        if (kind == vr::TFileKind::None)
+          throw ToolError(Printable(ToUtf8(path)) + ": the folder cannot be created");
       }
       if (kind == vr::TFileKind::Link)
         throw ToolError(Printable(ToUtf8(path)) +
@@ -99,14 +102,16 @@ void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const st
     h = vr::Platform().FileCreateNew(temp);
   }
   const std::string shown = Printable(ToUtf8(target));
-  if (h == vr::kInvalidHandle) throw ToolError(shown + ": cannot be written (no temporary file can be created beside it)");
+  if (h == vr::kInvalidHandle)
+    throw ToolError(shown + ": cannot be written (no temporary file can be created beside it)");
   RegisterTempFile(temp);
   bool open = true;
   try {
     vr::THandleStream out(h);
     DecodeEntry(
         archive, entry,
-        [&](const uint8_t* data, size_t size) { out.WriteBuffer(data, static_cast<int32_t>(size)); }, progress);
+        [&](const uint8_t* data, size_t size) { out.WriteBuffer(data, static_cast<int32_t>(size)); },
+        progress);
     if (entry.Time != 0) vr::Platform().FileSetDosTime(h, static_cast<uint32_t>(entry.Time));
     open = false;
     vr::Platform().FileClose(h);

@@ -35,9 +35,10 @@ void CollectFiles(const std::string& folder, const std::string& prefix, std::vec
     const vr::TFileKind kind = vr::Platform().GetFileKind(folder + "\\" + f.Name);
     if (kind != vr::TFileKind::File && kind != vr::TFileKind::Directory) {
       throw ToolError(ToUtf8(folder + "\\" + f.Name) +
-                      (kind == vr::TFileKind::Link ? ": is a symbolic link; pack takes regular files and folders only"
-                                                   : ": is not a regular file (a pipe, device or socket); pack "
-                                                     "takes regular files and folders only"));
+                      (kind == vr::TFileKind::Link
+                           ? ": is a symbolic link; pack takes regular files and folders only"
+                           : ": is not a regular file (a pipe, device or socket); pack "
+                             "takes regular files and folders only"));
     }
     if (kind == vr::TFileKind::Directory) {
       CollectFiles(folder + "\\" + f.Name, rel, names, depth + 1);
@@ -84,7 +85,8 @@ void CheckForeignParts(const std::string& target, const std::string& shownTarget
     if (!exists && i >= written) break;
     if (exists && i >= ownParts) {
       throw ToolError(ToUtf8(part) + ": exists and is not a part of the archive " + shownTarget +
-                      "; writing " + shownTarget + " would replace or remove it. Move it away or choose another name");
+                      "; writing " + shownTarget +
+                      " would replace or remove it. Move it away or choose another name");
     }
   }
 }
@@ -125,7 +127,8 @@ int CmdPack(const std::string& dir, const std::string& out, bool scramble,
   // fails or is interrupted.
   std::string temp;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp = vr::ExtractFilePath(target) + "~vrtool-pack-" + std::to_string(std::random_device{}() % 1000000) + ext;
+    temp = vr::ExtractFilePath(target) + "~vrtool-pack-" + std::to_string(std::random_device{}() % 1000000) +
+           ext;
     if (!Exists(temp) && !Exists(vr::TKoBigFileStream::PartFileName(temp, 1))) break;
   }
   ProgressBar bar(ShowProgress(opt), "pack");
@@ -158,7 +161,8 @@ int CmdPack(const std::string& dir, const std::string& out, bool scramble,
   }
   UnregisterTempFile(temp);
   // Parts of the old archive beyond the new one's end are stale.
-  for (int i = parts; i < ownParts; ++i) vr::Platform().DeleteFile(vr::TKoBigFileStream::PartFileName(target, i));
+  for (int i = parts; i < ownParts; ++i)
+    vr::Platform().DeleteFile(vr::TKoBigFileStream::PartFileName(target, i));
   return 0;
 }
 

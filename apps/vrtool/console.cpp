@@ -113,9 +113,15 @@ std::string Printable(const std::string& utf8) {
       continue;
     }
     switch (c) {
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         out += "\\x";
         out += kHex[c >> 4];
@@ -194,7 +200,8 @@ void RegisterTempFile(const std::string& cp932Path, bool parts) {
   e.Cp932 = cp932Path;
   e.Host.push_back(HostName(cp932Path));
   if (parts)
-    for (int i = 1; i < 100; ++i) e.Host.push_back(HostName(vr::TKoBigFileStream::PartFileName(cp932Path, i)));
+    for (int i = 1; i < 100; ++i)
+      e.Host.push_back(HostName(vr::TKoBigFileStream::PartFileName(cp932Path, i)));
   TSignalBlock block;
   Temps().push_back(std::move(e));
 }

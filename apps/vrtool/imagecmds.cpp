@@ -81,7 +81,8 @@ int CmdImageInfo(const std::string& file, uint32_t seed) {
            (f->HasAlpha() ? ", alpha" : "") + ", delay " + std::to_string(f->Delay) + ", disposal " +
            std::to_string(f->Disposal) + ", transparent " + std::to_string(f->TransColor) + ", name \"" +
            ToUtf8(f->Name) + "\"\n";
-    if (!layersShown) out += "  (layers not shown: keeping them would exceed the memory bound of one image)\n";
+    if (!layersShown)
+      out += "  (layers not shown: keeping them would exceed the memory bound of one image)\n";
     for (int k = 0; k < f->Count(); ++k) {
       vr::TVeskLayer* l = f->Layers(k);
       out += "  Layer " + std::to_string(k) + ": " + (l->Visible ? "visible" : "hidden") + ", opacity " +

@@ -112,9 +112,11 @@ int Run(const std::vector<std::string>& args) {
   for (auto it = argv.rbegin(); it != argv.rend(); ++it) {
     if (it->empty() || (*it)[0] == '-') continue;
     bool known = false;
-    for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) known = known || sub->get_name() == *it;
+    for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+      known = known || sub->get_name() == *it;
     if (!known) {
-      PrintError("unknown command \"" + *it + "\" (commands: list, cat, extract, verify, pack, merge, append, settings, image)");
+      PrintError("unknown command \"" + *it +
+                 "\" (commands: list, cat, extract, verify, pack, merge, append, settings, image)");
       std::fputs("Run 'vrtool --help' for the commands.\n", stderr);
       return 2;
     }
@@ -184,8 +186,8 @@ static int Main(const std::vector<std::string>& args) {
   vrtool::InitConsole();
   vrtool::InstallCleanupHandlers();
   // The writer names the entry it failed on before its error propagates.
-  vr::SetVrErrorReporter([](const std::string& message) { vrtool::PrintError(vrtool::Localize(vrtool::ToUtf8(message)));
-  });
+  vr::SetVrErrorReporter(
+      [](const std::string& message) { vrtool::PrintError(vrtool::Localize(vrtool::ToUtf8(message))); });
   try {
     int status = vrtool::Run(args);
     if (std::fflush(stdout) != 0) throw vrtool::ToolError("cannot write to standard output");

@@ -42,9 +42,13 @@ std::string HostPathToCp932(const std::string& utf8, const std::string& what) {
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::string cpName = vr::Utf8ToCp932(name);
   if (vr::Cp932ToUtf8(cpName) != name)
-    throw ToolError(what + " \"" + utf8 + "\": its last name cannot be written in code page 932 (folders above it may hold any characters)");
+    throw ToolError(
+        what + " \"" + utf8 +
+        "\": its last name cannot be written in code page 932 (folders above it may hold any characters)");
   const int fd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) throw ToolError(what + " \"" + utf8 + "\": the folder \"" + folder + "\" cannot be opened: " + std::strerror(errno));
+  if (fd < 0)
+    throw ToolError(what + " \"" + utf8 + "\": the folder \"" + folder +
+                    "\" cannot be opened: " + std::strerror(errno));
   // Kept open for the rest of the run.
   return "/proc/self/fd/" + std::to_string(fd) + "/" + cpName;
 #else
@@ -81,7 +85,8 @@ const std::pair<const char*, const char*> kMessages[] = {
     {u8"%s:アーカイブのデータが壊れています", "%s: the archive data is damaged"},
     {u8"%s:実行ファイルのアーカイブの位置が正しくありません",
      "%s: the program's trailer points outside the file"},
-    {u8"%s:ファイル名が正しくありません", "%s: the name is not usable (it leaves the folder or names a device)"},
+    {u8"%s:ファイル名が正しくありません",
+     "%s: the name is not usable (it leaves the folder or names a device)"},
     {u8"アーカイブのディレクトリが壊れています%s", "the archive directory is damaged%s"},
     {u8"リソースが見つかりません", "the resource is missing"},
     {u8"リソース %s が見つかりません", "resource %s is missing"},
@@ -114,7 +119,8 @@ bool Match(const char* tmpl, const std::string& text, size_t at, std::vector<std
   if (tmpl[0] == '%' && (tmpl[1] == 's' || tmpl[1] == 'd')) {
     for (size_t end = text.size() + 1; end-- > at;) {  // longest first
       const std::string piece = text.substr(at, end - at);
-      if (tmpl[1] == 'd' && (piece.empty() || piece.find_first_not_of("-0123456789") != std::string::npos)) continue;
+      if (tmpl[1] == 'd' && (piece.empty() || piece.find_first_not_of("-0123456789") != std::string::npos))
+        continue;
       args.push_back(piece);
       if (Match(tmpl + 2, text, end, args)) return true;
       args.pop_back();

@@ -240,7 +240,8 @@ void TKoBigFileStream::Truncate(int64_t size) {
     }
     const int64_t keep = std::max<int64_t>(size - partStart, 0);
     if (keep < partSizes_[at]) {
-      if (!os.FileSetSize(handles_[at], keep)) throw EWriteError(Format("%s:書き込みエラー", {PartFileName(i)}));
+      if (!os.FileSetSize(handles_[at], keep))
+        throw EWriteError(Format("%s:書き込みエラー", {PartFileName(i)}));
       partSizes_[at] = keep;
     }
   }

@@ -167,7 +167,8 @@ void ReadPayload(TKoBigStream& data, const TVrFile& item, bool scrambled,
     if (count > 0 && data.Read(buffer, count) != count) DamagedEntry(item.Name());
   };
   if (!scrambled) {
-    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(item.Size, 1), kCopyPiece)));
+    std::vector<uint8_t> buffer(
+        static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(item.Size, 1), kCopyPiece)));
     for (int64_t done = 0; done < item.Size;) {
       const int64_t piece = std::min<int64_t>(item.Size - done, static_cast<int64_t>(buffer.size()));
       readAt(item.Offset + done, buffer.data(), piece);
@@ -216,7 +217,8 @@ void ReadPayload(TKoBigStream& data, const TVrFile& item, bool scrambled,
 
 }  // namespace
 
-void TVrFileCollection::DecodeItemTo(int index, const TVrSink& sink, const std::function<void(int64_t)>& progress) {
+void TVrFileCollection::DecodeItemTo(int index, const TVrSink& sink,
+                                     const std::function<void(int64_t)>& progress) {
   TVrFile& item = *Items(index);
   if (!DataStream) throw EVrError(Format(kNoFileText, {item.Name()}));
   TKoBigStream& data = *DataStream;
@@ -350,7 +352,8 @@ bool TVrFileCollection::RunVerify(bool stopAtMismatch, std::vector<TVerifyState>
       // A separate entry carries the checksum of its content: decode it (as a stream) and check that.
       uint32_t crc = 0;
       try {
-        DecodeItemTo(i, [&crc](const uint8_t* p, size_t n) { crc = UpdateCRC(crc, p, static_cast<int64_t>(n)); });
+        DecodeItemTo(
+            i, [&crc](const uint8_t* p, size_t n) { crc = UpdateCRC(crc, p, static_cast<int64_t>(n)); });
         if (crc != item.CRC) state = TVerifyState::vsMismatch;
       } catch (const EVrError&) {
         state = TVerifyState::vsMismatch;

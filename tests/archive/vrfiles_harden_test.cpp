@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 #ifdef _WIN32
-#include <windows.h>
 #include <psapi.h>
+#include <windows.h>
 #else
 #include <sys/resource.h>
 #endif
@@ -169,7 +169,8 @@ TEST(VrFilesHarden, EveryEntryKindStreamsWithBoundedMemory) {
   EXPECT_TRUE(zeros);
   EXPECT_LT(PeakKiB() - before, 64 * 1024) << "decoding a compressed, scrambled entry held it in memory";
 
-  for (const char* name : {"plain.bin", "mixed.bin", "scrambled.txt", "sep.txt"}) EXPECT_EQ(Extract(files, name), text) << name;
+  for (const char* name : {"plain.bin", "mixed.bin", "scrambled.txt", "sep.txt"})
+    EXPECT_EQ(Extract(files, name), text) << name;
   EXPECT_EQ(Extract(files, "tiny.txt"), "x");
   EXPECT_THROW(Extract(files, "cut.bin"), EVrError);
   const auto states = files.VerifyEach();
@@ -223,8 +224,12 @@ TEST(VrFilesHarden, PatternedDoubleByteNamesAreLookedUpWithoutScanning) {
   EXPECT_FALSE(target.MergeFrom(source));
   EXPECT_LT(counting.Compares, 4 * n) << "lookups compared names of other entries";
   EXPECT_EQ(target.Count(), n);
-  EXPECT_EQ(target.IndexOf("\x89\xe6\x91\x9c\\\x94\x77\x8c\x69" "01234.PNG"), 1234);
-  EXPECT_EQ(target.IndexOf("\x89\xe6\x91\x9c\\\x94\x77\x8c\x69" "04000.png"), -1);
+  EXPECT_EQ(target.IndexOf("\x89\xe6\x91\x9c\\\x94\x77\x8c\x69"
+                           "01234.PNG"),
+            1234);
+  EXPECT_EQ(target.IndexOf("\x89\xe6\x91\x9c\\\x94\x77\x8c\x69"
+                           "04000.png"),
+            -1);
   // Full-width letters fold as the locale folds them: "Ａ" (8260) and "ａ" (8281).
   target.AddFile("\x82\x60.txt");
   EXPECT_EQ(target.IndexOf("\x82\x60.TXT"), n);

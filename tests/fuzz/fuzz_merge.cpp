@@ -62,7 +62,8 @@ struct TInstalled {
     ExtBytes = ReadAll(Ext);
   }
   ~TInstalled() {
-    for (const std::string& f : {Data, Ext, Folder + "/pack.dat", Data + ".tmp", Ext + ".tmp"}) unlink(f.c_str());
+    for (const std::string& f : {Data, Ext, Folder + "/pack.dat", Data + ".tmp", Ext + ".tmp"})
+      unlink(f.c_str());
     rmdir(Folder.c_str());
   }
 };

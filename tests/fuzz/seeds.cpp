@@ -59,7 +59,8 @@ std::string BinaryVesk(int depth, bool alpha) {
 }
 
 std::string XmlText() {
-  return "<Vesk Version=\"200\" Count=\"1\" CompType=\"1\" BlockWidth=\"2\" BlockHeight=\"1\" BGColor=\"255\">"
+  return "<Vesk Version=\"200\" Count=\"1\" CompType=\"1\" BlockWidth=\"2\" BlockHeight=\"1\" "
+         "BGColor=\"255\">"
          "<Frame Name=\"a\" Delay=\"5\"><Layers Count=\"1\" Width=\"2\" Height=\"2\" Bpp=\"24\">"
          "<Layer Alpha=\"200\"/></Layers></Frame></Vesk>";
 }

@@ -252,8 +252,9 @@ std::string ResolveCase(const std::string& path) {
       if (!candidate.empty() && candidate.back() != '/') candidate += '/';
       if (lstat((candidate + part).c_str(), &st) != 0) {
         const std::string found =
-            FindInFolder(candidate.empty() ? "." : candidate.size() > 1 ? candidate.substr(0, candidate.size() - 1)
-                                                                        : candidate,
+            FindInFolder(candidate.empty()      ? "."
+                         : candidate.size() > 1 ? candidate.substr(0, candidate.size() - 1)
+                                                : candidate,
                          part);
         if (found.empty()) return candidate + path.substr(pos);
         part = found;
@@ -893,8 +894,8 @@ TFileKind TPosixPlatform::GetFileKind(const std::string& name) {
 
 THandle TPosixPlatform::FileCreateNew(const std::string& name) {
   // O_EXCL fails on any existing name, a dangling link included, and never follows a link.
-  const THandle h = OpenHost(HostPath(name), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, kAccessRead | kAccessWrite,
-                             kAccessRead | kAccessWrite);
+  const THandle h = OpenHost(HostPath(name), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW,
+                             kAccessRead | kAccessWrite, kAccessRead | kAccessWrite);
   return h;
 }
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <thread>
 
+#include "imaging/vskbuild.h"
 #include "tooltest.h"
 
 namespace vrtest {
@@ -160,6 +161,21 @@ TEST(VrtoolHarden, MessagesNameWhatWentWrong) {
   r = RunTool({"list", t / "bad.dat"});
   EXPECT_EQ(r.Status, 2);
   EXPECT_THAT(r.Err, HasSubstr("bad.dat: the archive directory is damaged"));
+}
+
+TEST(VrtoolHarden, ImageInfoReadsWhatConvertReads) {
+  // A large picture of few compressed bytes: its frame fits the memory bound of one load, its frame
+  // and its kept layer together do not.
+  TempDir t;
+  const vsktest::Bytes file =
+      vsktest::Picture24(5000, 5000, 7, [](int, int, uint8_t* p) { p[0] = p[1] = p[2] = 0; });
+  WriteFile(t / "big.vsk", std::string(file.begin(), file.end()));
+  RunResult convert = RunTool({"image", "convert", "--seed", "7", t / "big.vsk", t / "big.pam"});
+  ASSERT_EQ(convert.Status, 0) << convert.Err;
+  RunResult info = RunTool({"image", "info", "--seed", "7", t / "big.vsk"});
+  EXPECT_EQ(info.Status, 0) << info.Err;
+  EXPECT_THAT(info.Out, HasSubstr("5000x5000"));
+  EXPECT_THAT(info.Out, HasSubstr("layers not shown"));  // keeping them would pass the bound
 }
 
 TEST(VrtoolHarden, HostPathsTakeAnyCharacters) {

@@ -138,7 +138,22 @@ void DecodeEntry(vr::TVrFileCollection& archive, vr::TVrFile& entry, const TSink
 
 void ReadArchiveEntry(const ArchiveSource& src, const std::string& cp932Name, vr::TMemoryStream& out) {
   auto archive = OpenArchive(src);
-  archive->ExtractToStream(out, cp932Name);
+  const int index = archive->IndexOf(cp932Name);
+  if (index < 0 || index >= EntryCount(*archive)) {
+    archive->ExtractToStream(out, cp932Name);  // the loose file beside it, or the reader's message
+    return;
+  }
+  // Held whole in memory to be parsed: a content claiming more than any settings file needs is refused
+  // while it is decoded, not after.
+  constexpr int64_t kLimit = 64 << 20;
+  out.Clear();
+  archive->DecodeItemTo(index, [&](const uint8_t* data, size_t size) {
+    if (out.Size() + static_cast<int64_t>(size) > kLimit)
+      throw ToolError(src.Path + ": " + ToUtf8(cp932Name) + ": larger than " + std::to_string(kLimit >> 20) +
+                      " MiB, too large to be read");
+    out.WriteBuffer(data, static_cast<int32_t>(size));
+  });
+  out.SetPosition(0);
 }
 
 }  // namespace vrtool

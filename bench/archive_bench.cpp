@@ -7,7 +7,9 @@
 //   VR_BENCH_EXTRACT_MB   content of the compressed archive (default 256)
 //   VR_BENCH_ENTRIES      entries of the largest directory loaded (default 1000000)
 //   VR_BENCH_MERGE        entries of each archive merged (default 100000)
-// `vr_bench --make-stored FILE MB ENTRY_MB` only writes an archive of stored entries (for bench.sh).
+// `vr_bench --make-stored FILE MB ENTRY_MB` only writes an archive of stored entries (for bench.sh);
+// `--make-patterned FILE N` one of N patterned double-byte names in one folder, `--make-deep FILE
+// LEVELS COUNT` one of COUNT entries below LEVELS folder levels each.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -283,6 +285,46 @@ fs::path MakeBigDirectory(int64_t n, const std::string& tag, int32_t time, int64
   return data;
 }
 
+// An archive (directory at its start) of one-byte stored entries with the given names.
+void MakeNamed(const fs::path& path, const std::vector<std::string>& names) {
+  std::vector<Entry> entries(names.size());
+  const uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>("x"), 1));
+  for (size_t i = 0; i < names.size(); ++i) {
+    entries[i].Name = names[i];
+    entries[i].Size = 1;
+    entries[i].Time = 100;
+    entries[i].Crc = crc;
+  }
+  File out(path, "wb");
+  const std::string dir = Directory(entries, DirectorySize(entries));
+  out.Write(dir.data(), dir.size());
+  const std::string bytes(names.size(), 'x');
+  out.Write(bytes.data(), bytes.size());
+}
+
+// n short patterned double-byte names in one folder: "背景\絵NNNNNNN.png" (code page 932).
+void MakePatterned(const fs::path& path, int64_t n) {
+  std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(n));
+  char buf[64];
+  for (int64_t i = 0; i < n; ++i) {
+    std::snprintf(buf, sizeof buf, "\x94\x77\x8c\x69\\\x8a\x47%07lld.png", static_cast<long long>(i));
+    names.push_back(buf);
+  }
+  MakeNamed(path, names);
+}
+
+// `count` entries, each below its own chain of `levels` folders ("dK\d\d\...\f.txt").
+void MakeDeep(const fs::path& path, int64_t levels, int64_t count) {
+  std::vector<std::string> names;
+  for (int64_t k = 0; k < count; ++k) {
+    std::string name = "d" + std::to_string(k);
+    for (int64_t l = 1; l < levels; ++l) name += "\\d";
+    names.push_back(name + "\\f.txt");
+  }
+  MakeNamed(path, names);
+}
+
 // ---- benchmarks ---------------------------------------------------------------------------------
 
 const fs::path& BigStored() {
@@ -425,6 +467,14 @@ BENCHMARK(BM_Merge)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)
 int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--make-stored") {
     MakeStored(argv[2], std::atoll(argv[3]), std::atoll(argv[4]));
+    return 0;
+  }
+  if (argc == 4 && std::string(argv[1]) == "--make-patterned") {
+    MakePatterned(argv[2], std::atoll(argv[3]));
+    return 0;
+  }
+  if (argc == 5 && std::string(argv[1]) == "--make-deep") {
+    MakeDeep(argv[2], std::atoll(argv[3]), std::atoll(argv[4]));
     return 0;
   }
   benchmark::Initialize(&argc, argv);

@@ -2,7 +2,9 @@
 # Runs every benchmark: the Google Benchmark programs (release preset) and the whole-process
 # measurements of vrtool (time against cp, peak memory), then prints the ratios.
 # Sizes: VR_BENCH_MB (default 2048) for the large data file, VR_BENCH_BIG_ENTRY_MB (default 1024) for
-# the single stored entry, plus the variables vr_bench reads (see bench/archive_bench.cpp).
+# the single stored entry, VR_BENCH_GROWTH (default "10000 100000 1000000") for the entry counts of the
+# growth rows, VR_BENCH_DEEP_ENTRIES (default 20) for the deep names, plus the variables vr_bench reads
+# (see bench/archive_bench.cpp).
 # VR_BENCH_QUICK=1 shrinks everything for a fast run. Large files go to VR_BENCH_DIR (default: the temp
 # folder) and are deleted afterwards.
 set -euo pipefail
@@ -11,6 +13,8 @@ if [ "${VR_BENCH_QUICK:-0}" = 1 ]; then
   export VR_BENCH_MB=${VR_BENCH_MB:-128} VR_BENCH_BIG_ENTRY_MB=${VR_BENCH_BIG_ENTRY_MB:-64}
   export VR_BENCH_EXTRACT_MB=${VR_BENCH_EXTRACT_MB:-16} VR_BENCH_ENTRIES=${VR_BENCH_ENTRIES:-40000}
   export VR_BENCH_MERGE=${VR_BENCH_MERGE:-10000}
+  export VR_BENCH_GROWTH=${VR_BENCH_GROWTH:-"1000 10000 100000"}
+  export VR_BENCH_DEEP_ENTRIES=${VR_BENCH_DEEP_ENTRIES:-5}
 fi
 mb=${VR_BENCH_MB:-2048}
 entry_mb=${VR_BENCH_BIG_ENTRY_MB:-1024}
@@ -81,6 +85,36 @@ rm -rf "$work/inst"
 measure cp -r "$work/pkg" "$work/pkgcopy"; t_cpr=$(awk -v a="$t_cpr" -v b="$t" 'BEGIN { print (b < a ? b : a) }')
 rm -rf "$work/pkgcopy" "$work/pkg"
 
+# Growth: merge and extract of many short patterned double-byte names in one folder, and extract of
+# deeply nested names. Each row: time per entry (per entry and folder level for the deep names) as a
+# multiple of the first row's; linear work keeps every factor near 1.
+growth_rows=()
+first=""
+for n in ${VR_BENCH_GROWTH:-10000 100000 1000000}; do
+  "$vr_bench" --make-patterned "$work/names.dat" "$n"
+  measure "$vrtool" --quiet merge "$work/game.dat" "$work/names.dat"; t_m=$t
+  measure "$vrtool" --quiet extract -C "$work/out" "$work/names.dat"; t_x=$t
+  rm -rf "$work/out" "$work"/game.* "$work"/names.*
+  per_m=$(awk -v t="$t_m" -v n="$n" 'BEGIN { printf "%.9f", t / n }')
+  per_x=$(awk -v t="$t_x" -v n="$n" 'BEGIN { printf "%.9f", t / n }')
+  [ -n "$first" ] || first="$per_m $per_x"
+  growth_rows+=("$(awk -v n="$n" -v tm="$t_m" -v tx="$t_x" -v pm="$per_m" -v px="$per_x" -v f="$first" 'BEGIN {
+    split(f, b, " ");
+    printf "GROWTH %-47s merge %8.2f s (x%5.2f per entry)  extract %8.2f s (x%5.2f per entry)",
+      n " patterned double-byte names", tm, (b[1] > 0 ? pm / b[1] : 0), tx, (b[2] > 0 ? px / b[2] : 0) }')")
+done
+deep_first=""
+deep_count=${VR_BENCH_DEEP_ENTRIES:-20}
+for levels in 250 500 1000; do
+  "$vr_bench" --make-deep "$work/deep.dat" "$levels" "$deep_count"
+  measure "$vrtool" --quiet extract -C "$work/out" "$work/deep.dat"; t_x=$t
+  rm -rf "$work/out" "$work"/deep.*
+  per=$(awk -v t="$t_x" -v n="$((levels * deep_count))" 'BEGIN { printf "%.9f", t / n }')
+  [ -n "$deep_first" ] || deep_first=$per
+  growth_rows+=("$(awk -v l="$levels" -v c="$deep_count" -v t="$t_x" -v p="$per" -v f="$deep_first" 'BEGIN {
+    printf "GROWTH %-47s extract %8.2f s (x%5.2f per entry and level)", c " names of " l " folder levels", t, (f > 0 ? p / f : 0) }')")
+done
+
 echo
 grep '^RATIO' /tmp/vr-bench-$$.txt || true
 awk -v a="$t_install" -v b="$t_cpr" 'BEGIN { printf "RATIO %-48s %6.3f  (target <= 1.3; %.2f s vs %.2f s)\n", "vrtool install / cp -r of the package", (b > 0 ? a / b : 0), a, b }'
@@ -91,3 +125,4 @@ printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool merge" "$(awk -v k="$m_m
 printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool extract (one stored entry)" "$(awk -v k="$m_extract" 'BEGIN { print k / 1024 }')"
 printf 'TIME  %-48s %8.3f s\n' "vrtool verify (${mb} MiB)" "$t_verify" "vrtool extract (${entry_mb} MiB)" "$t_extract"
 grep '^TIME' /tmp/vr-bench-$$.txt || true
+printf '%s\n' "${growth_rows[@]}"

@@ -1,7 +1,5 @@
 #include "archiveaccess.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -51,8 +49,26 @@ int VersionAt(vr::TKoBigStream& s, int64_t pos) {
 
 std::string LowerExt(const std::string& name) { return vr::LowerCaseAscii(vr::ExtractFileExt(name)); }
 
+namespace {
+std::unique_ptr<vr::TVrFileCollection> OpenArchiveOf(const ArchiveSource& src);
+}
+
 std::unique_ptr<vr::TVrFileCollection> OpenArchive(const ArchiveSource& src) {
-  std::string path = ToCp932(src.Path, "file name");
+  try {
+    return OpenArchiveOf(src);
+  } catch (const vr::Exception& e) {
+    // The reader's texts do not always name the file: every message about it does here.
+    std::string message = Localize(ToUtf8(e.Message));
+    if (message.find(src.Path) == std::string::npos &&
+        message.find(ToUtf8(HostPathToCp932(src.Path, "file name"))) == std::string::npos)
+      message = src.Path + ": " + message;
+    throw ToolError(message);
+  }
+}
+
+namespace {
+std::unique_ptr<vr::TVrFileCollection> OpenArchiveOf(const ArchiveSource& src) {
+  std::string path = HostPathToCp932(src.Path, "file name");
   RequireFile(path, src.Path);
   auto archive = std::make_unique<vr::TVrFileCollection>();
   if (src.Resource) {
@@ -77,9 +93,10 @@ std::unique_ptr<vr::TVrFileCollection> OpenArchive(const ArchiveSource& src) {
   if (!archive->DataStream) throw ToolError(src.Path + ": cannot be opened as an archive");
   return archive;
 }
+}  // namespace
 
 int DirectoryVersion(const ArchiveSource& src) {
-  std::string path = ToCp932(src.Path, "file name");
+  std::string path = HostPathToCp932(src.Path, "file name");
   if (src.Resource) {
     vr::TKoBigResourceStream r(path, "DUMMY", "BINTYPE");
     return VersionAt(r, 0);
@@ -114,72 +131,29 @@ vr::TVrFile* FindEntry(vr::TVrFileCollection& archive, const std::string& utf8Na
 
 void DecodeEntry(vr::TVrFileCollection& archive, vr::TVrFile& entry, const TSink& sink,
                  const std::function<void(int64_t)>& progress) {
-  vr::TKoBigStream& data = *archive.DataStream;
-  const std::string where = ToUtf8(entry.Name());
-  if (entry.Size < 0) throw ToolError(where + ": the directory gives a negative size");
-  if (entry.Kind == 2 || entry.Kind == 3) {
-    // Scrambled blocks are in permuted order: the reader decodes the whole container in memory.
-    vr::TMemoryStream m;
-    archive.ExtractItem(m, entry.Index());
-    if (progress) progress(entry.Size);
-    const uint8_t* p = m.Memory();
-    for (int64_t left = m.Size(); left > 0;) {
-      int64_t n = std::min(left, kChunk);
-      sink(p, static_cast<size_t>(n));
-      p += n;
-      left -= n;
-    }
-    return;
-  }
-  std::vector<uint8_t> in(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(entry.Size, 1), kChunk)));
-  data.SetPosition(entry.Offset);
-  const bool inflating = entry.Kind == 0;
-  z_stream z{};
-  std::vector<uint8_t> out;
-  if (inflating) {
-    if (inflateInit(&z) != Z_OK) throw ToolError("zlib: cannot start the decoder");
-    out.resize(kChunk);
-  }
-  struct End {
-    z_stream* z;
-    bool on;
-    ~End() {
-      if (on) inflateEnd(z);
-    }
-  } end{&z, inflating};
-  bool finished = !inflating;
-  int64_t done = 0;
-  while (done < entry.Size) {
-    int64_t want = std::min<int64_t>(entry.Size - done, static_cast<int64_t>(in.size()));
-    int64_t got = data.Read(in.data(), want);
-    if (got <= 0) throw ToolError(where + ": the archive data ends before the entry does");
-    done += got;
-    if (progress) progress(done);
-    if (!inflating) {
-      sink(in.data(), static_cast<size_t>(got));
-      continue;
-    }
-    if (finished) continue;  // bytes after the end of the zlib stream are not content
-    z.next_in = in.data();
-    z.avail_in = static_cast<uInt>(got);
-    do {
-      z.next_out = out.data();
-      z.avail_out = static_cast<uInt>(out.size());
-      int rc = inflate(&z, Z_NO_FLUSH);
-      if (rc == Z_NEED_DICT || rc == Z_DATA_ERROR || rc == Z_MEM_ERROR || rc == Z_STREAM_ERROR) {
-        throw ToolError(where + ": damaged compressed data (" + (z.msg ? z.msg : "zlib error") + ")");
-      }
-      size_t produced = out.size() - z.avail_out;
-      if (produced) sink(out.data(), produced);
-      if (rc == Z_STREAM_END) finished = true;
-    } while (!finished && z.avail_out == 0);
-  }
-  if (!finished) throw ToolError(where + ": the compressed data is incomplete");
+  if (entry.Size < 0) throw ToolError(ToUtf8(entry.Name()) + ": the directory gives a negative size");
+  // Every storage kind is decoded as a stream: memory stays bounded whatever the entry claims.
+  archive.DecodeItemTo(entry.Index(), sink, progress);
 }
 
 void ReadArchiveEntry(const ArchiveSource& src, const std::string& cp932Name, vr::TMemoryStream& out) {
   auto archive = OpenArchive(src);
-  archive->ExtractToStream(out, cp932Name);
+  const int index = archive->IndexOf(cp932Name);
+  if (index < 0 || index >= EntryCount(*archive)) {
+    archive->ExtractToStream(out, cp932Name);  // the loose file beside it, or the reader's message
+    return;
+  }
+  // Held whole in memory to be parsed: a content claiming more than any settings file needs is refused
+  // while it is decoded, not after.
+  constexpr int64_t kLimit = 64 << 20;
+  out.Clear();
+  archive->DecodeItemTo(index, [&](const uint8_t* data, size_t size) {
+    if (out.Size() + static_cast<int64_t>(size) > kLimit)
+      throw ToolError(src.Path + ": " + ToUtf8(cp932Name) + ": larger than " + std::to_string(kLimit >> 20) +
+                      " MiB, too large to be read");
+    out.WriteBuffer(data, static_cast<int32_t>(size));
+  });
+  out.SetPosition(0);
 }
 
 }  // namespace vrtool

@@ -24,8 +24,8 @@ int EntryCount(const vr::TVrFileCollection& archive);
 // absent. Superseded entries ("/" in front) are never found.
 vr::TVrFile* FindEntry(vr::TVrFileCollection& archive, const std::string& utf8Name);
 
-// Decodes an entry's content into `sink` in pieces (stored and compressed entries are streamed; scrambled
-// ones are decoded in memory as the reader does). `progress` receives the stored bytes consumed so far.
+// Decodes an entry's content into `sink` in pieces; every storage kind is streamed. `progress` receives the
+// stored bytes consumed so far.
 using TSink = std::function<void(const uint8_t* data, size_t size)>;
 void DecodeEntry(vr::TVrFileCollection& archive, vr::TVrFile& entry, const TSink& sink,
                  const std::function<void(int64_t)>& progress = nullptr);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <random>
+#include <unordered_set>
 
 #include "archive/bigstreams.h"
 #include "archive/vrfiles.h"
@@ -45,33 +47,84 @@ bool IsSuperseded(const std::string& name) { return !name.empty() && name[0] == 
 
 bool ShowProgress(const Options& opt) { return !opt.Quiet && StderrIsTerminal(); }
 
-// Joins a checked entry name below the target folder, creating the folders on the way.
-std::string PrepareTarget(const std::string& dir, const std::string& name) {
-  std::vector<std::string> parts = vr::SplitPath(name);
-  std::string path = vr::ExcludeTrailingBackslash(dir);
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (i + 1 == parts.size() && !parts[i].empty()) break;
-    if (parts[i].empty()) continue;
-    path += "\\" + parts[i];
-    uint32_t attr = vr::Platform().GetFileAttributes(path);
-    if (attr == vr::faInvalid) {
-      if (!vr::Platform().CreateDirectory(path))
-        throw ToolError(ToUtf8(path) + ": the folder cannot be created");
-    } else if (!(attr & vr::faDirectory)) {
-      throw ToolError(ToUtf8(path) + ": a file of that name is in the way of a folder");
-    }
-  }
-  // A name ending with a delimiter stands for a folder: nothing more to write.
-  return parts.back().empty() ? std::string() : path + "\\" + parts.back();
-}
+// The folders below the target folder, created one level at a time. A level that is a symbolic link
+// (or anything but a folder) is refused, never followed; levels already checked in this run are not
+// looked at again, so many entries in one folder and deep names cost linear time.
+class TTargetFolders {
+ public:
+  explicit TTargetFolders(std::string root) : root_(vr::ExcludeTrailingBackslash(root)) {}
 
+  // The path the entry's file goes to (its folders created or checked), or "" for a folder entry.
+  std::string Prepare(const std::string& name) {
+    std::vector<std::string> parts = vr::SplitPath(name);
+    std::string path = root_;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+      if (parts[i].empty()) continue;
+      path += "\\" + parts[i];
+      if (known_.count(path)) continue;
+      vr::TFileKind kind = vr::Platform().GetFileKind(path);
+      if (kind == vr::TFileKind::None) {
+        // Created right here: a link put in its place meanwhile makes the next check fail.
+        if (!vr::Platform().CreateDirectory(path))
+          kind = vr::Platform().GetFileKind(path);
+        else
+          kind = vr::TFileKind::Directory;
+        if (kind == vr::TFileKind::None)
+          throw ToolError(Printable(ToUtf8(path)) + ": the folder cannot be created");
+      }
+      if (kind == vr::TFileKind::Link)
+        throw ToolError(Printable(ToUtf8(path)) +
+                        ": is a symbolic link; extract does not follow links inside the target folder");
+      if (kind != vr::TFileKind::Directory)
+        throw ToolError(Printable(ToUtf8(path)) + ": a file of that name is in the way of a folder");
+      known_.insert(path);
+    }
+    // A name ending with a delimiter stands for a folder: nothing more to write.
+    return parts.back().empty() ? std::string() : path + "\\" + parts.back();
+  }
+
+ private:
+  std::string root_;
+  std::unordered_set<std::string> known_;
+};
+
+// Writes the entry under a new temporary name beside the target (created exclusively, so no link is
+// followed), then renames it over the target: a failure leaves no truncated file under the real name,
+// and an existing link of the entry's name is replaced, not written through.
 void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const std::string& target,
                     const std::function<void(int64_t)>& progress) {
-  vr::TFileStream out(target, vr::fmCreate);
-  DecodeEntry(
-      archive, entry,
-      [&](const uint8_t* data, size_t size) { out.WriteBuffer(data, static_cast<int32_t>(size)); }, progress);
-  if (entry.Time != 0) vr::Platform().FileSetDosTime(out.Handle(), static_cast<uint32_t>(entry.Time));
+  const std::string folder = vr::ExtractFilePath(target);
+  static std::mt19937 random{std::random_device{}()};
+  std::string temp;
+  vr::THandle h = vr::kInvalidHandle;
+  for (int attempt = 0; attempt < 100 && h == vr::kInvalidHandle; ++attempt) {
+    temp = folder + "~vrtool-" + std::to_string(random() % 100000000u) + ".tmp";
+    h = vr::Platform().FileCreateNew(temp);
+  }
+  const std::string shown = Printable(ToUtf8(target));
+  if (h == vr::kInvalidHandle)
+    throw ToolError(shown + ": cannot be written (no temporary file can be created beside it)");
+  RegisterTempFile(temp);
+  bool open = true;
+  try {
+    vr::THandleStream out(h);
+    DecodeEntry(
+        archive, entry,
+        [&](const uint8_t* data, size_t size) { out.WriteBuffer(data, static_cast<int32_t>(size)); },
+        progress);
+    if (entry.Time != 0) vr::Platform().FileSetDosTime(h, static_cast<uint32_t>(entry.Time));
+    open = false;
+    vr::Platform().FileClose(h);
+    const vr::TFileKind kind = vr::Platform().GetFileKind(target);
+    if (kind == vr::TFileKind::Directory) throw ToolError(shown + ": a folder of that name is in the way");
+    if (!vr::Platform().MoveFileReplace(temp, target)) throw ToolError(shown + ": cannot be written");
+  } catch (...) {
+    if (open) vr::Platform().FileClose(h);
+    vr::Platform().DeleteFile(temp);
+    UnregisterTempFile(temp);
+    throw;
+  }
+  UnregisterTempFile(temp);
 }
 
 }  // namespace
@@ -111,7 +164,7 @@ int CmdList(const ArchiveSource& src, bool json) {
     std::snprintf(line, sizeof line, "%5d  %-14s %12lld  %s  %08x  %s    ", i, KindName(e->Kind),
                   static_cast<long long>(e->Size), FormatDosTime(e->Time).c_str(), e->CRC,
                   e->Separate ? "S" : "-");
-    out += line + ToUtf8(e->Name()) + "\n";
+    out += line + Printable(ToUtf8(e->Name())) + "\n";
   }
   WriteStdout(out);
   return 0;
@@ -149,7 +202,7 @@ int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vect
       }
     }
   }
-  std::string target = ToCp932(dir, "folder name");
+  std::string target = HostPathToCp932(dir, "folder name");
   uint32_t attr = vr::Platform().GetFileAttributes(target);
   if (attr == vr::faInvalid) {
     if (!vr::Platform().CreateDirectory(target)) throw ToolError(dir + ": the folder cannot be created");
@@ -159,9 +212,10 @@ int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vect
   int64_t total = 0;
   for (vr::TVrFile* e : todo) total += std::max<int64_t>(e->Size, 0);
   ProgressBar bar(ShowProgress(opt), "extract");
+  TTargetFolders folders(target);
   int64_t before = 0;
   for (vr::TVrFile* e : todo) {
-    std::string shown = ToUtf8(e->Name());
+    std::string shown = Printable(ToUtf8(e->Name()));
     // Names come from the file: nothing may land outside the target folder.
     if (!vr::IsSafeRelativeName(e->Name())) {
       bar.Finish();
@@ -170,12 +224,12 @@ int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vect
       continue;
     }
     try {
-      std::string path = PrepareTarget(target, e->Name());
+      std::string path = folders.Prepare(e->Name());
       if (!path.empty())
         WriteEntryFile(*archive, *e, path, [&](int64_t done) { bar.Update(before + done, total, shown); });
     } catch (const vr::Exception& ex) {
       bar.Finish();
-      PrintError(shown + ": " + ToUtf8(ex.Message));
+      PrintError(shown + ": " + Localize(ToUtf8(ex.Message)));
       ++failures;
     } catch (const ToolError& ex) {
       bar.Finish();
@@ -210,7 +264,7 @@ int CmdVerify(const ArchiveSource& src, const Options& opt) {
       ++unchecked;
       continue;
     }
-    std::string shown = ToUtf8(e->Name());
+    std::string shown = Printable(ToUtf8(e->Name()));
     uint32_t crc = 0;
     std::string problem;
     try {
@@ -237,7 +291,7 @@ int CmdVerify(const ArchiveSource& src, const Options& opt) {
       }
       if (crc != e->CRC) problem = "checksum mismatch";
     } catch (const vr::Exception& ex) {
-      problem = ToUtf8(ex.Message);
+      problem = Localize(ToUtf8(ex.Message));
     } catch (const ToolError& ex) {
       problem = ex.what();
     }

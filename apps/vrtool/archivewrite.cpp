@@ -30,7 +30,17 @@ void CollectFiles(const std::string& folder, const std::string& prefix, std::vec
             [](const vr::TFindData& a, const vr::TFindData& b) { return a.Name < b.Name; });
   for (const vr::TFindData& f : items) {
     std::string rel = prefix.empty() ? f.Name : prefix + "\\" + f.Name;
-    if (f.Attr & vr::faDirectory) {
+    // Only regular files and real folders: a pipe would hang the reader, a device never ends, a link
+    // may lead anywhere.
+    const vr::TFileKind kind = vr::Platform().GetFileKind(folder + "\\" + f.Name);
+    if (kind != vr::TFileKind::File && kind != vr::TFileKind::Directory) {
+      throw ToolError(ToUtf8(folder + "\\" + f.Name) +
+                      (kind == vr::TFileKind::Link
+                           ? ": is a symbolic link; pack takes regular files and folders only"
+                           : ": is not a regular file (a pipe, device or socket); pack "
+                             "takes regular files and folders only"));
+    }
+    if (kind == vr::TFileKind::Directory) {
       CollectFiles(folder + "\\" + f.Name, rel, names, depth + 1);
     } else {
       names.push_back(rel);
@@ -38,7 +48,7 @@ void CollectFiles(const std::string& folder, const std::string& prefix, std::vec
   }
 }
 
-// Deletes a written file and its numbered part files.
+// Deletes a file this run wrote and its numbered part files.
 void RemoveBigFile(const std::string& name) {
   for (int i = 0; i < 10000; ++i) {
     std::string part = vr::TKoBigFileStream::PartFileName(name, i);
@@ -46,14 +56,49 @@ void RemoveBigFile(const std::string& name) {
   }
 }
 
+bool Exists(const std::string& name) { return vr::Platform().GetFileKind(name) != vr::TFileKind::None; }
+
+// Number of part files an existing archive `target` spans by its own directory (0 when it is no
+// archive with its directory at its start): only those were written by the tool before.
+int OwnParts(const std::string& target) {
+  if (vr::Platform().GetFileKind(target) != vr::TFileKind::File) return 0;
+  try {
+    vr::TVrFileCollection old;
+    old.Open(target);
+    if (!old.DataStream || old.Count() == 0) return 0;
+    int64_t end = 0;
+    for (int i = 0; i < old.Count(); ++i)
+      end = std::max(end, old.Items(i)->Offset + std::max<int64_t>(old.Items(i)->Size, 0));
+    const int64_t part = vr::TKoBigFileStream::DefaultPartSize();
+    return static_cast<int>(std::max<int64_t>(1, (end + part - 1) / part));
+  } catch (const vr::Exception&) {
+    return 0;
+  }
+}
+
+// Refuses to replace or remove part files (target.001 ...) that the archive `target` does not span:
+// the user never named them. `written` parts are about to be put in place.
+void CheckForeignParts(const std::string& target, const std::string& shownTarget, int ownParts, int written) {
+  for (int i = 1;; ++i) {
+    const std::string part = vr::TKoBigFileStream::PartFileName(target, i);
+    const bool exists = Exists(part);
+    if (!exists && i >= written) break;
+    if (exists && i >= ownParts) {
+      throw ToolError(ToUtf8(part) + ": exists and is not a part of the archive " + shownTarget +
+                      "; writing " + shownTarget +
+                      " would replace or remove it. Move it away or choose another name");
+    }
+  }
+}
+
 }  // namespace
 
 int CmdPack(const std::string& dir, const std::string& out, bool scramble,
             const std::vector<std::string>& separate, const Options& opt) {
-  std::string folder = vr::ExcludeTrailingBackslash(ToCp932(dir, "folder name"));
+  std::string folder = vr::ExcludeTrailingBackslash(HostPathToCp932(dir, "folder name"));
   uint32_t attr = vr::Platform().GetFileAttributes(folder);
   if (attr == vr::faInvalid || !(attr & vr::faDirectory)) throw ToolError(dir + ": not a folder");
-  std::string target = ToCp932(out, "file name");
+  std::string target = HostPathToCp932(out, "file name");
   std::string ext = LowerExt(target);
   if (ext == ".exe" || ext == ".scr") {
     throw ToolError(out + ": a program's archive is made with pack and then append");
@@ -74,9 +119,18 @@ int CmdPack(const std::string& dir, const std::string& out, bool scramble,
     e->Separate = 1;
   }
 
-  // Written beside the target under a temporary name, renamed when complete.
-  std::string temp =
-      vr::ExtractFilePath(target) + "~vrtool-pack-" + std::to_string(std::random_device{}() % 1000000) + ext;
+  // Part files beside the target that its old archive does not span are the user's, not ours.
+  const int ownParts = OwnParts(target);
+  CheckForeignParts(target, out, ownParts, 1);
+
+  // Written beside the target under a temporary name, renamed when complete; removed when the run
+  // fails or is interrupted.
+  std::string temp;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = vr::ExtractFilePath(target) + "~vrtool-pack-" + std::to_string(std::random_device{}() % 1000000) +
+           ext;
+    if (!Exists(temp) && !Exists(vr::TKoBigFileStream::PartFileName(temp, 1))) break;
+  }
   ProgressBar bar(ShowProgress(opt), "pack");
   int count = archive.Count();
   // Raised before (size 0) and after (bytes written) each entry.
@@ -85,30 +139,35 @@ int CmdPack(const std::string& dir, const std::string& out, bool scramble,
     bar.Update(index + (size > 0 ? 1 : 0), count, item ? ToUtf8(item->Name()) : std::string());
   };
   int parts = 0;
+  RegisterTempFile(temp, true);
   try {
-    vr::TKoBigFileStream stream(temp, vr::fmCreate);
-    if (!archive.SaveToStream(stream, scramble)) throw ToolError("packing was cancelled");
-    parts = stream.PartCount();
+    {
+      vr::TKoBigFileStream stream(temp, vr::fmCreate);
+      if (!archive.SaveToStream(stream, scramble)) throw ToolError("packing was cancelled");
+      parts = stream.PartCount();
+    }
+    bar.Finish();
+    CheckForeignParts(target, out, ownParts, parts);
+    for (int i = 0; i < parts; ++i) {
+      std::string from = vr::TKoBigFileStream::PartFileName(temp, i);
+      std::string to = vr::TKoBigFileStream::PartFileName(target, i);
+      if (!vr::Platform().MoveFileReplace(from, to)) throw ToolError(ToUtf8(to) + ": cannot be written");
+    }
   } catch (...) {
     bar.Finish();
     RemoveBigFile(temp);
+    UnregisterTempFile(temp);
     throw;
   }
-  bar.Finish();
-  RemoveBigFile(target);
-  for (int i = 0; i < parts; ++i) {
-    std::string from = vr::TKoBigFileStream::PartFileName(temp, i);
-    std::string to = vr::TKoBigFileStream::PartFileName(target, i);
-    if (!vr::Platform().MoveFileReplace(from, to)) {
-      RemoveBigFile(temp);
-      throw ToolError(ToUtf8(to) + ": cannot be written");
-    }
-  }
+  UnregisterTempFile(temp);
+  // Parts of the old archive beyond the new one's end are stale.
+  for (int i = parts; i < ownParts; ++i)
+    vr::Platform().DeleteFile(vr::TKoBigFileStream::PartFileName(target, i));
   return 0;
 }
 
 int CmdMerge(const std::string& dataFile, const ArchiveSource& source, const Options& opt) {
-  std::string data = ToCp932(dataFile, "file name");
+  std::string data = HostPathToCp932(dataFile, "file name");
   std::string ext = LowerExt(data);
   if (ext == ".exe" || ext == ".scr" || ext == ".ext") {
     // Appending after a program's trailer, or into a directory file, would break the file.
@@ -136,8 +195,8 @@ int CmdMerge(const std::string& dataFile, const ArchiveSource& source, const Opt
 }
 
 int CmdAppend(const std::string& program, const std::string& archivePath) {
-  std::string exe = ToCp932(program, "file name");
-  std::string arc = ToCp932(archivePath, "file name");
+  std::string exe = HostPathToCp932(program, "file name");
+  std::string arc = HostPathToCp932(archivePath, "file name");
   if (!vr::FileExists(exe)) throw ToolError(program + ": no such file");
   if (!vr::FileExists(arc)) throw ToolError(archivePath + ": no such file");
   std::string arcExt = LowerExt(arc);

@@ -2,7 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <vector>
+
+#include "archive/bigstreams.h"
+#include "platform/codepage.h"
+#include "platform/dbcspath.h"
+#include "platform/platform.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -39,7 +46,7 @@ void WriteStdout(const std::string& text) { WriteStdout(text.data(), text.size()
 
 void PrintError(const std::string& utf8) {
   std::fflush(stdout);
-  std::fprintf(stderr, "vrtool: %s\n", utf8.c_str());
+  std::fprintf(stderr, "vrtool: %s\n", Printable(utf8).c_str());
   std::fflush(stderr);
 }
 
@@ -62,7 +69,7 @@ void ProgressBar::Draw(int64_t done, int64_t total, const std::string& item) {
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(kWidth - filled), '.');
   // Keep the line short enough for an 80-column terminal; names are cut at a character boundary.
-  std::string name = item;
+  std::string name = Printable(item);
   const size_t kNameMax = 30;
   if (name.size() > kNameMax) {
     size_t cut = name.size() - kNameMax;
@@ -80,6 +87,138 @@ void ProgressBar::Finish() {
     std::fflush(stderr);
   }
   drawn_ = false;
+}
+
+}  // namespace vrtool
+
+namespace vrtool {
+
+std::string Printable(const std::string& utf8) {
+  static const char* const kHex = "0123456789abcdef";
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    // C1 controls are U+0080-U+009F: C2 80 .. C2 9F in UTF-8.
+    if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+      const unsigned char d = static_cast<unsigned char>(utf8[++i]);
+      out += "\\u00";
+      out += kHex[d >> 4];
+      out += kHex[d & 15];
+      continue;
+    }
+    if (c >= 0x20 && c != 0x7F) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    switch (c) {
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+#ifdef DeleteFile
+#undef DeleteFile  // <windows.h>'s macro; the platform's member is meant
+#endif
+
+namespace {
+
+// Registered temporary files: host names prepared in advance, so the signal handler only unlinks.
+struct TTempEntry {
+  std::string Cp932;
+  std::vector<std::string> Host;
+};
+std::vector<TTempEntry>& Temps() {
+  static std::vector<TTempEntry> temps;
+  return temps;
+}
+volatile std::sig_atomic_t g_inHandler = 0;
+
+#ifndef _WIN32
+// Blocks the cleanup signals while the list changes.
+struct TSignalBlock {
+  sigset_t old;
+  TSignalBlock() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    sigprocmask(SIG_BLOCK, &set, &old);
+  }
+  ~TSignalBlock() { sigprocmask(SIG_SETMASK, &old, nullptr); }
+};
+#else
+struct TSignalBlock {
+  TSignalBlock() {}  // the console's control handler runs on a thread of its own
+};
+#endif
+
+std::string HostName(const std::string& cp932) {
+#ifdef _WIN32
+  return cp932;
+#else
+  // The tool's names on this host are host paths (no drive letters) in code page 932.
+  return vr::Cp932ToUtf8(vr::ReplaceDelimiters(cp932, '/'));
+#endif
+}
+
+void CleanupAndDie(int sig) {
+  if (!g_inHandler) {
+    g_inHandler = 1;
+    for (const TTempEntry& t : Temps())
+      for (const std::string& h : t.Host) {
+#ifdef _WIN32
+        vr::Platform().DeleteFile(h);
+#else
+        unlink(h.c_str());
+#endif
+      }
+  }
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+}  // namespace
+
+void RegisterTempFile(const std::string& cp932Path, bool parts) {
+  TTempEntry e;
+  e.Cp932 = cp932Path;
+  e.Host.push_back(HostName(cp932Path));
+  if (parts)
+    for (int i = 1; i < 100; ++i)
+      e.Host.push_back(HostName(vr::TKoBigFileStream::PartFileName(cp932Path, i)));
+  TSignalBlock block;
+  Temps().push_back(std::move(e));
+}
+
+void UnregisterTempFile(const std::string& cp932Path) {
+  TSignalBlock block;
+  auto& temps = Temps();
+  for (size_t i = temps.size(); i-- > 0;)
+    if (temps[i].Cp932 == cp932Path) temps.erase(temps.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+void InstallCleanupHandlers() {
+  std::signal(SIGINT, CleanupAndDie);
+  std::signal(SIGTERM, CleanupAndDie);
+#ifndef _WIN32
+  std::signal(SIGHUP, CleanupAndDie);
+#endif
 }
 
 }  // namespace vrtool

@@ -28,6 +28,17 @@ void WriteStdout(const std::string& text);
 // One line on stderr (a newline is added).
 void PrintError(const std::string& utf8);
 
+// A name from a file made safe for a terminal: control characters (C0, DEL, C1) are
+// shown as escapes (\x1b, \r, \u0085 ...); everything else is kept. PrintError applies it.
+std::string Printable(const std::string& utf8);
+
+// Files the tool is writing under temporary names (code page 932 paths; with `parts`, also the part
+// files name.001 ... of a split file). Ctrl-C, SIGTERM or SIGHUP removes them before the tool ends.
+void RegisterTempFile(const std::string& cp932Path, bool parts = false);
+void UnregisterTempFile(const std::string& cp932Path);
+// Installs the signal handlers that remove the registered files.
+void InstallCleanupHandlers();
+
 // A one-line bar on stderr, redrawn at most every 100 ms; inert when disabled.
 class ProgressBar {
  public:

@@ -29,10 +29,14 @@ std::string FormName(vr::TMemoryStream& m) {
 
 void LoadImage(const std::string& file, uint32_t seed, bool keepLayers, vr::TMemoryStream& m,
                vr::TVeskFrameList& list) {
-  m.LoadFromFile(ToCp932(file, "file name"));
-  m.SetPosition(0);
-  list.IdentCode = seed;
-  list.LoadFromStream(m, false, keepLayers, false);
+  try {
+    m.LoadFromFile(HostPathToCp932(file, "file name"));
+    m.SetPosition(0);
+    list.IdentCode = seed;
+    list.LoadFromStream(m, false, keepLayers, false);
+  } catch (const vr::Exception& e) {
+    throw ToolError(file + ": " + Localize(ToUtf8(e.Message)));
+  }
 }
 
 }  // namespace
@@ -40,7 +44,22 @@ void LoadImage(const std::string& file, uint32_t seed, bool keepLayers, vr::TMem
 int CmdImageInfo(const std::string& file, uint32_t seed) {
   vr::TMemoryStream m;
   vr::TVeskFrameList list(seed);
-  LoadImage(file, seed, true, m, list);
+  // Read as convert reads it (the same checks and memory bounds), then once more keeping the layers
+  // for their description when that fits the same bounds.
+  {
+    vr::TVeskFrameList check(seed);
+    vr::TMemoryStream bytes;
+    LoadImage(file, seed, false, bytes, check);
+  }
+  bool layersShown = true;
+  try {
+    LoadImage(file, seed, true, m, list);
+  } catch (const ToolError&) {
+    layersShown = false;
+    list.Clear();
+    m.Clear();
+    LoadImage(file, seed, false, m, list);
+  }
   const vr::TVeskHeader& h = list.Header();
   std::string out;
   out += "Format: " + FormName(m) + "\n";
@@ -62,6 +81,8 @@ int CmdImageInfo(const std::string& file, uint32_t seed) {
            (f->HasAlpha() ? ", alpha" : "") + ", delay " + std::to_string(f->Delay) + ", disposal " +
            std::to_string(f->Disposal) + ", transparent " + std::to_string(f->TransColor) + ", name \"" +
            ToUtf8(f->Name) + "\"\n";
+    if (!layersShown)
+      out += "  (layers not shown: keeping them would exceed the memory bound of one image)\n";
     for (int k = 0; k < f->Count(); ++k) {
       vr::TVeskLayer* l = f->Layers(k);
       out += "  Layer " + std::to_string(k) + ": " + (l->Visible ? "visible" : "hidden") + ", opacity " +
@@ -85,7 +106,7 @@ int CmdImageConvert(const std::string& file, uint32_t seed, int frame, const std
   RgbImage image = SurfaceToRgb(list.GetFrame(frame)->Surface());
   if (image.Width <= 0 || image.Height <= 0) throw ToolError("frame " + std::to_string(frame) + " is empty");
   std::string bytes = EncodeImage(image, out);
-  vr::TFileStream f(ToCp932(out, "file name"), vr::fmCreate);
+  vr::TFileStream f(HostPathToCp932(out, "file name"), vr::fmCreate);
   f.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
   return 0;
 }

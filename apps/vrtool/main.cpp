@@ -116,6 +116,20 @@ int Run(const std::vector<std::string>& args) {
 
   std::vector<std::string> argv(args.rbegin(), args.rend());
   argv.pop_back();  // program name
+  // The first word that is no option names the command: a misspelt one is named in the message.
+  for (auto it = argv.rbegin(); it != argv.rend(); ++it) {
+    if (it->empty() || (*it)[0] == '-') continue;
+    bool known = false;
+    for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+      known = known || sub->get_name() == *it;
+    if (!known) {
+      PrintError("unknown command \"" + *it +
+                 "\" (commands: list, cat, extract, verify, pack, merge, append, settings, image)");
+      std::fputs("Run 'vrtool --help' for the commands.\n", stderr);
+      return 2;
+    }
+    break;
+  }
   try {
     app.parse(argv);
     auto need = [&](size_t count, const char* usage) {
@@ -182,15 +196,17 @@ int Run(const std::vector<std::string>& args) {
 
 static int Main(const std::vector<std::string>& args) {
   vrtool::InitConsole();
+  vrtool::InstallCleanupHandlers();
   // The writer names the entry it failed on before its error propagates.
-  vr::SetVrErrorReporter([](const std::string& message) { vrtool::PrintError(vrtool::ToUtf8(message)); });
+  vr::SetVrErrorReporter(
+      [](const std::string& message) { vrtool::PrintError(vrtool::Localize(vrtool::ToUtf8(message))); });
   try {
     int status = vrtool::Run(args);
     if (std::fflush(stdout) != 0) throw vrtool::ToolError("cannot write to standard output");
     return status;
   } catch (const vr::Exception& e) {
     // Messages of the libraries are code page 932 text.
-    vrtool::PrintError(vrtool::ToUtf8(e.Message));
+    vrtool::PrintError(vrtool::Localize(vrtool::ToUtf8(e.Message)));
   } catch (const std::bad_alloc&) {
     vrtool::PrintError("out of memory");
   } catch (const std::exception& e) {

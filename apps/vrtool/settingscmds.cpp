@@ -151,6 +151,10 @@ void FromJson(const Json& j, vr::TRovaInstallSet& s) {
                       " values, but DiskCount is " + std::to_string(diskCount));
     }
   }
+  // Arrays imply the count: the same limit as for a count given.
+  if (diskCount > (1 << 20))
+    throw ToolError("settings: " + std::to_string(diskCount) + " media given by the size arrays; at most " +
+                    std::to_string(1 << 20) + " are allowed (DiskCount)");
   s.SetDiskCount(static_cast<int32_t>(diskCount < 0 ? 0 : diskCount));
   for (const Field& f : kFields) {
     if (!j.contains(f.Name) || std::string(f.Name) == "DiskCount") continue;
@@ -200,7 +204,7 @@ std::string ReadInput(const std::string& path) {
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0) m.WriteBuffer(buf, static_cast<int32_t>(n));
   } else {
-    m.LoadFromFile(ToCp932(path, "file name"));
+    m.LoadFromFile(HostPathToCp932(path, "file name"));
   }
   return std::string(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
 }
@@ -214,7 +218,7 @@ int CmdSettingsShow(const std::string& file, bool fromArchive, bool json) {
     ReadArchiveEntry(ArchiveSource{file, false}, "install.dat", m);
     settings.LoadFromStream(m);
   } else {
-    settings.LoadFromFile(ToCp932(file, "file name"));
+    settings.LoadFromFile(HostPathToCp932(file, "file name"));
   }
   if (json) {
     WriteStdout(ToJson(settings).dump(2) + "\n");
@@ -233,7 +237,7 @@ int CmdSettingsBuild(const std::string& jsonFile, const std::string& out) {
   }
   vr::TRovaInstallSet settings;
   FromJson(j, settings);
-  settings.SaveToFile(ToCp932(out, "file name"));
+  settings.SaveToFile(HostPathToCp932(out, "file name"));
   return 0;
 }
 

@@ -225,6 +225,29 @@ void TKoBigFileStream::CreatePart(int index) {
   partSizes_.push_back(0);
 }
 
+void TKoBigFileStream::Truncate(int64_t size) {
+  TPlatform& os = Platform();
+  if (size < 0) size = 0;
+  for (int i = PartCount() - 1; i >= 0; --i) {
+    const int64_t partStart = static_cast<int64_t>(i) * partSize_;
+    const size_t at = static_cast<size_t>(i);
+    if (i > 0 && size <= partStart) {
+      os.FileClose(handles_[at]);
+      handles_.pop_back();
+      partSizes_.pop_back();
+      if (!os.DeleteFile(PartFileName(i))) throw EWriteError(Format("%s:書き込みエラー", {PartFileName(i)}));
+      continue;
+    }
+    const int64_t keep = std::max<int64_t>(size - partStart, 0);
+    if (keep < partSizes_[at]) {
+      if (!os.FileSetSize(handles_[at], keep))
+        throw EWriteError(Format("%s:書き込みエラー", {PartFileName(i)}));
+      partSizes_[at] = keep;
+    }
+  }
+  if (Position > size) Position = size;
+}
+
 int64_t TKoBigFileStream::ReadPart(int index, int64_t offset, void* buffer, int64_t count) {
   TPlatform& os = Platform();
   const THandle h = handles_[static_cast<size_t>(index)];

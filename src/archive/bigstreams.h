@@ -73,6 +73,11 @@ class TKoBigFileStream : public TKoBigStream {
   // Stops at the end of the last part; a count of 0 copies nothing.
   int64_t CopyToStream(TStream& dest, int64_t count) override;
 
+  // Cuts the stream back to `size` bytes (never grows it): the part holding the new end is shortened,
+  // later parts are closed and deleted. The position is kept unless it lies beyond the new end.
+  // EWriteError when a part cannot be shortened or removed.
+  void Truncate(int64_t size);
+
   // Number of parts opened or created so far.
   int PartCount() const { return static_cast<int>(handles_.size()); }
   // File name of part i.

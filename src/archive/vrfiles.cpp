@@ -51,9 +51,17 @@ bool HasHighBytes(const std::string& s) {
 }
 
 // Hash of a name with single-byte letters folded to lower case (double-byte characters as they are):
-// names the hash collection takes for equal always get the same value.
+// names the hash collection takes for equal always get the same value. A name with double-byte text
+// is hashed in the locale's lower-case form as UTF-16 text, which is what its comparison compares.
 uint64_t FoldedNameHash(const std::string& name) {
   uint64_t h = 14695981039346656037ull;
+  if (HasHighBytes(name)) {
+    for (char16_t u : Cp932ToUtf16(Platform().LowerCaseJ(name))) {
+      h = (h ^ (u & 0xFF)) * 1099511628211ull;
+      h = (h ^ (u >> 8)) * 1099511628211ull;
+    }
+    return h;
+  }
   const size_t len = name.size();
   for (size_t i = 0; i < len; ++i) {
     uint8_t c = static_cast<uint8_t>(name[i]);
@@ -179,12 +187,20 @@ void TVrFileCollection::IndexRemove(TVrFile& item) {
 }
 
 int TVrFileCollection::IndexOf(const std::string& name) const {
-  // Names with double-byte text are compared under the Japanese locale, which may take more names for
-  // equal than the folded hash does: those go through the hash chains.
-  if (HasHighBytes(name)) return THashCollection::IndexOf(name);
   if (indexBuckets_.empty()) return -1;
   const uint64_t hash = FoldedNameHash(name);
   const TVrFile* best = nullptr;
+  if (HasHighBytes(name)) {
+    // Names with double-byte text: the hash collection's rule (same length and bucket, equal under
+    // the Japanese locale's case-insensitive comparison), among the names of the same folded hash.
+    const int32_t bucket = NameHashMbcs(name);
+    for (const TVrFile* f = indexBuckets_[hash & (indexBuckets_.size() - 1)]; f; f = f->indexNext_) {
+      if (f->indexHash_ != hash || f->Name().size() != name.size() || f->HashCode() != bucket) continue;
+      if (best && f->linkSerial_ < best->linkSerial_) continue;
+      if (f->Name() == name || Platform().CompareTextJ(f->Name(), name) == 0) best = f;
+    }
+    return best ? best->CachedIndex() : -1;
+  }
   for (const TVrFile* f = indexBuckets_[hash & (indexBuckets_.size() - 1)]; f; f = f->indexNext_) {
     if (f->indexHash_ == hash && SameAsciiText(f->Name(), name) &&
         (!best || f->linkSerial_ > best->linkSerial_))

@@ -101,6 +101,9 @@ class TVrFile : public THashCollectionItem {
 using TVrProgressEvent = std::function<void(TVrFileCollection* sender, TVrFile* item, int64_t size,
                                             int32_t index, int32_t count, bool& cancel)>;
 
+// Receives decoded content piece by piece (DecodeItemTo).
+using TVrSink = std::function<void(const uint8_t* data, size_t size)>;
+
 // Result of checking one entry (VerifyEach).
 enum class TVerifyState {
   vsOk,         // stored bytes match the checksum
@@ -165,6 +168,11 @@ class TVrFileCollection : public THashCollection {
   void ExtractToStream(TStream& dest, const std::string& name);
   // The same for the entry at `index` (duplicates and superseded entries included); no loose file.
   void ExtractItem(TStream& dest, int index);
+  // Decodes the entry at `index` (any storage kind) piece by piece into sink, in order: memory stays
+  // bounded whatever the entry's stored or decoded size. `progress` receives the stored bytes consumed
+  // so far. Damaged data raises EVrError "%s:アーカイブのデータが壊れています" (possibly after some
+  // pieces were handed out).
+  void DecodeItemTo(int index, const TVrSink& sink, const std::function<void(int64_t)>& progress = nullptr);
   // Writes the entry at `index` as the file folder + its name (folders created as needed) and returns
   // the path. Names that could leave the folder ("..", absolute paths, drives, device names) are
   // refused with EVrError.
@@ -187,6 +195,10 @@ class TVrFileCollection : public THashCollection {
   // file FileName, their stored bytes copied unchanged; replaced entries get "/" in front of their
   // names. Separate entries and the end marker are never taken. When anything was taken, the whole
   // directory is rewritten into the ".ext" file beside FileName. True when anything was taken.
+  // New bytes go right behind the data the directory describes; bytes behind that (left by a merge
+  // that was interrupted) are never counted into an entry. A merge that fails (an error, or cancel
+  // through OnProgress, which returns false) cuts the data file back to its old length, leaves the
+  // ".ext" file alone and restores the collection's entries and names.
   bool MergeFrom(TVrFileCollection& source);
 
  protected:
@@ -201,8 +213,8 @@ class TVrFileCollection : public THashCollection {
   void IndexAdd(TVrFile& item);
   void IndexRemove(TVrFile& item);
 
-  // Name lookups for names without bytes above 0x7F: a chained hash table over the hash of the
-  // case-folded name (the 256 name buckets alone degrade to a scan for names of one pattern).
+  // Name lookups: a chained hash table over the hash of the case-folded name (the 256 name buckets
+  // alone degrade to a scan for names of one pattern, double-byte names included).
   std::vector<TVrFile*> indexBuckets_;
   size_t indexCount_ = 0;
   uint64_t linkSerial_ = 0;

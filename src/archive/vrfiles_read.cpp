@@ -2,6 +2,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+
+#include <zlib.h>
 
 #include "archive/rands.h"
 #include "archive/scrambles.h"
@@ -109,7 +112,17 @@ void TVrFileCollection::LoadDirectory(TKoBigStream& stream) {
       if (offsets[i] < 0) DamagedDirectory("offset");
       if (i > 0 && offsets[i] < offsets[i - 1]) DamagedDirectory("offsets run backwards");
     }
-    if (offsets[count] > dataSize - start) DamagedDirectory("offset beyond the end of the data");
+    if (offsets[count] > dataSize - start) {
+      // Data ending early is most often a part file (game.001 ...) that is not there: name it.
+      if (auto* parts = dynamic_cast<TKoBigFileStream*>(DataStream.get())) {
+        const int64_t partEnd = static_cast<int64_t>(parts->PartCount()) * parts->PartSize();
+        if (parts->PartCount() > 0 && dataSize == partEnd) {
+          const std::string missing = parts->PartFileName(parts->PartCount());
+          if (!FileExists(missing)) throw EVrError(Format(kNoFileText, {missing}));
+        }
+      }
+      DamagedDirectory("offset beyond the end of the data");
+    }
 
     const uint8_t* kinds = p;
     const uint8_t* times = kinds + (version >= 101 ? count : 0);
@@ -136,45 +149,127 @@ void TVrFileCollection::LoadDirectory(TKoBigStream& stream) {
 // ---------------------------------------------------------------------------------------------------
 // Extraction
 
-void TVrFileCollection::DecodeItem(TVrFile& item, TStream& dest) {
+namespace {
+
+// Stored bytes up to this size are read whole when unscrambling; larger containers are read block by
+// block, so memory never follows the entry's size.
+constexpr int64_t kScrambleWhole = 8 * 1048576;
+// Bytes handed to the sink at a time.
+constexpr size_t kDecodePiece = 1048576;
+
+// Hands the payload of an entry's stored bytes (unscrambled when scrambled) to `put` in pieces, in
+// order. `put` returns nothing; damaged containers raise EVrError.
+void ReadPayload(TKoBigStream& data, const TVrFile& item, bool scrambled,
+                 const std::function<void(const uint8_t*, size_t)>& put,
+                 const std::function<void(int64_t)>& progress) {
+  auto readAt = [&](int64_t pos, uint8_t* buffer, int64_t count) {
+    data.SetPosition(pos);
+    if (count > 0 && data.Read(buffer, count) != count) DamagedEntry(item.Name());
+  };
+  if (!scrambled) {
+    std::vector<uint8_t> buffer(
+        static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(item.Size, 1), kCopyPiece)));
+    for (int64_t done = 0; done < item.Size;) {
+      const int64_t piece = std::min<int64_t>(item.Size - done, static_cast<int64_t>(buffer.size()));
+      readAt(item.Offset + done, buffer.data(), piece);
+      done += piece;
+      put(buffer.data(), static_cast<size_t>(piece));
+      if (progress) progress(done);
+    }
+    return;
+  }
+  if (item.Size < 8) DamagedEntry(item.Name());
+  uint8_t header[8];
+  readAt(item.Offset, header, 8);
+  const int32_t blockSize = static_cast<int32_t>(GetUInt32(header));
+  const uint32_t seed = GetUInt32(header + 4) ^ SeedMask;
+  const int64_t length = item.Size - 8;
+  if (blockSize < 1) DamagedEntry(item.Name());
+  if (length == 0) return;
+  const int64_t blocks = (length - 1) / blockSize + 1;
+  // Writers cut blocks of at least 256 bytes (ScrambleBlockSize): a large container cut into far more
+  // blocks would make the permutation (8 bytes a block while it is drawn) outgrow its payload.
+  if (blocks > std::max<int64_t>(1 << 16, length / 256 + 1)) DamagedEntry(item.Name());
+  TScrambleInts inverse(seed);
+  inverse.MakeInverse(0, static_cast<int32_t>(blocks - 1));
+  std::vector<uint8_t> whole;
+  if (item.Size <= kScrambleWhole) {
+    whole.resize(static_cast<size_t>(length));
+    readAt(item.Offset + 8, whole.data(), length);
+  }
+  std::vector<uint8_t> block(whole.empty() ? static_cast<size_t>(std::min<int64_t>(blockSize, length)) : 0);
+  int64_t done = 0;
+  for (int64_t v = 0; v < blocks; ++v) {
+    // Every stored block but the last is whole; the payload's last block is always stored last.
+    const int64_t storedAt = static_cast<int64_t>(inverse.Values[static_cast<size_t>(v)]) * blockSize;
+    const int64_t size = std::min<int64_t>(blockSize, length - v * blockSize);
+    if (storedAt + size > length) DamagedEntry(item.Name());
+    if (!whole.empty()) {
+      put(whole.data() + storedAt, static_cast<size_t>(size));
+    } else {
+      readAt(item.Offset + 8 + storedAt, block.data(), size);
+      put(block.data(), static_cast<size_t>(size));
+    }
+    done += size;
+    if (progress) progress(8 + done);
+  }
+}
+
+}  // namespace
+
+void TVrFileCollection::DecodeItemTo(int index, const TVrSink& sink,
+                                     const std::function<void(int64_t)>& progress) {
+  TVrFile& item = *Items(index);
+  if (!DataStream) throw EVrError(Format(kNoFileText, {item.Name()}));
   TKoBigStream& data = *DataStream;
   if (item.Offset < 0 || item.Size < 0 || item.Size > data.GetSize() - item.Offset) DamagedEntry(item.Name());
   const bool scrambled = item.Kind == skScrambled || item.Kind == skCompressedScrambled;
   const bool compressed = item.Kind == skCompressed || item.Kind == skCompressedScrambled;
-  auto* memory = dynamic_cast<TMemoryStream*>(&dest);
-
-  if (!scrambled && !compressed && !memory) {
-    // Stored bytes bound for a file go through a buffer, never whole through memory.
-    std::vector<uint8_t> buffer(
-        static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(item.Size, 1), kCopyPiece)));
-    data.SetPosition(item.Offset);
-    for (int64_t left = item.Size; left > 0;) {
-      const int32_t piece =
-          static_cast<int32_t>(std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
-      if (data.Read(buffer.data(), piece) != piece) DamagedEntry(item.Name());
-      dest.WriteBuffer(buffer.data(), piece);
-      left -= piece;
-    }
+  if (!compressed) {
+    ReadPayload(data, item, scrambled, sink, progress);
     return;
   }
+  // Inflated as a stream: memory stays at two pieces whatever the content's size.
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) throw EZLibError("zlib エラー: inflateInit");
+  struct TEnd {
+    z_stream* z;
+    ~TEnd() { inflateEnd(z); }
+  } end{&z};
+  std::vector<uint8_t> out(kDecodePiece);
+  bool finished = false;
+  ReadPayload(
+      data, item, scrambled,
+      [&](const uint8_t* p, size_t n) {
+        if (finished) return;  // bytes behind the end of the zlib stream are no content
+        z.next_in = const_cast<Bytef*>(p);
+        z.avail_in = static_cast<uInt>(n);
+        do {
+          z.next_out = out.data();
+          z.avail_out = static_cast<uInt>(out.size());
+          const int rc = inflate(&z, Z_NO_FLUSH);
+          if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) DamagedEntry(item.Name());
+          const size_t produced = out.size() - z.avail_out;
+          if (produced) sink(out.data(), produced);
+          if (rc == Z_STREAM_END) {
+            finished = true;
+            break;
+          }
+          if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
+        } while (z.avail_in > 0 || z.avail_out == 0);
+      },
+      progress);
+  if (!finished) DamagedEntry(item.Name());
+}
 
-  TMemoryStream temp;
-  TMemoryStream& work = memory ? *memory : temp;
-  work.SetSize(item.Size);
-  if (item.Size > 0) {
-    data.SetPosition(item.Offset);
-    if (data.Read(work.Memory(), item.Size) != item.Size) DamagedEntry(item.Name());
-  }
-  work.SetPosition(item.Size);
-  try {
-    if (scrambled) UnscrambleStream(work);
-    if (compressed) DecompressStream(work);
-  } catch (const EVrError&) {
-    DamagedEntry(item.Name());
-  } catch (const EZLibError&) {
-    DamagedEntry(item.Name());
-  }
-  if (!memory) CopyStreamRange(dest, temp, 0);
+void TVrFileCollection::DecodeItem(TVrFile& item, TStream& dest) {
+  DecodeItemTo(item.CachedIndex(), [&dest](const uint8_t* p, size_t n) {
+    for (size_t done = 0; done < n;) {
+      const int32_t piece = static_cast<int32_t>(std::min<size_t>(n - done, 0x40000000));
+      dest.WriteBuffer(p + done, piece);
+      done += static_cast<size_t>(piece);
+    }
+  });
 }
 
 void TVrFileCollection::ExtractToStream(TStream& dest, const std::string& name) {
@@ -257,12 +352,15 @@ bool TVrFileCollection::RunVerify(bool stopAtMismatch, std::vector<TVerifyState>
     if (item.Offset < 0 || item.Size < 0 || item.Size > dataSize - item.Offset) {
       state = TVerifyState::vsTruncated;
     } else if (item.Separate && encoded) {
-      // A separate entry carries the checksum of its content: decode it and check that.
-      TMemoryStream content;
+      // A separate entry carries the checksum of its content: decode it (as a stream) and check that.
+      uint32_t crc = 0;
       try {
-        DecodeItem(item, content);
-        if (StreamCRC(content) != item.CRC) state = TVerifyState::vsMismatch;
+        DecodeItemTo(
+            i, [&crc](const uint8_t* p, size_t n) { crc = UpdateCRC(crc, p, static_cast<int64_t>(n)); });
+        if (crc != item.CRC) state = TVerifyState::vsMismatch;
       } catch (const EVrError&) {
+        state = TVerifyState::vsMismatch;
+      } catch (const EZLibError&) {
         state = TVerifyState::vsMismatch;
       }
     } else {

@@ -289,63 +289,112 @@ bool TVrFileCollection::SaveToStream(TKoBigFileStream& dest, bool scramble) {
 
 bool TVrFileCollection::MergeFrom(TVrFileCollection& source) {
   if (&source == this) return false;
-  // Reopen the data file for appending, or create it.
+  // Only the bytes the directory describes belong to the data: anything behind them (left by a merge
+  // that failed before this rule) is overwritten, never counted into an entry.
   const bool wasOpen = DataStream != nullptr;
+  int64_t dataEnd = 0;
+  if (wasOpen) {
+    for (int i = 0; i < Count(); ++i) {
+      const TVrFile& f = *Items(i);
+      dataEnd = std::max(dataEnd, f.IsEndMarker() ? f.Offset : f.Offset + std::max<int64_t>(f.Size, 0));
+    }
+  }
   DataStream.reset();
   auto stream =
       std::make_unique<TKoBigFileStream>(FileName, wasOpen ? fmOpenReadWrite | fmShareDenyWrite : fmCreate);
   TKoBigFileStream& data = *stream;
   DataStream = std::move(stream);
-  int64_t dataSize = data.GetSize();
+  const int64_t oldSize = data.GetSize();
+  dataEnd = std::min(dataEnd, oldSize);
+  int64_t dataSize = dataEnd;
   data.SetPosition(dataSize);
 
-  bool changed = false;
-  TEntryCopier copier(data);
-  for (int i = 0; i < source.Count(); ++i) {
-    const TVrFile& from = *source.Items(i);
-    if (from.IsEndMarker() || from.Separate) continue;
-    const int existing = IndexOf(from.Name());
-    if (existing >= 0 && Items(existing)->Time >= from.Time) continue;
-    changed = true;
-    if (existing >= 0) Items(existing)->SetName(kSupersededPrefix + Items(existing)->Name());
-    TVrFile& added = *AddFile(from.Name());
-    added.Offset = dataSize;
-    added.Size = from.Size;
-    added.CRC = from.CRC;
-    added.Time = from.Time;
-    added.Kind = from.Kind;
-    if (OnProgress) {
-      bool cancel = false;
-      OnProgress(this, &added, added.Size, i, source.Count(), cancel);
-      if (cancel) {
-        copier.Flush();
-        return changed;
-      }
+  // What a failed or cancelled merge has to undo: the entries added, the names given a "/" and the
+  // end marker taken out; the data file is cut back to its old length.
+  const int countBefore = Count();
+  std::vector<std::pair<TVrFile*, std::string>> renamed;
+  std::string markerName;
+  int64_t markerOffset = 0;
+  auto rollBack = [&]() {
+    try {
+      data.Truncate(oldSize);
+    } catch (const Exception&) {
+      // The error that stopped the merge is the one reported.
     }
-    if (from.Size > 0) {
-      TKoBigStream* in = source.DataStream.get();
-      if (!in || from.Offset < 0 || from.Size < 0 || from.Size > in->GetSize() - from.Offset)
-        DamagedEntry(from.Name());
-      copier.Copy(*in, from.Offset, from.Size, from.Name());
-    }
-    dataSize += from.Size;
-  }
-  copier.Flush();
-  if (!changed) return false;
+    while (Count() > countBefore - (markerName.empty() ? 0 : 1)) Delete(Count() - 1);
+    for (auto it = renamed.rbegin(); it != renamed.rend(); ++it) it->first->SetName(it->second);
+    if (!markerName.empty()) AddFile(markerName)->Offset = markerOffset;
+  };
 
-  const int marker = IndexOf(kEndMarkerName);
-  if (marker >= 0 && Items(marker)->IsEndMarker()) Delete(marker);
-  std::vector<const TVrFile*> files;
-  std::vector<int64_t> offsets;
-  files.reserve(static_cast<size_t>(Count()));
-  offsets.reserve(static_cast<size_t>(Count()) + 1);
-  for (int i = 0; i < Count(); ++i) {
-    files.push_back(Items(i));
-    offsets.push_back(Items(i)->Offset);
+  bool changed = false;
+  try {
+    TEntryCopier copier(data);
+    for (int i = 0; i < source.Count(); ++i) {
+      const TVrFile& from = *source.Items(i);
+      if (from.IsEndMarker() || from.Separate) continue;
+      const int existing = IndexOf(from.Name());
+      if (existing >= 0 && Items(existing)->Time >= from.Time) continue;
+      changed = true;
+      if (existing >= 0) {
+        TVrFile& old = *Items(existing);
+        renamed.emplace_back(&old, old.Name());
+        old.SetName(kSupersededPrefix + old.Name());
+      }
+      TVrFile& added = *AddFile(from.Name());
+      added.Offset = dataSize;
+      added.Size = from.Size;
+      added.CRC = from.CRC;
+      added.Time = from.Time;
+      added.Kind = from.Kind;
+      if (OnProgress) {
+        bool cancel = false;
+        OnProgress(this, &added, added.Size, i, source.Count(), cancel);
+        if (cancel) {
+          rollBack();
+          return false;
+        }
+      }
+      if (from.Size > 0) {
+        TKoBigStream* in = source.DataStream.get();
+        if (!in || from.Offset < 0 || from.Size < 0 || from.Size > in->GetSize() - from.Offset)
+          DamagedEntry(from.Name());
+        copier.Copy(*in, from.Offset, from.Size, from.Name());
+      }
+      dataSize += from.Size;
+    }
+    copier.Flush();
+    if (!changed) {
+      if (data.GetSize() != oldSize) data.Truncate(oldSize);
+      return false;
+    }
+
+    const int marker = IndexOf(kEndMarkerName);
+    if (marker >= 0 && Items(marker)->IsEndMarker()) {
+      markerName = Items(marker)->Name();
+      markerOffset = Items(marker)->Offset;
+      Delete(marker);
+    }
+    std::vector<const TVrFile*> files;
+    std::vector<int64_t> offsets;
+    files.reserve(static_cast<size_t>(Count()));
+    offsets.reserve(static_cast<size_t>(Count()) + 1);
+    for (int i = 0; i < Count(); ++i) {
+      files.push_back(Items(i));
+      offsets.push_back(Items(i)->Offset);
+    }
+    offsets.push_back(dataSize);
+    CheckEntryCount(files.size());
+    ReplaceFile(ChangeFileExt(FileName, ".ext"), EncodeNames(files) + EncodeTable(files, offsets));
+  } catch (...) {
+    rollBack();
+    throw;
   }
-  offsets.push_back(dataSize);
-  CheckEntryCount(files.size());
-  ReplaceFile(ChangeFileExt(FileName, ".ext"), EncodeNames(files) + EncodeTable(files, offsets));
+  // Bytes an earlier failed merge left behind the data are no part of it.
+  try {
+    if (data.GetSize() > dataSize) data.Truncate(dataSize);
+  } catch (const Exception&) {
+    // Harmless: a later merge writes from the end the directory gives.
+  }
   return true;
 }
 

@@ -218,7 +218,11 @@ bool TKoXmlTags::FindNextElement(int& index) const {
   return index < Count();
 }
 
-void TKoXmlTags::Parse(const std::string& text) {
+namespace {
+[[noreturn]] void TooLarge() { throw EVrError("XMLが大きすぎます"); }
+}  // namespace
+
+void TKoXmlTags::Parse(const std::string& text, int maxItems) {
   // Split into lines (a NUL ends the text; a line break at the very end starts no further line).
   size_t limit = text.find('\0');
   if (limit == std::string::npos) limit = text.size();
@@ -227,6 +231,8 @@ void TKoXmlTags::Parse(const std::string& text) {
   while (pos < limit) {
     size_t e = pos;
     while (e < limit && text[e] != '\r' && text[e] != '\n') ++e;
+    // Every line yields at least one item: more lines than the budget are refused at once.
+    if (static_cast<int64_t>(lines.size()) >= static_cast<int64_t>(maxItems) - Count()) TooLarge();
     lines.emplace_back(pos, e - pos);
     if (e < limit && text[e] == '\r') {
       ++e;
@@ -237,6 +243,10 @@ void TKoXmlTags::Parse(const std::string& text) {
     pos = e;
   }
   const int lineCount = static_cast<int>(lines.size());
+  auto add = [&](std::string item) {
+    if (Count() >= maxItems) TooLarge();
+    Add(item);
+  };
 
   for (int li = 0; li < lineCount; ++li) {
     if (OnProgress) OnProgress(this, li, lineCount - 1);
@@ -249,14 +259,14 @@ void TKoXmlTags::Parse(const std::string& text) {
       const char c = line[p];
       if (state == 0) {
         if (c == '<') {
-          if (t > 0 && p > t - 1) Add(std::string(line + t - 1, p - (t - 1)));
+          if (t > 0 && p > t - 1) add(std::string(line + t - 1, p - (t - 1)));
           t = 0;
           s = p;
           state = 1;
         }
       } else if (state == 1) {
         if (c == '>') {
-          Add(std::string(line + s, p - s + 1));
+          add(std::string(line + s, p - s + 1));
           state = 0;
           t = p + 2;
         } else if (c == '"') {
@@ -266,7 +276,7 @@ void TKoXmlTags::Parse(const std::string& text) {
         state = 1;
       }
     }
-    if (t > 0) Add(t - 1 < len ? std::string(line + t - 1, len - (t - 1)) : std::string());
+    if (t > 0) add(t - 1 < len ? std::string(line + t - 1, len - (t - 1)) : std::string());
   }
   if (OnProgress) OnProgress(this, lineCount - 1, lineCount - 1);
 }
@@ -380,6 +390,7 @@ void TKoXmlElement::Build(TKoXmlTags& tags, int& index, int depth) {
 
 void TKoXmlElement::LoadFromText(const std::string& text) {
   Clear();
+  if (text.size() > MaxTextSize) TooLarge();
   TKoXmlTags tags;
   tags.OnProgress = OnProgress;
   tags.Parse(text);
@@ -410,6 +421,7 @@ void TKoXmlElement::LoadFromStream(TStream& stream) {
     int32_t got = stream.Read(buffer.data(), static_cast<int32_t>(buffer.size()));
     if (got <= 0) break;
     text.append(buffer.data(), static_cast<size_t>(got));
+    if (text.size() > MaxTextSize) TooLarge();
   }
   LoadFromText(text);
 }

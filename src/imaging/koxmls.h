@@ -25,6 +25,9 @@ bool KoXmlTryStrToInt(const std::string& text, int32_t& value);
 // then "&gt;", "&lt;", "&quot;" and "&amp;", in that order.
 std::string DecodeEntities(const std::string& text);
 
+// Item budget of TKoXmlTags::Parse (TKoXmlElement::MaxItems).
+constexpr int kKoXmlMaxItems = 100000;
+
 // One raw attribute of a lexical item; the value still carries its entities.
 struct TKoXmlTagValue {
   std::string Name;
@@ -63,8 +66,9 @@ class TKoXmlTags {
   TKoXmlTags(const TKoXmlTags&) = delete;
   TKoXmlTags& operator=(const TKoXmlTags&) = delete;
 
-  // Appends the items of text (lines split at CR LF, CR or LF; a NUL byte ends the text).
-  void Parse(const std::string& text);
+  // Appends the items of text (lines split at CR LF, CR or LF; a NUL byte ends the text). More than
+  // maxItems items in all raise EVrError "XMLが大きすぎます".
+  void Parse(const std::string& text, int maxItems = kKoXmlMaxItems);
   // Creates an item from text, appends it and returns it.
   TKoXmlTag* Add(const std::string& text);
   // Advances index to the next item of kind 1; returns whether index is still below Count.
@@ -94,6 +98,11 @@ class TKoXmlElement {
  public:
   // Deepest element nesting Build accepts; deeper input raises EVrError instead of exhausting the stack.
   static constexpr int MaxDepth = 256;
+  // Budget of one document: at most this many text bytes and lexical items (tags and text runs); more
+  // raises EVrError "XMLが大きすぎます" before the tree is built, so memory stays a small multiple of
+  // the budget whatever the input claims.
+  static constexpr size_t MaxTextSize = 16 * 1048576;
+  static constexpr int MaxItems = kKoXmlMaxItems;
 
   explicit TKoXmlElement(TKoXml* owner = nullptr);
   virtual ~TKoXmlElement();

@@ -1,6 +1,8 @@
 // Layered image reader: headers, frames, layers, composition.
 #include "imaging/vesks.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "imaging/koxmls.h"
@@ -206,8 +208,9 @@ class TVeskReader {
     if (length <= 0 || length > Remaining()) RaiseVeskDamaged();
     std::vector<uint8_t> packed(static_cast<size_t>(length));
     Read(packed.data(), length);
-    const std::vector<uint8_t> text =
-        InflateAll(packed.data(), packed.size(), static_cast<size_t>(length) * kMaxDeflateRatio + 1024);
+    const std::vector<uint8_t> text = InflateAll(
+        packed.data(), packed.size(),
+        std::min(static_cast<size_t>(length) * kMaxDeflateRatio + 1024, TKoXmlElement::MaxTextSize));
     TKoXmlElement root;
     root.LoadFromText(std::string(text.begin(), text.end()));
 

@@ -169,6 +169,9 @@ bool IsSafeRelativeName(const std::string& name) {
       const unsigned char c = static_cast<unsigned char>(part[j]);
       if (IsLeadByte(c)) {
         if (j + 1 >= part.size()) return false;  // a lead byte without its second byte
+        // Only 0x40-0x7E and 0x80-0xFC follow a lead byte: a NUL or a delimiter there is no character.
+        const unsigned char t = static_cast<unsigned char>(part[j + 1]);
+        if (t < 0x40 || t == 0x7F || t > 0xFC) return false;
         j += 2;
         continue;
       }

@@ -60,6 +60,15 @@ struct TFindData {
   uint32_t DosTime = 0;  // last write time as DOS date-time (local time)
 };
 
+// What a name itself stands for, a final symbolic link not followed (GetFileKind).
+enum class TFileKind {
+  None,       // nothing of that name
+  File,       // a regular file
+  Directory,  // a folder
+  Link,       // a symbolic link (dangling or not) or another reparse point
+  Other,      // a pipe, device or socket
+};
+
 // Bytes of a module resource; `Keep` holds whatever owns the memory.
 struct TResourceData {
   const uint8_t* Data = nullptr;
@@ -229,6 +238,13 @@ class TPlatform {
   virtual TShellLinkResult SaveShellLink(const TShellLinkData& link, const std::string& path) = 0;
   // SHFileOperation with OwnerWindow() as owner: copy, move, delete or rename.
   virtual TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) = 0;
+
+  // --- links and special files -------------------------------------------------------------------
+  // What `name` itself is; a symbolic link (or junction) as the last part is reported, not followed.
+  virtual TFileKind GetFileKind(const std::string& name) = 0;
+  // Creates a new, empty file for reading and writing (sharing: exclusive). Fails, creating nothing,
+  // when anything of that name exists already, a link (dangling or not) included: never follows one.
+  virtual THandle FileCreateNew(const std::string& name) = 0;
 };
 
 // The process-wide platform. Tests may install their own (derived from the host's) and restore it.

@@ -380,7 +380,7 @@ TEST(VrFilesWrite, MergeRules) {
             static_cast<int64_t>(drive.ReadFile("inst\\game.dat").size()));
   EXPECT_TRUE(result.VerifyData());
 
-  // Cancel: the directory file is not rewritten, the result says whether anything was taken.
+  // Cancel: nothing is taken, neither the directory file nor the data file changes.
   TVrFileCollection more;
   TVrFile& later = *more.AddFile("later.bin");
   later.Source = SourceOf("later");
@@ -388,11 +388,14 @@ TEST(VrFilesWrite, MergeRules) {
   TVrFileCollection moreFiles;
   moreFiles.Open(drive.PathOf("more.dat"));
   const std::string ext2 = drive.ReadFile("inst\\game.ext");
+  const std::string data2 = drive.ReadFile("inst\\game.dat");
   result.OnProgress = [](TVrFileCollection*, TVrFile*, int64_t, int32_t, int32_t, bool& cancel) {
     cancel = true;
   };
-  EXPECT_TRUE(result.MergeFrom(moreFiles));
+  EXPECT_FALSE(result.MergeFrom(moreFiles));
   EXPECT_EQ(drive.ReadFile("inst\\game.ext"), ext2);
+  EXPECT_EQ(drive.ReadFile("inst\\game.dat"), data2);
+  EXPECT_EQ(result.IndexOf("later.bin"), -1);
 }
 
 TEST(VrFilesWrite, MergeAcrossPartBoundaries) {

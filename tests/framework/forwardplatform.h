@@ -105,6 +105,8 @@ class TForwardPlatform : public TPlatform {
   TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override {
     return inner_.ShellFileOperation(operation);
   }
+  TFileKind GetFileKind(const std::string& name) override { return inner_.GetFileKind(name); }
+  THandle FileCreateNew(const std::string& name) override { return inner_.FileCreateNew(name); }
 
  private:
   TPlatform& inner_;

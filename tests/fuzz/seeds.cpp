@@ -58,11 +58,15 @@ std::string BinaryVesk(int depth, bool alpha) {
   return v;
 }
 
+std::string XmlText() {
+  return "<Vesk Version=\"200\" Count=\"1\" CompType=\"1\" BlockWidth=\"2\" BlockHeight=\"1\" "
+         "BGColor=\"255\">"
+         "<Frame Name=\"a\" Delay=\"5\"><Layers Count=\"1\" Width=\"2\" Height=\"2\" Bpp=\"24\">"
+         "<Layer Alpha=\"200\"/></Layers></Frame></Vesk>";
+}
+
 std::string XmlVesk() {
-  std::string xml =
-      "<Vesk Version=\"200\" Count=\"1\" CompType=\"1\" BlockWidth=\"2\" BlockHeight=\"1\" BGColor=\"255\">"
-      "<Frame Name=\"a\" Delay=\"5\"><Layers Count=\"1\" Width=\"2\" Height=\"2\" Bpp=\"24\">"
-      "<Layer Alpha=\"200\"/></Layers></Frame></Vesk>";
+  std::string xml = XmlText();
   uLongf len = compressBound(static_cast<uLong>(xml.size()));
   std::string z(len, '\0');
   compress(reinterpret_cast<Bytef*>(z.data()), &len, reinterpret_cast<const Bytef*>(xml.data()),
@@ -112,6 +116,15 @@ int main(int argc, char** argv) {
   int n = 0;
   for (int version : {0, 100, 101, 102})
     Save(folder, "fuzz_archive", n++, vrtest::BuildArchive(version, entries));
+
+  // The merge target reads the same archives as sources.
+  n = 0;
+  for (int version : {0, 100, 101, 102})
+    Save(folder, "fuzz_merge", n++, vrtest::BuildArchive(version, entries));
+
+  // XML texts: a layered image header, elements with attributes, entities and nesting.
+  Save(folder, "fuzz_xml", 0, XmlText());
+  Save(folder, "fuzz_xml", 1, "<a x=\"1\" y=\"&#65;&amp;\"><b>text</b><c/><d><e/></d></a>");
 
   // Scrambled containers of several sizes.
   n = 0;

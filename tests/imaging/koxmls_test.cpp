@@ -292,5 +292,22 @@ TEST(KoXmlElement, NestingDepthIsBounded) {
   EXPECT_THROW(el.LoadFromText(deep), EVrError);
 }
 
+TEST(KoXml, FloodsOfElementsAndTextStayWithinTheBudget) {
+  // A header of many tiny elements, on one line or on many: refused before the tree grows.
+  std::string flood = "<r>";
+  for (int i = 0; i < TKoXmlElement::MaxItems; ++i) flood += "<a/>";
+  flood += "</r>";
+  TKoXmlElement el;
+  EXPECT_THROW(el.LoadFromText(flood), EVrError);
+  std::string lines(static_cast<size_t>(TKoXmlElement::MaxItems) + 10, '\n');
+  EXPECT_THROW(el.LoadFromText("<r>" + lines + "</r>"), EVrError);
+  EXPECT_THROW(el.LoadFromText("<r>" + std::string(TKoXmlElement::MaxTextSize, 'x') + "</r>"), EVrError);
+  // Within the budget the same shape loads.
+  std::string fine = "<r>";
+  for (int i = 0; i < 1000; ++i) fine += "<a/>";
+  el.LoadFromText(fine + "</r>");
+  EXPECT_EQ(el.ChildCount(), 1000);
+}
+
 }  // namespace
 }  // namespace vr

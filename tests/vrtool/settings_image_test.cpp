@@ -243,7 +243,7 @@ TEST(VrtoolImage, ConvertEveryDepthToPpmPamAndPng) {
   WriteFile(t.Path() / "bad.vsk", "VeskX900 later format");
   RunResult bad = RunTool({"image", "info", t / "bad.vsk"});
   EXPECT_EQ(bad.Status, 2);
-  EXPECT_THAT(bad.Err, HasSubstr(u8"読み込めないファイル形式です"));
+  EXPECT_THAT(bad.Err, HasSubstr("bad.vsk: a file format this program cannot read"));
 }
 
 }  // namespace

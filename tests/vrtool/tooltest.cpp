@@ -57,7 +57,7 @@ std::vector<std::pair<std::string, std::string>> ReadTree(const fs::path& root) 
   return files;
 }
 
-RunResult RunTool(const std::vector<std::string>& args, const std::string& cwd) {
+RunResult RunTool(const std::vector<std::string>& args, const std::string& cwd, const std::string& lang) {
   TempDir io;
   std::string outName = io / "stdout", errName = io / "stderr";
   posix_spawn_file_actions_t actions;
@@ -72,7 +72,17 @@ RunResult RunTool(const std::vector<std::string>& args, const std::string& cwd) 
   argv.push_back(nullptr);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, VRTOOL_PATH, &actions, nullptr, argv.data(), environ);
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const std::string v = *e;
+    if (v.rfind("LANG=", 0) == 0 || v.rfind("LC_ALL=", 0) == 0 || v.rfind("LC_MESSAGES=", 0) == 0) continue;
+    env.push_back(v);
+  }
+  env.push_back("LANG=" + lang);
+  std::vector<char*> envp;
+  for (auto& v : env) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  int rc = posix_spawn(&pid, VRTOOL_PATH, &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   RunResult r;
   if (rc != 0) throw std::runtime_error("cannot start vrtool");

@@ -38,7 +38,9 @@ struct RunResult {
   std::string Err;
 };
 
-// Runs the built vrtool with the arguments (no shell) in the folder cwd (empty: the current one).
-RunResult RunTool(const std::vector<std::string>& args, const std::string& cwd = "");
+// Runs the built vrtool with the arguments (no shell) in the folder cwd (empty: the current one), with
+// LANG set to `lang` (LC_ALL and LC_MESSAGES removed): English messages unless it says Japanese.
+RunResult RunTool(const std::vector<std::string>& args, const std::string& cwd = "",
+                  const std::string& lang = "C");
 
 }  // namespace vrtest

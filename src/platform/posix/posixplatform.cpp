@@ -16,7 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
+#include <unordered_set>
+#include <utility>
 
 #include "platform/codepage.h"
 #include "platform/dbcspath.h"
@@ -118,19 +121,127 @@ uint32_t LinkAttributes(const struct stat& target) {
 
 char AsciiFold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool EqualNoCase(const std::string& a, const char* b) {
-  const size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (AsciiFold(a[i]) != AsciiFold(b[i])) return false;
-  return true;
+// The form under which a name is matched: its code page 932 round trip (a few characters, such as
+// WAVE DASH or MINUS SIGN, map to code page 932 and come back as another character, so a name listed
+// from disk is looked up under that other one), with ASCII letters folded. A name the code page cannot
+// hold keeps its own characters.
+std::string NameKey(const std::string& utf8) {
+  const std::string cp = Utf8ToCp932(utf8);
+  std::string key = Cp932ToUtf8(cp);
+  if (std::count(cp.begin(), cp.end(), '?') != std::count(utf8.begin(), utf8.end(), '?')) key = utf8;
+  for (char& c : key) c = AsciiFold(c);
+  return key;
+}
+
+uint64_t KeyHash(const std::string& key) {
+  uint64_t h = 14695981039346656037ull;
+  for (char c : key) h = (h ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+  return h;
+}
+
+// Folder and last name of a host path ("." for a bare name, "/" for the root).
+std::pair<std::string, std::string> SplitHost(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  if (slash == 0) return {"/", path.substr(1)};
+  return {path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// The match keys of the folder looked in last: finding a name that is not there as written costs one
+// hash lookup instead of a listing of the folder, so creating many files in one folder stays linear.
+// The index is taken as current while the folder's identity and modification time are unchanged, and
+// this process's own creations update it (see NoteCreated).
+struct TFolderIndex {
+  std::mutex Lock;
+  bool Valid = false;
+  std::string Dir;
+  dev_t Dev = 0;
+  ino_t Ino = 0;
+  struct timespec Mtime {};
+  std::unordered_set<uint64_t> Keys;
+};
+
+TFolderIndex& FolderIndex() {
+  static TFolderIndex index;
+  return index;
+}
+
+bool SameStamp(const TFolderIndex& f, const struct stat& st) {
+  return f.Dev == st.st_dev && f.Ino == st.st_ino && f.Mtime.tv_sec == st.st_mtim.tv_sec &&
+         f.Mtime.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+void SetStamp(TFolderIndex& f, const struct stat& st) {
+  f.Dev = st.st_dev;
+  f.Ino = st.st_ino;
+  f.Mtime = st.st_mtim;
+}
+
+// The name on disk in folder `dir` that matches `part` (see NameKey), or "" when none does.
+std::string FindInFolder(const std::string& dir, const std::string& part) {
+  const std::string key = NameKey(part);
+  const uint64_t hash = KeyHash(key);
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::string();
+  TFolderIndex& index = FolderIndex();
+  std::lock_guard<std::mutex> guard(index.Lock);
+  if (!index.Valid || index.Dir != dir || !SameStamp(index, st)) {
+    index.Valid = false;
+    index.Keys.clear();
+    DIR* d = opendir(dir.c_str());
+    if (!d) return std::string();
+    while (struct dirent* e = readdir(d)) index.Keys.insert(KeyHash(NameKey(e->d_name)));
+    closedir(d);
+    index.Dir = dir;
+    SetStamp(index, st);
+    index.Valid = true;
+  }
+  if (!index.Keys.count(hash)) return std::string();
+  // A match (or a stale key of a name removed since): the listing tells which.
+  DIR* d = opendir(dir.c_str());
+  if (!d) return std::string();
+  std::string found;
+  while (struct dirent* e = readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    if (NameKey(e->d_name) == key) {
+      found = e->d_name;
+      break;
+    }
+  }
+  closedir(d);
+  return found;
+}
+
+// Records a name this process just created in the index of its folder.
+void NoteCreated(const std::string& hostPath) {
+  const auto [dir, name] = SplitHost(hostPath);
+  TFolderIndex& index = FolderIndex();
+  std::lock_guard<std::mutex> guard(index.Lock);
+  if (!index.Valid || index.Dir != dir) return;
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0) {
+    index.Valid = false;
+    return;
+  }
+  SetStamp(index, st);
+  index.Keys.insert(KeyHash(NameKey(name)));
 }
 
 // Spelling of `path` on disk: components that do not exist as written are matched without regard to
-// ASCII case; the rest stays as given.
+// ASCII case (and to the characters code page 932 maps one way only); the rest stays as given.
 std::string ResolveCase(const std::string& path) {
   struct stat st;
   if (path.empty() || lstat(path.c_str(), &st) == 0) return path;
+  // Mostly only the last part is missing (a file about to be created): its folder is not walked.
+  if (path.back() != '/') {
+    const auto [dir, name] = SplitHost(path);
+    if (!name.empty() && lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      const std::string found = FindInFolder(dir, name);
+      if (found.empty()) return path;
+      const size_t slash = path.rfind('/');
+      return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + found;
+    }
+  }
   std::string resolved;
   size_t pos = 0;
   if (path[0] == '/') {
@@ -145,19 +256,13 @@ std::string ResolveCase(const std::string& path) {
       std::string candidate = resolved;
       if (!candidate.empty() && candidate.back() != '/') candidate += '/';
       if (lstat((candidate + part).c_str(), &st) != 0) {
-        DIR* dir = opendir(candidate.empty() ? "." : candidate.c_str());
-        bool found = false;
-        if (dir) {
-          while (struct dirent* e = readdir(dir)) {
-            if (EqualNoCase(part, e->d_name)) {
-              part = e->d_name;
-              found = true;
-              break;
-            }
-          }
-          closedir(dir);
-        }
-        if (!found) return candidate + path.substr(pos);
+        const std::string found =
+            FindInFolder(candidate.empty()      ? "."
+                         : candidate.size() > 1 ? candidate.substr(0, candidate.size() - 1)
+                                                : candidate,
+                         part);
+        if (found.empty()) return candidate + path.substr(pos);
+        part = found;
       }
       resolved = candidate + part;
     }
@@ -390,6 +495,7 @@ THandle TPosixPlatform::OpenHost(const std::string& hostPath, int flags, unsigne
   }
   const int fd = open(hostPath.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) return kInvalidHandle;
+  if ((flags & O_CREAT) && !exists) NoteCreated(hostPath);
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     errno = EACCES;
@@ -566,7 +672,9 @@ bool TPosixPlatform::DeleteFile(const std::string& name) {
 
 bool TPosixPlatform::CreateDirectory(const std::string& name) {
   const std::string host = HostPath(name);
-  return !host.empty() && mkdir(host.c_str(), 0777) == 0;
+  if (host.empty() || mkdir(host.c_str(), 0777) != 0) return false;
+  NoteCreated(host);
+  return true;
 }
 
 bool TPosixPlatform::RemoveDirectory(const std::string& name) {
@@ -584,7 +692,9 @@ bool TPosixPlatform::MoveFileReplace(const std::string& from, const std::string&
   struct stat st;
   if (src.empty() || dst.empty() || lstat(src.c_str(), &st) != 0) return false;
   if (lstat(dst.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnlyMode(st.st_mode))) return false;
-  return rename(src.c_str(), dst.c_str()) == 0;
+  if (rename(src.c_str(), dst.c_str()) != 0) return false;
+  NoteCreated(dst);
+  return true;
 }
 
 bool TPosixPlatform::CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
@@ -790,6 +900,25 @@ void TPosixPlatform::CloseMutex(THandle h) {
     mutexes_.erase(it);
   }
   close(fd);
+}
+
+// --- links and special files ---------------------------------------------------------------------------
+
+TFileKind TPosixPlatform::GetFileKind(const std::string& name) {
+  const std::string host = HostPath(name);
+  struct stat st;
+  if (host.empty() || lstat(host.c_str(), &st) != 0) return TFileKind::None;
+  if (S_ISLNK(st.st_mode)) return TFileKind::Link;
+  if (S_ISDIR(st.st_mode)) return TFileKind::Directory;
+  if (S_ISREG(st.st_mode)) return TFileKind::File;
+  return TFileKind::Other;
+}
+
+THandle TPosixPlatform::FileCreateNew(const std::string& name) {
+  // O_EXCL fails on any existing name, a dangling link included, and never follows a link.
+  const THandle h = OpenHost(HostPath(name), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW,
+                             kAccessRead | kAccessWrite, kAccessRead | kAccessWrite);
+  return h;
 }
 
 }  // namespace vr

@@ -140,6 +140,8 @@ class TPosixPlatform : public TPlatform {
 
   TShellLinkResult SaveShellLink(const TShellLinkData& link, const std::string& path) override;
   TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override;
+  TFileKind GetFileKind(const std::string& name) override;
+  THandle FileCreateNew(const std::string& name) override;
 
  private:
   struct TOpenFile;

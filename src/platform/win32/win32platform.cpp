@@ -530,4 +530,22 @@ std::string TWin32Platform::UpperCaseJ(const std::string& s) { return MapCase(s,
 
 std::unique_ptr<TPlatform> CreateHostPlatform() { return std::make_unique<TWin32Platform>(); }
 
+// --- links and special files ---------------------------------------------------------------------------
+
+TFileKind TWin32Platform::GetFileKind(const std::string& name) {
+  const DWORD attr = ::GetFileAttributesW(Wide(name).c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES) return TFileKind::None;
+  if (attr & FILE_ATTRIBUTE_REPARSE_POINT) return TFileKind::Link;
+  if (attr & FILE_ATTRIBUTE_DIRECTORY) return TFileKind::Directory;
+  if (attr & FILE_ATTRIBUTE_DEVICE) return TFileKind::Other;
+  return TFileKind::File;
+}
+
+THandle TWin32Platform::FileCreateNew(const std::string& name) {
+  // CREATE_NEW fails on any existing name, a link included; the reparse flag keeps it from being followed.
+  const HANDLE h = CreateFileW(Wide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return h == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<THandle>(h);
+}
+
 }  // namespace vr

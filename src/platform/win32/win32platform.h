@@ -71,6 +71,8 @@ class TWin32Platform : public TPlatform {
 
   TShellLinkResult SaveShellLink(const TShellLinkData& link, const std::string& path) override;
   TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override;
+  TFileKind GetFileKind(const std::string& name) override;
+  THandle FileCreateNew(const std::string& name) override;
 };
 
 }  // namespace vr

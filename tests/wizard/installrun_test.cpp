@@ -123,8 +123,9 @@ TEST(InstallRun, NewInstallPutsEverythingInPlaceAndRecordsIt) {
   EXPECT_EQ(s.InstalledFileCount(), 9);
   EXPECT_EQ(f.package.Settings.ReadSetting("InstallPath", ""), f.Dest());
   // Pauses go through the host; the bar ends within its range.
-  EXPECT_EQ(f.host.Waits,
-            f.Choices().Shortcuts ? std::vector<uint32_t>{2000, 1000} : std::vector<uint32_t>{1000});
+  const std::vector<uint32_t> waits =
+      f.Choices().Shortcuts ? std::vector<uint32_t>{2000, 1000} : std::vector<uint32_t>{1000};
+  EXPECT_EQ(f.host.Waits, waits);
   EXPECT_EQ(f.host.RangeMax, 10000);
   EXPECT_TRUE(f.host.NavigationHidden);
   EXPECT_EQ(f.host.Caption, "ファイルコピー");

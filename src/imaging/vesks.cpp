@@ -208,9 +208,10 @@ class TVeskReader {
     if (length <= 0 || length > Remaining()) RaiseVeskDamaged();
     std::vector<uint8_t> packed(static_cast<size_t>(length));
     Read(packed.data(), length);
-    const std::vector<uint8_t> text = InflateAll(
-        packed.data(), packed.size(),
-        std::min(static_cast<size_t>(length) * kMaxDeflateRatio + 1024, TKoXmlElement::MaxTextSize));
+    const std::vector<uint8_t> text =
+        InflateAll(packed.data(), packed.size(),
+                   static_cast<size_t>(std::min<uint64_t>(
+                       static_cast<uint64_t>(length) * kMaxDeflateRatio + 1024, TKoXmlElement::MaxTextSize)));
     TKoXmlElement root;
     root.LoadFromText(std::string(text.begin(), text.end()));
 

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 #ifdef _WIN32
-#include <psapi.h>
+// clang-format off
 #include <windows.h>
+#include <psapi.h>
+// clang-format on
 #else
 #include <sys/resource.h>
 #endif

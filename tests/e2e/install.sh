@@ -33,10 +33,15 @@ wait_title() {  # id title [seconds]: true once the window carries that title
 # Processes of this script only (their command lines name its work folder), or temp copies.
 leftovers() { pgrep -af 'setup\.exe|rinstall[0-9]*\.exe' | grep -v -e pgrep | grep -F -e "$(basename "$work")" || true; }
 shot() { sleep 0.3; import -window root "$shots/install-$1.png"; }
-# Closes the windows other programs opened for the run (the read-me, the Programs folder).
+# Closes the windows other programs opened for the run (the read-me, the Programs folder) and ends
+# those programs: a folder window's process keeps its folder as current folder, and a folder in use
+# cannot be removed (as on Windows), so the uninstaller would have to leave it.
 close_shell_windows() {
   local id
   for id in $(xdotool search --onlyvisible --name "$1" 2>/dev/null); do xdotool windowclose "$id" 2>/dev/null; done
+  pkill -f 'notepad\.exe' 2>/dev/null
+  pkill -f 'explorer\.exe [A-Za-z]:' 2>/dev/null
+  sleep 0.5
 }
 
 # Starts the launcher of the medium in $1, presses インストール and prints the wizard's window id.
@@ -116,7 +121,8 @@ mkdir -p "$medium"
 cp -r "$demo"/medium/. "$medium/"
 cp "$setup_exe" "$medium/setup.exe"
 cp "$setup_exe" "$medium/install.exe"
-wine reg delete "$regkey" /f >/dev/null 2>&1
+# The tests' keys all lie below vrsetup: a clean start, so that the emptied parent can be checked.
+wine reg delete 'HKCU\Software\vrsetup' /f >/dev/null 2>&1
 destination=""
 for candidate in 'C:\Program Files (x86)\vrsetup' 'C:\Program Files\vrsetup'; do
   folder=$(winepath -u "$candidate" 2>/dev/null)
@@ -237,7 +243,8 @@ uninstall_demo() {
     [ ! -e "$destination/$f" ] || fail "still there after the uninstall: $f"
   done
   [ ! -e "$destination/hoshimi.exe" ] && pass "the recorded files are gone"
-  [ ! -e "$links" ] && pass "the Programs-menu folder is gone" || fail "shortcut folder left: $links"
+  [ ! -e "$links" ] && pass "the Programs-menu folder is gone" ||
+    fail "shortcut folder left: $links: $(ls -A --full-time "$links" 2>&1 | tr '\n' '|')"
   [ -z "$(reg_value "$regkey" InstallPath)" ] && ! wine reg query 'HKCU\Software\vrsetup' >/dev/null 2>&1 &&
     pass "the registry key and its emptied parent are gone" || fail "registry values left"
 }

@@ -245,6 +245,11 @@ class TPlatform {
   // Creates a new, empty file for reading and writing (sharing: exclusive). Fails, creating nothing,
   // when anything of that name exists already, a link (dangling or not) included: never follows one.
   virtual THandle FileCreateNew(const std::string& name) = 0;
+
+  // --- the process -------------------------------------------------------------------------------
+  // Makes `path` the process's current folder (a folder that is some process's current folder cannot be
+  // removed on Windows).
+  virtual bool SetCurrentDirectory(const std::string& path) = 0;
 };
 
 // The process-wide platform. Tests may install their own (derived from the host's) and restore it.

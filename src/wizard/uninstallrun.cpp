@@ -117,6 +117,9 @@ bool TUninstallRun::Execute() {
   }
   host_.Wait(3000);
   host_.BringToFront();
+  // The uninstaller is started from the game folder (the shortcut's working folder), and a folder that
+  // is this process's current folder could not be removed: the Windows folder takes its place.
+  Platform().SetCurrentDirectory(Platform().GetWindowsDirectory());
 
   host_.SetStatus("ファイルを削除しています...");
   host_.ProcessMessages();

@@ -107,6 +107,7 @@ class TForwardPlatform : public TPlatform {
   }
   TFileKind GetFileKind(const std::string& name) override { return inner_.GetFileKind(name); }
   THandle FileCreateNew(const std::string& name) override { return inner_.FileCreateNew(name); }
+  bool SetCurrentDirectory(const std::string& path) override { return inner_.SetCurrentDirectory(path); }
 
  private:
   TPlatform& inner_;

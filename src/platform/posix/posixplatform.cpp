@@ -921,4 +921,9 @@ THandle TPosixPlatform::FileCreateNew(const std::string& name) {
   return h;
 }
 
+bool TPosixPlatform::SetCurrentDirectory(const std::string& path) {
+  const std::string host = HostPath(path);
+  return !host.empty() && chdir(host.c_str()) == 0;
+}
+
 }  // namespace vr

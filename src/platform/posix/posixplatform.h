@@ -142,6 +142,7 @@ class TPosixPlatform : public TPlatform {
   TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override;
   TFileKind GetFileKind(const std::string& name) override;
   THandle FileCreateNew(const std::string& name) override;
+  bool SetCurrentDirectory(const std::string& path) override;
 
  private:
   struct TOpenFile;

@@ -548,4 +548,8 @@ THandle TWin32Platform::FileCreateNew(const std::string& name) {
   return h == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<THandle>(h);
 }
 
+bool TWin32Platform::SetCurrentDirectory(const std::string& path) {
+  return ::SetCurrentDirectoryW(Wide(path).c_str()) != 0;
+}
+
 }  // namespace vr

@@ -73,6 +73,7 @@ class TWin32Platform : public TPlatform {
   TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override;
   TFileKind GetFileKind(const std::string& name) override;
   THandle FileCreateNew(const std::string& name) override;
+  bool SetCurrentDirectory(const std::string& path) override;
 };
 
 }  // namespace vr

@@ -20,6 +20,7 @@
 #undef GetWindowsDirectory
 #undef OpenMutex
 #undef RemoveDirectory
+#undef SetCurrentDirectory
 #undef SetFileAttributes
 #undef ShellExecute
 #undef WritePrivateProfileString

@@ -105,6 +105,10 @@ class TForwardPlatform : public TPlatform {
   TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override {
     return inner_.ShellFileOperation(operation);
   }
+  int32_t RunProcessAndWait(const std::string& f, const std::string& p,
+                            const std::function<bool()>& stop) override {
+    return inner_.RunProcessAndWait(f, p, stop);
+  }
 
  private:
   TPlatform& inner_;

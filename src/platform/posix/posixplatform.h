@@ -140,6 +140,9 @@ class TPosixPlatform : public TPlatform {
 
   TShellLinkResult SaveShellLink(const TShellLinkData& link, const std::string& path) override;
   TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override;
+  // In recording mode the call is recorded (operation "wait") and reports exit code 0.
+  int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,
+                            const std::function<bool()>& stopWaiting) override;
 
  private:
   struct TOpenFile;

@@ -71,6 +71,8 @@ class TWin32Platform : public TPlatform {
 
   TShellLinkResult SaveShellLink(const TShellLinkData& link, const std::string& path) override;
   TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override;
+  int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,
+                            const std::function<bool()>& stopWaiting) override;
 };
 
 }  // namespace vr

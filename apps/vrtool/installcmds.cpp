@@ -1,5 +1,7 @@
 // install and uninstall: the setup program's runs on this system, without a window. The runs are the
 // ones the wizard drives; this file only answers them from the command line, a log and a progress bar.
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +12,10 @@
 #include "framework/forms.h"
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
+#include "platform/platform.h"
+#ifndef _WIN32
+#include "platform/posix/posixplatform.h"
+#endif
 #include "startup/instset.h"
 #include "startup/syshelpers.h"
 #include "textconv.h"
@@ -19,6 +25,24 @@
 
 namespace vrtool {
 namespace {
+
+// The uninstall run sweeps only folders on a drive (a bare host path could lie anywhere), so the host's
+// root gets a drive letter of its own, as Wine's Z: does.
+std::string GameFolderForRun(const std::string& utf8) {
+#ifndef _WIN32
+  auto* posix = dynamic_cast<vr::TPosixPlatform*>(&vr::Platform());
+  char* real = realpath(utf8.c_str(), nullptr);
+  if (posix && real && !posix->Config().Drives.count('Z')) {
+    std::string host(real);
+    std::free(real);
+    posix->MapDrive('Z', "/");
+    std::replace(host.begin(), host.end(), '/', '\\');
+    return vr::AddTrailingBackslash("Z:" + ToCp932(host, "folder name"));
+  }
+  std::free(real);
+#endif
+  return vr::AddTrailingBackslash(ToCp932(utf8, "folder name"));
+}
 
 const char kNoShellNote[] =
     "note: shortcuts and registry values have no meaning on this system and are skipped";
@@ -107,7 +131,9 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
 }
 
 int CmdUninstall(const UninstallOptions& uo, const Options& opt) {
-  const std::string folder = vr::AddTrailingBackslash(ToCp932(uo.GameFolder, "folder name"));
+  if (!vr::DirectoryExists(vr::AddTrailingBackslash(ToCp932(uo.GameFolder, "folder name"))))
+    throw ToolError(uo.GameFolder + ": no such folder");
+  const std::string folder = GameFolderForRun(uo.GameFolder);
   if (!vr::DirectoryExists(folder)) throw ToolError(uo.GameFolder + ": no such folder");
   if (!vr::FileExists(folder + "install.dat"))
     throw ToolError(uo.GameFolder + ": no install.dat in this folder");

@@ -63,7 +63,8 @@ int RunUnattendedInstall(TRovaInstallSet& settings, TVrFileCollection* archive,
   choices.RequiredBytes =
       RequiredInstallBytes(settings, choices.AllMedia, choices.Data, choices.Sound, choices.Movie);
   choices.Shortcuts = !switches.NoIcons;
-  choices.OpenReadme = false;
+  // Nothing is shown: no folder window after the shortcuts, no read-me.
+  choices.OpenShortcutFolder = choices.OpenReadme = false;
 
   const std::string named = switches.HasDir ? switches.Dir : ProposeInstallFolder(settings).Path;
   choices.Destination = InstallDestination(settings, named);

@@ -82,11 +82,17 @@ TEST(UnattendedInstall, SwitchesChooseFolderGroupsAndShortcutsAndEachStepIsLogge
 
   // Without /COMPONENTS every group goes, and the shortcuts are made.
   TUnattendedFixture g;
+  g.package.Settings.ReadmeFile = "moon.exe";
+  g.package.Settings.OpenReadme = true;
   g.package.WriteMedium(0, "cd");
   EXPECT_EQ(g.Install({"/SILENT", "/DIR=" + g.Dest()}), kExitDone);
   EXPECT_TRUE(FileExists(g.Dest() + "bgm\\a.OGG"));
   EXPECT_TRUE(FileExists(g.Dest() + "mov\\op.MPG"));
   EXPECT_TRUE(g.Logged("ショートカット:"));
+#ifndef _WIN32
+  // Nothing is opened on the screen: neither the shortcuts' folder nor the read-me.
+  EXPECT_TRUE(g.drive.Posix()->ShellCalls().empty());
+#endif
 }
 
 TEST(UnattendedInstall, UnusableDestinationsAreRefusedBeforeAnythingIsWritten) {

@@ -486,8 +486,11 @@ int32_t TWin32Platform::RunProcessAndWait(const std::string& file, const std::st
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(Wide(file).c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process))
+  // The program starts in its own folder: inheriting this process's folder would keep that folder in
+  // use (an uninstaller started in the game folder could not remove it).
+  const std::wstring folder = Wide(ExtractFilePath(file));
+  if (!CreateProcessW(Wide(file).c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &process))
     return kProcessNotStarted;
   CloseHandle(process.hThread);
   int32_t result = kProcessStillRunning;

@@ -12,8 +12,105 @@
 
 namespace vr {
 
-TUnattendedHost::TUnattendedHost(TSetupLog& log, std::vector<std::string> mediaFolders)
-    : log_(log), mediaFolders_(std::move(mediaFolders)) {}
+namespace {
+
+// The progress window of /SILENT, shown for the scope's life; none for /VERYSILENT.
+class TSilentWindow {
+ public:
+  explicit TSilentWindow(const TSetupSwitches& switches) {
+    if (switches.VerySilent || !switches.Silent) return;
+    form_ = CreateForm<TFormSilent>(Application);
+    form_->Show();
+  }
+  ~TSilentWindow() {
+    if (form_) form_->Release();
+  }
+  TSilentWindow(const TSilentWindow&) = delete;
+  TSilentWindow& operator=(const TSilentWindow&) = delete;
+  TFormSilent* Form() const { return form_; }
+
+ private:
+  TFormSilent* form_ = nullptr;
+};
+
+}  // namespace
+
+TFormSilent::TFormSilent(TComponent* owner) : TForm(owner) {
+  SetName("FormSilent");
+  SetBorderStyle(TFormBorderStyle::bsDialog);
+  SetPosition(TPosition::poScreenCenter);
+  SetClientSize(400, 88);
+  TFont font;
+  font.Name = "ＭＳ Ｐゴシック";
+  font.Height = -12;
+  font.Charset = SHIFTJIS_CHARSET_;
+  SetFont(font);
+  SetCaption("セットアップ");
+  auto label = [this](const char* name, int top) {
+    auto* l = new TLabel(this);
+    l->SetName(name);
+    l->SetParent(this);
+    l->SetAutoSize(false);
+    l->SetBounds(16, top, 368, 12);
+    return l;
+  };
+  LabelHeading = label("LabelHeading", 12);
+  LabelStatus = label("LabelStatus", 36);
+  Progress = new TProgressBar(this);
+  Progress->SetName("Progress");
+  Progress->SetParent(this);
+  Progress->SetBounds(16, 56, 368, 16);
+  OnCloseQuery = [this](TObject*, bool& canClose) {
+    CloseRequested = true;
+    canClose = false;
+  };
+}
+
+TUnattendedHost::TUnattendedHost(TSetupLog& log, std::vector<std::string> mediaFolders, TFormSilent* window)
+    : log_(log), mediaFolders_(std::move(mediaFolders)), window_(window) {}
+
+void TUnattendedHost::SetCaption(const std::string& text) {
+  if (window_) window_->SetCaption(text);
+}
+
+void TUnattendedHost::SetHeading(const std::string& text) {
+  log_.Line(text);
+  if (window_) window_->LabelHeading->SetCaption(text);
+}
+
+void TUnattendedHost::SetStatus(const std::string& text) {
+  if (window_) window_->LabelStatus->SetCaption(text);
+}
+
+void TUnattendedHost::SetProgressRange(int32_t max) {
+  if (window_) window_->Progress->SetRange(0, max);
+}
+
+void TUnattendedHost::SetProgressPosition(int32_t position) {
+  if (window_) window_->Progress->SetPosition(position);
+}
+
+void TUnattendedHost::HideProgress() {
+  if (!window_) return;
+  window_->LabelStatus->SetVisible(false);
+  window_->Progress->SetVisible(false);
+}
+
+void TUnattendedHost::ProcessMessages() {
+  if (window_) Application->ProcessMessages();
+}
+
+void TUnattendedHost::BringToFront() {
+  if (window_) window_->BringToFront();
+}
+
+bool TUnattendedHost::AbortRequested() {
+  if (window_ && window_->CloseRequested && !aborted_) {
+    aborted_ = true;
+    log_.Line("中断されました");
+  }
+  return aborted_;
+}
 
 void TUnattendedHost::SetModalResult(int result) {
   if (result == mrAbort) aborted_ = true;
@@ -86,7 +183,8 @@ int RunUnattendedInstall(TRovaInstallSet& settings, TVrFileCollection* archive,
     return kExitRefused;
   }
 
-  TUnattendedHost host(log, switches.MediaDirs);
+  TSilentWindow window(switches);
+  TUnattendedHost host(log, switches.MediaDirs, window.Form());
   TInstallRun run(host, settings, *archive, choices);
   try {
     if (run.Execute()) {
@@ -103,7 +201,8 @@ int RunUnattendedInstall(TRovaInstallSet& settings, TVrFileCollection* archive,
 
 int RunUnattendedUninstall(const TRovaInstallSet& settings, const std::string& gameFolder,
                            const TSetupSwitches& switches, TSetupLog& log) {
-  TUnattendedHost host(log, {});
+  TSilentWindow window(switches);
+  TUnattendedHost host(log, {}, window.Form());
   TUninstallOptions options;
   options.GameFolder = gameFolder;
   // As in the wizard: the save data question is only asked when there are save data.

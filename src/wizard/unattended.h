@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/controls.h"
+#include "framework/forms.h"
 #include "startup/setupswitches.h"
 #include "wizard/runhost.h"
 
@@ -14,25 +16,37 @@ namespace vr {
 class TRovaInstallSet;
 class TVrFileCollection;
 
-// Shows nothing and asks nobody: what a window would show or ask goes to the log, a question takes
-// the answer that lets the run go on (or stops it when there is none), and further media are looked
-// for once each in the folders given for them.
+// The one window of /SILENT: the run's heading, its current step and the progress bar. The close box
+// asks the run to stop (an install is then taken back).
+class TFormSilent : public TForm {
+ public:
+  explicit TFormSilent(TComponent* owner);
+  TLabel* LabelHeading;
+  TLabel* LabelStatus;
+  TProgressBar* Progress;
+  bool CloseRequested = false;
+};
+
+// Asks nobody: what a dialog would show or ask goes to the log, a question takes the answer that lets
+// the run go on (or stops it when there is none), and further media are looked for once each in the
+// folders given for them. With a progress window (/SILENT) the run's progress is shown there;
+// without one (/VERYSILENT) nothing is shown at all.
 class TUnattendedHost : public TRunHost {
  public:
-  TUnattendedHost(TSetupLog& log, std::vector<std::string> mediaFolders);
+  TUnattendedHost(TSetupLog& log, std::vector<std::string> mediaFolders, TFormSilent* window = nullptr);
 
-  void SetCaption(const std::string&) override {}
-  void SetHeading(const std::string& text) override { log_.Line(text); }
-  void SetStatus(const std::string&) override {}
-  void SetProgressRange(int32_t) override {}
-  void SetProgressPosition(int32_t) override {}
-  void HideProgress() override {}
+  void SetCaption(const std::string& text) override;
+  void SetHeading(const std::string& text) override;
+  void SetStatus(const std::string& text) override;
+  void SetProgressRange(int32_t max) override;
+  void SetProgressPosition(int32_t position) override;
+  void HideProgress() override;
   void HideNavigation(bool) override {}
-  void ProcessMessages() override {}
-  void BringToFront() override {}
+  void ProcessMessages() override;
+  void BringToFront() override;
   void Wait(uint32_t) override {}
   void Log(const std::string& line) override { log_.Line(line); }
-  bool AbortRequested() override { return aborted_; }
+  bool AbortRequested() override;
   void SetModalResult(int result) override;
   bool PromptMedium(const std::string& text) override;
   bool Confirm(const std::string& text) override;
@@ -42,6 +56,7 @@ class TUnattendedHost : public TRunHost {
  private:
   TSetupLog& log_;
   std::vector<std::string> mediaFolders_;
+  TFormSilent* window_;
   std::set<std::string> prompted_;
   bool aborted_ = false;
 };

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "archive/vrfiles.h"
+#include "framework/headless/headless.h"
 #include "install_testutil.h"
 #include "platform/codepage.h"
 #include "startup/syshelpers.h"
@@ -163,6 +164,46 @@ TEST(UnattendedInstall, FurtherMediaComeOnlyFromTheMediaFolders) {
   TVrFileCollection data;
   data.Open(f.Dest() + "game.dat");
   EXPECT_GE(data.IndexOf("data2"), 0);
+}
+
+TEST(UnattendedInstall, SilentShowsOnlyAProgressWindowWhoseCloseBoxStopsTheRun) {
+  TUnattendedFixture f;
+  f.package.WriteMedium(0, "cd");
+  THeadlessSession session;
+  auto window = []() -> TFormSilent* {
+    for (TForm* form : Application->Forms())
+      if (auto* w = dynamic_cast<TFormSilent*>(form)) return w;
+    return nullptr;
+  };
+  std::string heading;
+  bool visible = false;
+  session->When([&](TForm*) { return window() && !window()->LabelHeading->Caption().empty(); },
+                [&](TForm*) {
+                  visible = window()->Visible();
+                  heading = window()->LabelHeading->Caption();
+                });
+  EXPECT_EQ(f.Install({"/SILENT", "/DIR=" + f.Dest()}), kExitDone);
+  EXPECT_EQ(session->PendingSteps(), 0u);
+  EXPECT_TRUE(visible);
+  EXPECT_FALSE(heading.empty());
+  Application->FreeReleasedForms();
+  EXPECT_TRUE(Application->Forms().empty());
+  EXPECT_TRUE(session->Dialogs.empty());
+
+  TUnattendedFixture g;
+  g.package.WriteMedium(0, "cd");
+  session->Then([&](TForm*) { window()->Close(); });
+  EXPECT_EQ(g.Install({"/SILENT", "/DIR=" + g.Dest()}), kExitFailed);
+  EXPECT_FALSE(DirectoryExists(g.Dest()));
+  EXPECT_TRUE(g.Logged("中断されました"));
+  // /VERYSILENT wins: no window at all.
+  TUnattendedFixture h;
+  h.package.WriteMedium(0, "cd");
+  const int calls = session->ProcessMessagesCalls;
+  EXPECT_EQ(h.Install({"/SILENT", "/VERYSILENT", "/DIR=" + h.Dest()}), kExitDone);
+  EXPECT_EQ(session->ProcessMessagesCalls, calls);
+  Application->FreeReleasedForms();
+  EXPECT_TRUE(Application->Forms().empty());
 }
 
 TEST(UnattendedUninstall, RemovesTheGameAndTheSaveDataOnlyWhenAsked) {

@@ -111,6 +111,8 @@ class TStartup {
   bool LoadSettings();
   void LoadSettingsFromArchive(TVrFileCollection& files);
   void OpenArchive();
+  // The medium's drive ("D:" when the program runs from a drive root), as the launcher records it.
+  void RecordMediumDrive();
   void RunLauncher();
   void RunWizard();
   bool MakeTempCopy();
@@ -212,6 +214,7 @@ void TStartup::Run() {
         RunWizard();
     } else if (Unattended()) {
       // No launcher: straight to the install, in this process or in the temp copy.
+      RecordMediumDrive();
       if (s.ArchiveInstall) {
         RunUnattended();
       } else if (!MakeTempCopy()) {
@@ -292,9 +295,13 @@ void TStartup::OpenArchive() {
     archive_->Open(AddTrailingBackslash(sourceFolder_) + kDataFileName);
 }
 
+void TStartup::RecordMediumDrive() {
+  settings_->WriteSetting("CDDrive", exeFolder_.size() == 3 ? exeFolder_.substr(0, 2) : std::string());
+}
+
 void TStartup::RunLauncher() {
   TRovaInstallSet& s = *settings_;
-  s.WriteSetting("CDDrive", exeFolder_.size() == 3 ? exeFolder_.substr(0, 2) : std::string());
+  RecordMediumDrive();
 
   auto* form = CreateForm<TFormStart>(Application);
   launcher_ = form;

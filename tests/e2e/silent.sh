@@ -147,7 +147,17 @@ expect_run "damaged data file" 4
 [ -z "$(reg_value "$regkey" InstallPath)" ] && pass "damaged data file: no InstallPath" || fail "damaged: InstallPath set"
 rm -rf "$dest"
 
-# --- 4. natively: a full disk ------------------------------------------------------------------------------
+# --- 4. /SILENT: the progress window and nothing else ---------------------------------------------------
+echo "silent: /SILENT install"
+run_silent "$medium" setup.exe /SILENT /NOICONS "/DIR=$wdest"
+[ "$status" = 0 ] && pass "/SILENT: exit 0" || fail "/SILENT: exit $status"
+n=$(echo "$windows" | grep -c .)
+[ "$n" = 1 ] && pass "/SILENT: one window" || fail "/SILENT: $n windows"
+[ -f "$dest/install.dat" ] && pass "/SILENT: installed" || fail "/SILENT: not installed"
+[ ! -e "$links" ] && pass "/SILENT /NOICONS: no shortcuts" || fail "/SILENT /NOICONS: shortcuts made"
+rm -rf "$dest"
+
+# --- 5. natively: a full disk ------------------------------------------------------------------------------
 if [ "$(id -u)" = 0 ] && mkdir -p "$work/small" && mount -t tmpfs -o size=64k tmpfs "$work/small" 2>/dev/null; then
   echo "silent: vrtool install onto a full disk"
   head -c 50000 /dev/zero >"$work/small/fill"

@@ -108,6 +108,8 @@ TEST_F(UnattendedStartup, MediumHandsTheSwitchesToItsCopyAndEndsWithTheCopysOutc
   EXPECT_EQ(platform.Started[0].File, TempFolder() + "~rinstall.exe");
   EXPECT_EQ(platform.Started[0].Parameters,
             "\"" + medium + "\" /VERYSILENT /DIR=\"C:\\games\\star\" /LOG=\"" + LogPath() + "\"");
+  // As the launcher does: the medium is not at a drive root.
+  EXPECT_EQ(package.Settings.ReadSetting("CDDrive", "<none>"), "");
 
   // The copy runs the install in its process, with the package the wizard would get, and goes on
   // with the log.

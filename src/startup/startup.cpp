@@ -354,20 +354,31 @@ void TStartup::FinishUnattendedUninstall() {
   }
   if (report_.ExitCode != kExitDone) return;
   const std::string game = globals.SourceFolder;
+  const std::string folder = ExcludeTrailingBackslash(game);
   const std::string uninstaller = game + kUninstallerName;
-  bool gone = !FileExists(uninstaller);
-  for (int i = 0; !gone && i < kStarterEndPolls; ++i) {
-    gone = Platform().DeleteFile(uninstaller);
-    if (!gone) Platform().Sleep(kStarterEndPollMs);
-  }
-  if (gone) {
+  if (FileExists(uninstaller)) {
+    // Started as the uninstaller itself (not as its copy), nothing can free it before this ends.
+    const bool self = Platform().CompareTextJ(env_.ExeName, uninstaller) == 0;
+    bool gone = false;
+    for (int i = 0; !self && !gone && i < kStarterEndPolls; ++i) {
+      gone = Platform().DeleteFile(uninstaller);
+      if (!gone) Platform().Sleep(kStarterEndPollMs);
+    }
+    if (!gone) {
+      DeleteOnRestart(uninstaller);
+      DeleteOnRestart(folder);
+      log_.Line("次回の起動時に削除します: " + uninstaller);
+      return;
+    }
     log_.Line("ファイルを削除しました: " + uninstaller);
-    if (Platform().RemoveDirectory(ExcludeTrailingBackslash(game)))
-      log_.Line("フォルダを削除しました: " + game);
+  }
+  const auto rest = Platform().ListFolder(folder);
+  if (!rest || !rest->empty()) return;  // what the game made, or save data kept, stays
+  if (Platform().RemoveDirectory(folder)) {
+    log_.Line("フォルダを削除しました: " + game);
   } else {
-    DeleteOnRestart(uninstaller);
-    DeleteOnRestart(ExcludeTrailingBackslash(game));
-    log_.Line("次回の起動時に削除します: " + uninstaller);
+    DeleteOnRestart(folder);
+    log_.Line("次回の起動時に削除します: " + game);
   }
 }
 

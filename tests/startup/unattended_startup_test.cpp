@@ -216,6 +216,21 @@ TEST_F(UnattendedStartup, UninstallerCopyEndsTheWaitThenRemovesTheUninstallerAnd
   EXPECT_FALSE(FileExists(game + "install.exe"));
   EXPECT_FALSE(DirectoryExists(game));
   EXPECT_TRUE(Logged("フォルダを削除しました: " + game));
+
+  // Save data kept: the folder stays with them. Run as the uninstaller itself (not a copy), it cannot be
+  // freed before the process ends: it goes at the next restart.
+  drive.WriteFile("games\\star\\install.exe", package.ExeBytes);
+  drive.WriteFile("games\\star\\install.dat", starttest::SettingsBytes(package.Settings));
+  drive.WriteFile("games\\star\\save.dat", "progress");
+  EXPECT_EQ(Run(copy, params), kExitDone);
+  EXPECT_FALSE(FileExists(game + "install.exe"));
+  EXPECT_EQ(drive.ReadFile(game + "save.dat"), "progress");
+  drive.WriteFile("games\\star\\install.exe", package.ExeBytes);
+  drive.WriteFile("games\\star\\install.dat", starttest::SettingsBytes(package.Settings));
+  platform.RestartDeletes.clear();
+  EXPECT_EQ(Run(game + "install.exe", {game, "/VERYSILENT", "/DELETESAVE"}), kExitDone);
+  EXPECT_EQ(platform.RestartDeletes,
+            (std::vector<std::string>{game + "install.exe", ExcludeTrailingBackslash(game)}));
   EXPECT_TRUE(session->Dialogs.empty());
 }
 

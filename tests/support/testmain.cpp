@@ -32,10 +32,6 @@ int HoldMutex(const std::string& name, const std::string& folder) {
 
 }  // namespace
 
-#ifdef _WIN32
-void JoinCom();  // below: <objbase.h> renames the platform's functions of the same names
-#endif
-
 int main(int argc, char** argv) {
   std::string holdName, signalFolder;
   for (int i = 1; i < argc; ++i) {
@@ -44,15 +40,5 @@ int main(int argc, char** argv) {
   }
   if (!holdName.empty() && !signalFolder.empty()) return HoldMutex(holdName, signalFolder);
   ::testing::InitGoogleTest(&argc, argv);
-#ifdef _WIN32
-  // As in the setup program: the thread joins COM once, so any test may make shortcuts, whatever ran
-  // before it.
-  JoinCom();
-#endif
   return RUN_ALL_TESTS();
 }
-
-#ifdef _WIN32
-#include <objbase.h>
-void JoinCom() { CoInitialize(nullptr); }
-#endif

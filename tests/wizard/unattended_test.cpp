@@ -22,7 +22,20 @@ using vrtest::Stored;
 
 constexpr int32_t kJan2000 = (20 << 25) | (1 << 21) | (1 << 16);
 
+#ifdef _WIN32
+// Shortcuts are COM objects; the setup program joins COM in its entry point.
+void JoinCom();
+void LeaveCom();
+struct TComScope {
+  TComScope() { JoinCom(); }
+  ~TComScope() { LeaveCom(); }
+};
+#else
+struct TComScope {};
+#endif
+
 struct TUnattendedFixture {
+  TComScope com;
   TTempDrive drive;
   TTestPackage package{drive};
   std::string LogPath() const { return drive.PathOf("setup.log"); }
@@ -228,3 +241,14 @@ TEST(UnattendedUninstall, RemovesTheGameAndTheSaveDataOnlyWhenAsked) {
 
 }  // namespace
 }  // namespace vr
+
+#ifdef _WIN32
+// Last: <objbase.h> renames the platform's functions of the same names.
+#include <objbase.h>
+namespace vr {
+namespace {
+void JoinCom() { CoInitialize(nullptr); }
+void LeaveCom() { CoUninitialize(); }
+}  // namespace
+}  // namespace vr
+#endif

@@ -100,6 +100,10 @@ void TUnattendedHost::ProcessMessages() {
   if (window_) Application->ProcessMessages();
 }
 
+void TUnattendedHost::Wait(uint32_t milliseconds) {
+  if (window_) Platform().Sleep(milliseconds);
+}
+
 void TUnattendedHost::BringToFront() {
   if (window_) window_->BringToFront();
 }

@@ -44,7 +44,8 @@ class TUnattendedHost : public TRunHost {
   void HideNavigation(bool) override {}
   void ProcessMessages() override;
   void BringToFront() override;
-  void Wait(uint32_t) override {}
+  // The run's pauses keep the progress window up long enough to be read; without it they are skipped.
+  void Wait(uint32_t milliseconds) override;
   void Log(const std::string& line) override { log_.Line(line); }
   bool AbortRequested() override;
   void SetModalResult(int result) override;

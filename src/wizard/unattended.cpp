@@ -1,5 +1,6 @@
 #include "wizard/unattended.h"
 
+#include "archive/vrfiles.h"
 #include "framework/forms.h"
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
@@ -13,6 +14,20 @@
 namespace vr {
 
 namespace {
+
+// The archive writer names an entry it cannot write through its reporter (a message box in the setup
+// program); during an unattended run the log takes the message instead.
+class TReportToLog {
+ public:
+  explicit TReportToLog(TSetupLog& log)
+      : previous_(SetVrErrorReporter([&log](const std::string& message) { log.Line(message); })) {}
+  ~TReportToLog() { SetVrErrorReporter(std::move(previous_)); }
+  TReportToLog(const TReportToLog&) = delete;
+  TReportToLog& operator=(const TReportToLog&) = delete;
+
+ private:
+  TVrErrorReporter previous_;
+};
 
 // The progress window of /SILENT, shown for the scope's life; none for /VERYSILENT.
 class TSilentWindow {
@@ -189,6 +204,7 @@ int RunUnattendedInstall(TRovaInstallSet& settings, TVrFileCollection* archive,
 
   TSilentWindow window(switches);
   TUnattendedHost host(log, switches.MediaDirs, window.Form());
+  TReportToLog report(log);
   TInstallRun run(host, settings, *archive, choices);
   try {
     if (run.Execute()) {

@@ -2,6 +2,8 @@
 // is written, the failures taken back, the medium folders and the log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 
 #include "archive/vrfiles.h"
@@ -21,6 +23,7 @@ using vrtest::Compressed;
 using vrtest::Stored;
 
 constexpr int32_t kJan2000 = (20 << 25) | (1 << 21) | (1 << 16);
+constexpr int32_t kJan2001 = (21 << 25) | (1 << 21) | (1 << 16);
 
 #ifdef _WIN32
 // Shortcuts are COM objects; the setup program joins COM in its entry point.
@@ -155,6 +158,61 @@ TEST(UnattendedInstall, DamagedDataFailsAndLeavesTheDestinationAsItWas) {
   EXPECT_TRUE(f.Logged("インストール先を元の状態に戻しました"));
   EXPECT_TRUE(f.Logged("インストールは完了しませんでした"));
 }
+
+#ifndef _WIN32
+// Writes into the rebuilt archive fail after its first megabyte, as on a full disk; everything else
+// is written.
+class TRebuildFails : public TPosixPlatform {
+ public:
+  using TPosixPlatform::TPosixPlatform;
+  THandle FileCreate(const std::string& name, uint16_t share) override {
+    const THandle h = TPosixPlatform::FileCreate(name, share);
+    if (name.find("~rvupdate") != std::string::npos) writes_[h] = 0;
+    return h;
+  }
+  int32_t FileWrite(THandle h, const void* buffer, int32_t count) override {
+    auto it = writes_.find(h);
+    if (it != writes_.end() && (it->second += count) > (1 << 20)) return -1;
+    return TPosixPlatform::FileWrite(h, buffer, count);
+  }
+
+ private:
+  std::map<THandle, int64_t> writes_;
+};
+
+TEST(UnattendedInstall, AnEntryThatCannotBeWrittenIsLoggedNotShown) {
+  TUnattendedFixture f;
+  // An add-on for a game that is one executable carrying its archive: the archive is rebuilt.
+  TMemoryStream settings;
+  f.package.Settings.SaveToStream(settings);
+  f.drive.WriteFile("games\\moon\\moon.exe", "MZ old program");
+  f.drive.WriteFile("old.pak",
+                    vrtest::BuildArchive(102, {Stored("install.dat", vrtest::MemoryText(settings), kJan2000),
+                                               Stored("big", vrtest::RandomBytes(4 << 20, 7), kJan2000)}));
+  AppendArchiveToExecutable(f.Dest() + "moon.exe", f.drive.PathOf("old.pak"));
+  f.package.Settings.AddOnPackage = true;
+  f.package.Settings.ArchiveInstall = true;
+  f.package.Media[0].Entries = {Stored("scene", "new scene", kJan2001)};
+  f.package.WriteMedium(0, "cd");
+  const std::string before = f.drive.ReadFile(f.Dest() + "moon.exe");
+
+  std::vector<std::string> shown;
+  TVrErrorReporter previous = SetVrErrorReporter([&shown](const std::string& m) { shown.push_back(m); });
+  TRebuildFails full(f.drive.PosixConfig());
+  TPlatform* platform = SetPlatform(&full);
+  const int code = f.Install({"/VERYSILENT", "/DIR=" + f.Dest()});
+  SetPlatform(platform);
+  EXPECT_EQ(code, kExitFailed);
+  EXPECT_TRUE(shown.empty());
+  EXPECT_TRUE(f.Logged("エラー:big"));
+  EXPECT_EQ(f.drive.ReadFile(f.Dest() + "moon.exe"), before);
+  // The program's reporter is back after the run.
+  TVrErrorReporter current = SetVrErrorReporter(std::move(previous));
+  ASSERT_TRUE(current);
+  current("after");
+  EXPECT_EQ(shown, std::vector<std::string>{"after"});
+}
+#endif
 
 TEST(UnattendedInstall, FurtherMediaComeOnlyFromTheMediaFolders) {
   TUnattendedFixture f;

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "startup/startup.h"
 #include "wizard/insttype.h"
+#include "wizard/unattended.h"
 
 // Last: its colour macros would clash with the framework's functions of the same names.
 #include <windows.h>
@@ -57,13 +58,20 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
       const vr::TSetupGlobals& g = vr::SetupGlobals();
       return vr::CreateForm<vr::TFormType>(owner, *g.Settings, g.Archive, g.SourceFolder);
     });
-    vr::RunSetup(env);
+    vr::SetUnattendedRunner([](const vr::TSetupSwitches& switches, vr::TSetupLog& log) {
+      const vr::TSetupGlobals& g = vr::SetupGlobals();
+      if (g.Settings->Uninstaller)
+        return vr::RunUnattendedUninstall(*g.Settings, g.SourceFolder, switches, log);
+      return vr::RunUnattendedInstall(*g.Settings, g.Archive, g.SourceFolder, switches, log);
+    });
+    return vr::RunSetup(env);
   } catch (const std::exception& e) {
     // Errors are reported inside the run; this catches what failed before a window could exist.
     vr::Application->HandleException(e);
   } catch (...) {
-    // Nothing to show; the exit code stays 0 as on every other path.
+    // Nothing to show.
   }
-  // Whatever happened, the program ends with exit code 0.
+  // Only reached when the start-up itself failed; without switches the exit code stays 0 as on every
+  // other path.
   return 0;
 }

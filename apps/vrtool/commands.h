@@ -39,6 +39,14 @@ struct InstallOptions {
 };
 int CmdInstall(const InstallOptions& io, const Options& opt);
 
+// uninstall DIR: DIR is an installed game's folder (its install.dat names the installed files).
+struct UninstallOptions {
+  std::string GameFolder;
+  bool DeleteSave = false;
+  std::string LogFile;
+};
+int CmdUninstall(const UninstallOptions& uo, const Options& opt);
+
 int CmdSettingsShow(const std::string& file, bool fromArchive, bool json);
 int CmdSettingsBuild(const std::string& jsonFile, const std::string& out);
 

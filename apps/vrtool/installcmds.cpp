@@ -1,143 +1,51 @@
-// install: the setup program's install run on this system, without a window. The run itself is the
-// one the wizard drives; this file only answers it from the command line, a log and a progress bar.
-#include <csignal>
-#include <cstdio>
+// install and uninstall: the setup program's runs on this system, without a window. The runs are the
+// ones the wizard drives; this file only answers them from the command line, a log and a progress bar.
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "archive/vrfiles.h"
 #include "commands.h"
-#include "console.h"
+#include "consolehost.h"
 #include "framework/forms.h"
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
+#include "platform/platform.h"
+#ifndef _WIN32
+#include "platform/posix/posixplatform.h"
+#endif
 #include "startup/instset.h"
 #include "startup/syshelpers.h"
 #include "textconv.h"
+#include "wizard/destination.h"
 #include "wizard/installrun.h"
-#include "wizard/runhost.h"
+#include "wizard/uninstallrun.h"
 
 namespace vrtool {
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
-extern "C" void OnInterrupt(int) { interrupted = 1; }
+// The uninstall run sweeps only folders on a drive (a bare host path could lie anywhere), so the host's
+// root gets a drive letter of its own, as Wine's Z: does.
+std::string GameFolderForRun(const std::string& utf8) {
+#ifndef _WIN32
+  auto* posix = dynamic_cast<vr::TPosixPlatform*>(&vr::Platform());
+  char* real = realpath(utf8.c_str(), nullptr);
+  if (posix && real && !posix->Config().Drives.count('Z')) {
+    std::string host(real);
+    std::free(real);
+    posix->MapDrive('Z', "/");
+    std::replace(host.begin(), host.end(), '/', '\\');
+    return vr::AddTrailingBackslash("Z:" + ToCp932(host, "folder name"));
+  }
+  std::free(real);
+#endif
+  return vr::AddTrailingBackslash(ToCp932(utf8, "folder name"));
+}
 
-// Ctrl-C and SIGTERM ask the run to stop at its next check (it then takes the install back).
-class TInterruptScope {
- public:
-  TInterruptScope() {
-    interrupted = 0;
-    previousInt_ = std::signal(SIGINT, OnInterrupt);
-    previousTerm_ = std::signal(SIGTERM, OnInterrupt);
-  }
-  ~TInterruptScope() {
-    std::signal(SIGINT, previousInt_);
-    std::signal(SIGTERM, previousTerm_);
-  }
-
- private:
-  void (*previousInt_)(int);
-  void (*previousTerm_)(int);
-};
-
-// A UTF-8 log file; nothing when no name was given.
-class TLogFile {
- public:
-  explicit TLogFile(const std::string& name) {
-    if (name.empty()) return;
-    file_ = std::fopen(name.c_str(), "w");
-    if (!file_) throw ToolError(name + ": cannot be written");
-  }
-  ~TLogFile() {
-    if (file_) std::fclose(file_);
-  }
-  void Line(const std::string& cp932) {
-    if (!file_) return;
-    std::fprintf(file_, "%s\n", ToUtf8(cp932).c_str());
-    std::fflush(file_);
-  }
-
- private:
-  std::FILE* file_ = nullptr;
-};
-
-class TConsoleHost : public vr::TRunHost {
- public:
-  TConsoleHost(bool progress, TLogFile& log, std::vector<std::string> mediaDirs)
-      : bar_(progress, "install"), log_(log), mediaDirs_(std::move(mediaDirs)) {}
-
-  void SetCaption(const std::string&) override {}
-  void SetHeading(const std::string& text) override { log_.Line(text); }
-  void SetStatus(const std::string& text) override {
-    status_ = text;
-    bar_.Update(position_, max_, ToUtf8(status_));
-  }
-  void SetProgressRange(int32_t max) override { max_ = max; }
-  void SetProgressPosition(int32_t position) override {
-    position_ = position;
-    bar_.Update(position_, max_, ToUtf8(status_));
-  }
-  void HideProgress() override {}
-  void HideNavigation(bool) override {}
-  void ProcessMessages() override {}
-  void BringToFront() override {}
-  void Wait(uint32_t) override {}
-  void Log(const std::string& line) override { log_.Line(line); }
-  bool AbortRequested() override {
-    if (interrupted && !aborted_) {
-      aborted_ = true;
-      log_.Line("中断されました");
-    }
-    return aborted_;
-  }
-  void SetModalResult(int result) override {
-    if (result == vr::mrAbort) aborted_ = true;
-    modalResult_ = result;
-  }
-  bool PromptMedium(const std::string& text) override {
-    log_.Line(text);
-    // Each further medium is looked for once in the folder named for it; there is nobody to ask.
-    if (prompted_.count(text) || mediaDirs_.empty()) {
-      Report(mediaDirs_.empty() ? "further media need --media-dirs"
-                                : "the medium is not in the folder given for it");
-      return false;
-    }
-    prompted_.insert(text);
-    return true;
-  }
-  bool Confirm(const std::string& text) override {
-    log_.Line(text + " -> yes");
-    return true;
-  }
-  void Warning(const std::string& text) override {
-    bar_.Finish();
-    Report(ToUtf8(text));
-  }
-  std::string MediumFolder(int32_t index, const std::string& current) override {
-    if (index < 1 || static_cast<size_t>(index) > mediaDirs_.size()) return current;
-    return ToCp932(mediaDirs_[static_cast<size_t>(index) - 1], "folder name");
-  }
-
-  int ModalResult() const { return modalResult_; }
-  void Finish() { bar_.Finish(); }
-
- private:
-  void Report(const std::string& utf8) {
-    PrintError(utf8);
-    log_.Line(ToCp932(utf8, "message"));
-  }
-  ProgressBar bar_;
-  TLogFile& log_;
-  std::vector<std::string> mediaDirs_;
-  std::set<std::string> prompted_;
-  std::string status_;
-  int64_t position_ = 0, max_ = 0;
-  int modalResult_ = 0;
-  bool aborted_ = false;
-};
+const char kNoShellNote[] =
+    "note: shortcuts and registry values have no meaning on this system and are skipped";
 
 std::vector<std::string> SplitList(const std::string& text, char separator) {
   std::vector<std::string> out;
@@ -193,17 +101,14 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
     else if (c != "program")
       throw ToolError("--components: unknown group '" + c + "' (data, sound, movie)");
   }
-  const vr::TRovaInstallSet& s = *settings;
-  auto positive = [](int64_t v) { return static_cast<uint64_t>(v < 0 ? 0 : v); };
-  choices.RequiredBytes = positive(s.BaseSizeTotal) + (choices.Data ? positive(s.DataSizeTotal) : 0) +
-                          (choices.Sound ? positive(s.SoundSizeTotal) : 0) +
-                          (choices.Movie ? positive(s.MovieSizeTotal) : 0);
+  choices.RequiredBytes =
+      vr::RequiredInstallBytes(*settings, true, choices.Data, choices.Sound, choices.Movie);
   // Programs-menu shortcuts, the registry and the shell have no meaning here.
   choices.Shortcuts = choices.Registry = choices.OpenReadme = false;
-  if (!opt.Quiet) PrintError("note: shortcuts and registry values are not made on this system");
+  if (!opt.Quiet) PrintError(kNoShellNote);
 
   TLogFile log(io.LogFile);
-  TConsoleHost host(!opt.Quiet && StderrIsTerminal(), log, SplitList(io.MediaDirs, ';'));
+  TConsoleHost host("install", !opt.Quiet && StderrIsTerminal(), log, SplitList(io.MediaDirs, ';'));
   TInterruptScope interrupt;
   vr::TInstallRun run(host, *settings, archive, choices);
   bool complete = false;
@@ -221,7 +126,36 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
   }
   // A failed data check ends the run with Abort and its warning; anything else is an error.
   if (run.CheckFailed()) return 1;
-  throw ToolError(interrupted ? "interrupted; the destination is as it was" : "the install did not complete");
+  throw ToolError(Interrupted() ? "interrupted; the destination is as it was"
+                                : "the install did not complete");
+}
+
+int CmdUninstall(const UninstallOptions& uo, const Options& opt) {
+  if (!vr::DirectoryExists(vr::AddTrailingBackslash(ToCp932(uo.GameFolder, "folder name"))))
+    throw ToolError(uo.GameFolder + ": no such folder");
+  const std::string folder = GameFolderForRun(uo.GameFolder);
+  if (!vr::DirectoryExists(folder)) throw ToolError(uo.GameFolder + ": no such folder");
+  if (!vr::FileExists(folder + "install.dat"))
+    throw ToolError(uo.GameFolder + ": no install.dat in this folder");
+  vr::TRovaInstallSet settings;
+  settings.LoadFromFile(folder + "install.dat");
+  if (!settings.Uninstaller) throw ToolError(uo.GameFolder + ": this is a package, not an installed game");
+
+  vr::TUninstallOptions options;
+  options.GameFolder = folder;
+  options.DeleteSave = uo.DeleteSave;
+  options.Shortcuts = options.Registry = false;
+  if (!opt.Quiet) PrintError(kNoShellNote);
+
+  TLogFile log(uo.LogFile);
+  TConsoleHost host("uninstall", !opt.Quiet && StderrIsTerminal(), log, {});
+  TInterruptScope interrupt;
+  const bool complete = vr::TUninstallRun(host, settings, options).Execute();
+  host.Finish();
+  // The run looks at the abort only before it deletes anything.
+  if (!complete) throw ToolError("interrupted; nothing was removed");
+  WriteStdout("uninstalled " + uo.GameFolder + "\n");
+  return 0;
 }
 
 }  // namespace vrtool

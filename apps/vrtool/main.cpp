@@ -88,6 +88,13 @@ int Run(const std::vector<std::string>& args) {
   install->add_option("--log", installOpt.LogFile, "write a log of every step")->type_name("FILE");
   install->add_option("MEDIUM", pos)->required()->expected(1);
 
+  UninstallOptions uninstallOpt;
+  auto* uninstall =
+      app.add_subcommand("uninstall", "remove an installed game from DIR (no shortcuts, no registry)");
+  uninstall->add_flag("--delete-save", uninstallOpt.DeleteSave, "also delete the save data");
+  uninstall->add_option("--log", uninstallOpt.LogFile, "write a log of every step")->type_name("FILE");
+  uninstall->add_option("DIR", pos)->required()->expected(1);
+
   bool fromArchive = false;
   auto* settings = app.add_subcommand("settings", "install settings (install.dat)");
   settings->require_subcommand(1);
@@ -170,6 +177,10 @@ int Run(const std::vector<std::string>& args) {
     if (install->parsed()) {
       installOpt.Medium = pos[0];
       return CmdInstall(installOpt, opt);
+    }
+    if (uninstall->parsed()) {
+      uninstallOpt.GameFolder = pos[0];
+      return CmdUninstall(uninstallOpt, opt);
     }
     if (show->parsed()) return CmdSettingsShow(pos[0], fromArchive, json);
     if (build->parsed()) return CmdSettingsBuild(pos[0], out);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,10 @@ namespace vr {
 // Opaque handle of an open file, a mutex or a registry key; kInvalidHandle means "none".
 using THandle = std::intptr_t;
 constexpr THandle kInvalidHandle = -1;
+
+// Results of TPlatform::RunProcessAndWait besides the program's own exit code.
+constexpr int32_t kProcessNotStarted = -1;
+constexpr int32_t kProcessStillRunning = -2;
 
 // File attribute bits as Windows defines them.
 enum : uint32_t {
@@ -250,6 +255,14 @@ class TPlatform {
   // Makes `path` the process's current folder (a folder that is some process's current folder cannot be
   // removed on Windows).
   virtual bool SetCurrentDirectory(const std::string& path) = 0;
+
+  // --- processes -------------------------------------------------------------------------------
+  // Starts the program `file` with `parameters` (a command line of its own) and waits for its end, or
+  // until `stopWaiting` (asked about every 100 ms; may be empty) returns true. Returns the program's
+  // exit code, kProcessNotStarted when it could not be started, or kProcessStillRunning when
+  // `stopWaiting` ended the wait.
+  virtual int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,
+                                    const std::function<bool()>& stopWaiting) = 0;
 };
 
 // The process-wide platform. Tests may install their own (derived from the host's) and restore it.

@@ -1,5 +1,6 @@
 #include "startup/startup.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -25,8 +26,21 @@ constexpr const char* kResourceType = "BINTYPE";
 constexpr const char* kSettingsName = "install.dat";
 constexpr const char* kDataFileName = "game.dat";
 
+constexpr const char* kUninstallerName = "install.exe";
+// Beside the temp copy: the outcome of an unattended uninstall, written before the copy waits for its
+// starter to end.
+constexpr const char* kOutcomeSuffix = ".exit";
+// How long the temp copy waits for its starter to end before leaving install.exe to the next restart.
+constexpr int kStarterEndPolls = 300;
+constexpr uint32_t kStarterEndPollMs = 100;
+
 TSetupGlobals globals;
 TWizardFactory wizardFactory;
+TUnattendedRunner unattendedRunner;
+
+void DeleteFileIfExists(const std::string& path) {
+  if (FileExists(path)) Platform().DeleteFile(path);
+}
 
 // Releases a form at scope end unless it was handed on.
 struct TReleaseGuard {
@@ -57,9 +71,11 @@ std::string GameMutexName(const std::string& installPath) {
 
 class TStartup {
  public:
-  TStartup(const TStartupEnvironment& env, TStartupReport& report) : env_(env), report_(report) {
+  TStartup(const TStartupEnvironment& env, const TSetupSwitches& switches, TSetupLog& log,
+           TStartupReport& report)
+      : env_(env), switches_(switches), log_(log), report_(report) {
     exeFolder_ = AddTrailingBackslash(ExtractFilePath(env.ExeName));
-    if (!env.Params.empty()) param_ = env.Params.front();
+    if (!switches.Plain.empty()) param_ = switches.Plain.front();
   }
   ~TStartup() { CleanUp(); }
   TStartup(const TStartup&) = delete;
@@ -72,12 +88,31 @@ class TStartup {
   std::string ResourceModule() const {
     return env_.ExeName == Platform().ModuleFileName() ? std::string() : env_.ExeName;
   }
-  bool HasParam() const { return !env_.Params.empty(); }
+  bool HasParam() const { return !switches_.Plain.empty(); }
+  bool Unattended() const { return switches_.Unattended(); }
+  // A message for the user: a warning box, or in unattended mode a line of the log.
+  void Tell(const std::string& text) {
+    if (Unattended())
+      log_.Line(text);
+    else
+      WarningDlg(text);
+  }
+  // The run could not start: the exit code says so when the caller asked for one.
+  void NotStarted(TEnd end, const std::string& logLine) {
+    report_.End = end;
+    if (!Unattended()) return;
+    report_.ExitCode = kExitNotStarted;
+    if (!logLine.empty()) log_.Line(logLine);
+  }
+  void RunUnattended();
+  void FinishUnattendedUninstall();
   bool ProbeResource();
   bool ProbeTrailer();
   bool LoadSettings();
   void LoadSettingsFromArchive(TVrFileCollection& files);
   void OpenArchive();
+  // The medium's drive ("D:" when the program runs from a drive root), as the launcher records it.
+  void RecordMediumDrive();
   void RunLauncher();
   void RunWizard();
   bool MakeTempCopy();
@@ -85,8 +120,12 @@ class TStartup {
   bool IsOwnTempCopy() const;
   void CleanUp();
   void StartTarget();
+  // Starts the temp copy with the switches and takes its outcome as this process's exit code.
+  void StartAndWait();
 
   const TStartupEnvironment& env_;
+  const TSetupSwitches& switches_;
+  TSetupLog& log_;
   TStartupReport& report_;
   std::string exeFolder_;
   std::string param_;
@@ -111,8 +150,9 @@ void TStartup::Run() {
   if (Application->Title().empty()) Application->SetTitle(ChangeFileExt(ExtractFileName(env_.ExeName), ""));
 
   if (!IsAdministrator()) {
-    SysMessageBox("管理者権限で実行してください", "警告", mbfOk | mbfIconWarning);
-    report_.End = TEnd::NotAdministrator;
+    const char* text = "管理者権限で実行してください";
+    if (!Unattended()) SysMessageBox(text, "警告", mbfOk | mbfIconWarning);
+    NotStarted(TEnd::NotAdministrator, text);
     return;
   }
 
@@ -124,7 +164,7 @@ void TStartup::Run() {
   globals.Settings = settings_.get();
   globals.ExeName = env_.ExeName;
   if (!LoadSettings()) {
-    report_.End = TEnd::NoSettings;
+    NotStarted(TEnd::NoSettings, "");
     return;
   }
   TRovaInstallSet& s = *settings_;
@@ -137,13 +177,13 @@ void TStartup::Run() {
 
   const std::string installPath = s.ReadSetting("InstallPath", "");
   if (!installPath.empty() && MutexExists(GameMutexName(installPath))) {
-    report_.End = TEnd::GameRunning;
+    NotStarted(TEnd::GameRunning, s.Title + " が実行中のため、セットアップを開始できません");
     return;
   }
 
   mutex_ = CreateSingleInstanceMutex(s.Title);
   if (mutex_ == kInvalidHandle) {
-    report_.End = TEnd::SecondInstance;
+    NotStarted(TEnd::SecondInstance, s.Title + " のセットアップは既に実行中です");
     return;
   }
 
@@ -151,8 +191,16 @@ void TStartup::Run() {
     if (HasParam()) {
       // The temp copy removes itself at the next restart.
       if (IsOwnTempCopy()) DeleteOnRestart(env_.ExeName);
-      RunWizard();
+      if (!Unattended()) {
+        RunWizard();
+      } else {
+        RunUnattended();
+        CleanUp();
+        FinishUnattendedUninstall();
+        return;
+      }
     } else if (!MakeTempCopy()) {
+      NotStarted(TEnd::CopyFailed, "");
       return;
     }
   } else {
@@ -160,7 +208,19 @@ void TStartup::Run() {
     if (HasParam() || s.AddOnPackage || s.InstallKind == 2) {
       // Only the temp copy this program made goes: a package copied to a disk keeps its setup program.
       if (!s.ArchiveInstall && IsOwnTempCopy()) DeleteOnRestart(env_.ExeName);
-      RunWizard();
+      if (Unattended())
+        RunUnattended();
+      else
+        RunWizard();
+    } else if (Unattended()) {
+      // No launcher: straight to the install, in this process or in the temp copy.
+      RecordMediumDrive();
+      if (s.ArchiveInstall) {
+        RunUnattended();
+      } else if (!MakeTempCopy()) {
+        NotStarted(TEnd::CopyFailed, "");
+        return;
+      }
     } else {
       RunLauncher();
       if (report_.End == TEnd::LauncherClosed || report_.End == TEnd::CopyFailed) return;
@@ -212,7 +272,7 @@ bool TStartup::LoadSettings() {
     sourceFolder_ = HasParam() ? param_ : exeFolder_;
     const std::string name = AddTrailingBackslash(sourceFolder_) + kSettingsName;
     if (!FileExists(name)) {
-      WarningDlg("インストール設定ファイルがありません");
+      Tell("インストール設定ファイルがありません");
       return false;
     }
     settings_->LoadFromFile(name);
@@ -235,9 +295,13 @@ void TStartup::OpenArchive() {
     archive_->Open(AddTrailingBackslash(sourceFolder_) + kDataFileName);
 }
 
+void TStartup::RecordMediumDrive() {
+  settings_->WriteSetting("CDDrive", exeFolder_.size() == 3 ? exeFolder_.substr(0, 2) : std::string());
+}
+
 void TStartup::RunLauncher() {
   TRovaInstallSet& s = *settings_;
-  s.WriteSetting("CDDrive", exeFolder_.size() == 3 ? exeFolder_.substr(0, 2) : std::string());
+  RecordMediumDrive();
 
   auto* form = CreateForm<TFormStart>(Application);
   launcher_ = form;
@@ -260,6 +324,61 @@ void TStartup::RunLauncher() {
     RunWizard();
   } else if (!MakeTempCopy()) {
     report_.End = TEnd::CopyFailed;
+  }
+}
+
+void TStartup::RunUnattended() {
+  report_.End = TEnd::Unattended;
+  if (!unattendedRunner) {
+    report_.ExitCode = kExitNotStarted;
+    log_.Line("このプログラムには自動実行の機能がありません");
+    return;
+  }
+  report_.ExitCode = unattendedRunner(switches_, log_);
+}
+
+void TStartup::FinishUnattendedUninstall() {
+  // The starter waits for this outcome and then ends, which frees its executable in the game folder.
+  if (IsOwnTempCopy()) {
+    const std::string outcome = env_.ExeName + kOutcomeSuffix;
+    const std::string text = std::to_string(report_.ExitCode);
+    try {
+      {
+        TFileStream file(outcome + ".tmp", fmCreate);
+        file.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+      }
+      if (!Platform().MoveFileReplace(outcome + ".tmp", outcome)) DeleteFileIfExists(outcome + ".tmp");
+    } catch (const Exception&) {
+      // Without the outcome the starter waits for this process's end and its exit code instead.
+    }
+  }
+  if (report_.ExitCode != kExitDone) return;
+  const std::string game = globals.SourceFolder;
+  const std::string folder = ExcludeTrailingBackslash(game);
+  const std::string uninstaller = game + kUninstallerName;
+  if (FileExists(uninstaller)) {
+    // Started as the uninstaller itself (not as its copy), nothing can free it before this ends.
+    const bool self = Platform().CompareTextJ(env_.ExeName, uninstaller) == 0;
+    bool gone = false;
+    for (int i = 0; !self && !gone && i < kStarterEndPolls; ++i) {
+      gone = Platform().DeleteFile(uninstaller);
+      if (!gone) Platform().Sleep(kStarterEndPollMs);
+    }
+    if (!gone) {
+      DeleteOnRestart(uninstaller);
+      DeleteOnRestart(folder);
+      log_.Line("次回の起動時に削除します: " + uninstaller);
+      return;
+    }
+    log_.Line("ファイルを削除しました: " + uninstaller);
+  }
+  const auto rest = Platform().ListFolder(folder);
+  if (!rest || !rest->empty()) return;  // what the game made, or save data kept, stays
+  if (Platform().RemoveDirectory(folder)) {
+    log_.Line("フォルダを削除しました: " + game);
+  } else {
+    DeleteOnRestart(folder);
+    log_.Line("次回の起動時に削除します: " + game);
   }
 }
 
@@ -291,6 +410,8 @@ bool TStartup::MakeTempCopy() {
   const std::string temp = AddTrailingBackslash(Platform().GetTempPath());
   runTarget_ = temp + kTempCopyName;
   runParameters_ = "\"" + exeFolder_ + "\"";
+  // The copy does the same unattended run and reports its outcome to this process.
+  if (Unattended()) runParameters_ += " " + SwitchesCommandLine(switches_);
   ClearReadOnly(runTarget_);
   for (int n = 0; n < kTempCopyAttempts; ++n) {
     if (Platform().CopyFile(env_.ExeName, runTarget_, false)) return true;
@@ -299,7 +420,7 @@ bool TStartup::MakeTempCopy() {
   }
   runTarget_.clear();
   runParameters_.clear();
-  WarningDlg("ファイルをコピーできません");
+  Tell("ファイルをコピーできません");
   report_.End = TEnd::CopyFailed;
   return false;
 }
@@ -324,6 +445,10 @@ void TStartup::StartTarget() {
   report_.RunTarget = runTarget_;
   report_.RunParameters = runParameters_;
   if (runTarget_.empty()) return;
+  if (Unattended()) {
+    StartAndWait();
+    return;
+  }
   const intptr_t result = Platform().ShellExecute("open", runTarget_, runParameters_, "", kShowNormal);
   if (result <= 32) {
     report_.End = TEnd::StartFailed;
@@ -331,6 +456,36 @@ void TStartup::StartTarget() {
                Format("エラーコード[%d]", {static_cast<long long>(result)}));
   } else {
     report_.End = TEnd::Started;
+  }
+}
+
+void TStartup::StartAndWait() {
+  const std::string outcome = runTarget_ + kOutcomeSuffix;
+  DeleteFileIfExists(outcome);
+  log_.Line("開始: " + runTarget_ + " " + runParameters_);
+  const int32_t code =
+      Platform().RunProcessAndWait(runTarget_, runParameters_, [&outcome]() { return FileExists(outcome); });
+  if (code == kProcessNotStarted) {
+    report_.End = TEnd::StartFailed;
+    report_.ExitCode = kExitNotStarted;
+    log_.Line("プログラムを実行できませんでした: " + runTarget_);
+    return;
+  }
+  report_.End = TEnd::Started;
+  report_.ExitCode = code;
+  if (code == kProcessStillRunning) {
+    // The copy has finished its work and goes on to remove what the uninstall left in the game
+    // folder once this process has ended.
+    report_.ExitCode = kExitFailed;
+    try {
+      TFileStream file(outcome, fmOpenRead | fmShareDenyNone);
+      char text[16] = {};
+      const int32_t n = file.Read(text, sizeof text - 1);
+      if (n > 0) report_.ExitCode = std::atoi(text);
+    } catch (const Exception&) {
+      log_.Line("結果を読み取れませんでした: " + outcome);
+    }
+    DeleteFileIfExists(outcome);
   }
 }
 
@@ -374,22 +529,57 @@ TWizardFactory SetWizardFactory(TWizardFactory factory) {
   return previous;
 }
 
+TUnattendedRunner SetUnattendedRunner(TUnattendedRunner runner) {
+  TUnattendedRunner previous = std::move(unattendedRunner);
+  unattendedRunner = std::move(runner);
+  return previous;
+}
+
 int RunSetup(const TStartupEnvironment& env, TStartupReport* report) {
   TStartupReport local;
   TStartupReport& r = report ? *report : local;
   r = TStartupReport{};
+  const TSetupSwitches switches = ParseSetupSwitches(env.Params);
+  TSetupLog log;
+  if (switches.Unattended()) {
+    // A temp copy goes on with the log its starter began.
+    const std::string temp = AddTrailingBackslash(Platform().GetTempPath());
+    const bool copy = Platform().CompareTextJ(ExtractFilePath(env.ExeName), temp) == 0;
+    log.Open(switches.LogFile, copy);
+  }
+  if (!switches.Error.empty()) {
+    r.End = TStartupReport::TEnd::BadSwitch;
+    r.ExitCode = kExitNotStarted;
+    if (switches.Unattended())
+      log.Line(switches.Error);
+    else
+      SysMessageBox(switches.Error + "\r\n\r\n" + kSwitchesHelp, "セットアップ", mbfOk | mbfIconWarning);
+    return r.ExitCode;
+  }
+  if (switches.Help) {
+    r.End = TStartupReport::TEnd::Help;
+    SysMessageBox(kSwitchesHelp, "セットアップ", mbfOk | mbfIconInformation);
+    return r.ExitCode;
+  }
   try {
-    TStartup startup(env, r);
+    TStartup startup(env, switches, log, r);
     startup.Run();
   } catch (const std::exception& e) {
     // The clean-up above has run; the scripted user of the tests is never reported to.
     if (IsScriptError(e)) throw;
     r.End = TStartupReport::TEnd::Error;
-    Application->HandleException(e);
+    if (switches.Unattended()) {
+      const auto* error = dynamic_cast<const Exception*>(&e);
+      log.Line(error ? error->Message : std::string(e.what()));
+      // The runs report their own failures; what reaches here stopped the start.
+      r.ExitCode = kExitNotStarted;
+    } else {
+      Application->HandleException(e);
+    }
   }
   Application->FreeReleasedForms();
   globals = TSetupGlobals{};
-  return 0;
+  return r.ExitCode;
 }
 
 }  // namespace vr

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/forms.h"
+#include "startup/setupswitches.h"
 
 namespace vr {
 
@@ -39,6 +40,13 @@ using TWizardFactory = std::function<TForm*(TForm* owner)>;
 // Installs a factory (an empty one restores the default) and returns the previous one.
 TWizardFactory SetWizardFactory(TWizardFactory factory);
 
+// Runs the install (or, for an installed game, the uninstall) without a window, for /SILENT and
+// /VERYSILENT: reads SetupGlobals() like the wizard and returns the process exit code. Without one the
+// unattended mode refuses to start.
+using TUnattendedRunner = std::function<int(const TSetupSwitches& switches, TSetupLog& log)>;
+// Installs a runner (an empty one removes it) and returns the previous one.
+TUnattendedRunner SetUnattendedRunner(TUnattendedRunner runner);
+
 // Values the launcher window leaves in LaunchMode.
 constexpr int lmStartGame = 0;
 constexpr int lmInstall = 1;
@@ -48,7 +56,7 @@ constexpr const char* kTempCopyName = "~rinstall.exe";
 constexpr const char* kTempCopyNameN = "~rinstall%d.exe";
 constexpr int kTempCopyAttempts = 100;
 
-// What a run did, for callers that want to look (the process itself always ends with exit code 0).
+// What a run did, for callers that want to look.
 struct TStartupReport {
   enum class TEnd {
     NotAdministrator,  // refused before anything was created
@@ -61,7 +69,12 @@ struct TStartupReport {
     Started,           // RunTarget was started
     StartFailed,       // starting RunTarget failed
     Error,             // an error reached the default error report
+    BadSwitch,         // a switch was not understood
+    Help,              // the list of switches was shown
+    Unattended,        // the unattended run ran in this process
   } End = TEnd::Error;
+  // The process exit code: always 0 without switches.
+  int ExitCode = 0;
   std::string RunTarget;
   std::string RunParameters;
 };
@@ -72,8 +85,10 @@ struct TStartupReport {
 std::vector<std::string> ParamsFromCommandLine(const std::string& commandLine);
 
 // One pass of the start-up sequence. Errors of the archive, the settings or the picture reach the
-// application's default error report after everything created so far has been undone. Returns the
-// exit code, which is 0 on every path.
+// application's default error report after everything created so far has been undone (in unattended
+// mode: the log). Arguments starting with "/" are switches. Returns the exit code: 0 on every path
+// without switches; with them, the outcome (kExitDone, kExitNotStarted, kExitRefused, kExitFailed).
+// In unattended mode the first process hands the switches on to its temp copy and waits for it.
 int RunSetup(const TStartupEnvironment& env, TStartupReport* report = nullptr);
 
 }  // namespace vr

@@ -465,7 +465,7 @@ void TInstallRun::SaveSettingsAndShortcuts() {
     host_.HideProgress();
     host_.ProcessMessages();
     shortcutsMade_ = true;
-    CreateShortcuts(s, destination_);
+    CreateShortcuts(s, destination_, choices_.OpenShortcutFolder);
     host_.Log("ショートカット: " + s.Title);
     host_.Wait(2000);
     host_.BringToFront();

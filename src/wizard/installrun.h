@@ -34,8 +34,9 @@ struct TInstallChoices {
   bool Movie = false;
   // Bytes the run is expected to handle, for the progress bar.
   uint64_t RequiredBytes = 0;
-  // Programs-menu shortcuts (and the folder window shown after them).
+  // Programs-menu shortcuts, and the folder window shown after them.
   bool Shortcuts = true;
+  bool OpenShortcutFolder = true;
   // The read-me opened after the install, when the package asks for it.
   bool OpenReadme = true;
   // The per-user "InstallPath" value.

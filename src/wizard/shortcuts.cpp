@@ -6,7 +6,7 @@ namespace vr {
 
 TShellLinkType ShortcutGroup() { return Platform().IsNTFamily() ? lnkCommonPrograms : lnkPrograms; }
 
-void CreateShortcuts(const TRovaInstallSet& settings, const std::string& destination) {
+void CreateShortcuts(const TRovaInstallSet& settings, const std::string& destination, bool openFolder) {
   const TShellLinkType group = ShortcutGroup();
   const std::string& title = settings.Title;
   MakeShortcut(title, destination + settings.GameExe, "", 0, 0, wsNormal, title, group, destination, title);
@@ -18,7 +18,7 @@ void CreateShortcuts(const TRovaInstallSet& settings, const std::string& destina
     MakeShortcut(readme, destination + settings.ReadmeFile, "", 0, 0, wsNormal, title, group, destination,
                  readme);
   }
-  OpenShortcutFolder(group, title);
+  if (openFolder) OpenShortcutFolder(group, title);
 }
 
 void DeleteShortcuts(const TRovaInstallSet& settings) {

@@ -13,8 +13,9 @@ namespace vr {
 TShellLinkType ShortcutGroup();
 
 // After an install: the game, uninstall and (with a ReadmeFile) read-me shortcuts in the folder Title,
-// then that folder opened in the shell. destination: the game folder with a trailing backslash.
-void CreateShortcuts(const TRovaInstallSet& settings, const std::string& destination);
+// then that folder opened in the shell unless openFolder is false. destination: the game folder with a
+// trailing backslash.
+void CreateShortcuts(const TRovaInstallSet& settings, const std::string& destination, bool openFolder = true);
 // In an uninstall: the folder Title with everything in it.
 void DeleteShortcuts(const TRovaInstallSet& settings);
 

@@ -244,6 +244,7 @@ if [ -x "$root/build/mingw-x86_64/apps/setup/setup.exe" ]; then
 fi
 
 "$root/tests/e2e/install.sh" || failures=$((failures + 1))
+"$root/tests/e2e/silent.sh" || failures=$((failures + 1))
 echo "e2e: screenshots in $shots"
 if [ "$failures" -ne 0 ]; then
   echo "e2e: $failures check(s) failed" >&2

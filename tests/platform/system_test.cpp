@@ -238,3 +238,34 @@ TEST(PlatformShell, RecordsOrStartsPrograms) {
 
 }  // namespace
 }  // namespace vr
+
+namespace vr {
+namespace {
+
+TEST(PlatformProcess, RunAndWaitGivesTheExitCodeOrSaysWhyNot) {
+  TTempDrive drive;
+#ifndef _WIN32
+  TPosixConfig config = drive.PosixConfig();
+  config.RecordShell = false;
+  TPosixPlatform posix(config);
+  TPlatform* previous = SetPlatform(&posix);
+  const std::string shell = "/bin/sh";
+  const std::string exit3 = "-c \"exit 3\"";
+#else
+  const std::string shell = Platform().GetSystemDirectory() + "\\cmd.exe";
+  const std::string exit3 = "/c exit 3";
+#endif
+  TPlatform& p = Platform();
+  EXPECT_EQ(p.RunProcessAndWait(shell, exit3, nullptr), 3);
+  int asked = 0;
+  EXPECT_EQ(p.RunProcessAndWait(shell, exit3, [&asked]() { return ++asked > 1000000; }), 3);
+  EXPECT_EQ(p.RunProcessAndWait(drive.PathOf("missing.exe"), "", nullptr), kProcessNotStarted);
+#ifndef _WIN32
+  // The wait ends on request while the program runs on.
+  EXPECT_EQ(p.RunProcessAndWait(shell, "-c \"sleep 1\"", []() { return true; }), kProcessStillRunning);
+  SetPlatform(previous);
+#endif
+}
+
+}  // namespace
+}  // namespace vr

@@ -56,6 +56,14 @@ class TStartupPlatform : public TForwardPlatform {
     Started.push_back(s);
     return ShellResult;
   }
+  // Programs started and waited for (operation "wait"); the answer is the exit code.
+  std::function<int32_t(const TStarted&)> OnWait = [](const TStarted&) { return 0; };
+  int32_t RunProcessAndWait(const std::string& file, const std::string& params,
+                            const std::function<bool()>&) override {
+    TStarted s{"wait", file, params, "", 0};
+    Started.push_back(s);
+    return OnWait(s);
+  }
   bool MoveFileDelayUntilReboot(const std::string& path) override {
     RestartDeletes.push_back(path);
     return true;

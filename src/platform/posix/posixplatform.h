@@ -143,6 +143,9 @@ class TPosixPlatform : public TPlatform {
   TFileKind GetFileKind(const std::string& name) override;
   THandle FileCreateNew(const std::string& name) override;
   bool SetCurrentDirectory(const std::string& path) override;
+  // In recording mode the call is recorded (operation "wait") and reports exit code 0.
+  int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,
+                            const std::function<bool()>& stopWaiting) override;
 
  private:
   struct TOpenFile;

@@ -1,6 +1,7 @@
 // Resources, ShellExecute and the Japanese-locale text functions of the POSIX platform layer.
 #include <errno.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -231,6 +232,38 @@ intptr_t TPosixPlatform::ShellExecute(const std::string& operation, const std::s
     argv = {"xdg-open", host};
   }
   return SpawnDetached(argv, folder);
+}
+
+// --- processes -----------------------------------------------------------------------------------------
+
+int32_t TPosixPlatform::RunProcessAndWait(const std::string& file, const std::string& parameters,
+                                          const std::function<bool()>& stopWaiting) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (recordShell_) {
+      shellCalls_.push_back(TShellCall{"wait", file, parameters, "", 0});
+      return 0;
+    }
+  }
+  const std::string host = HostPath(file);
+  if (host.empty() || access(host.c_str(), X_OK) != 0) return kProcessNotStarted;
+  std::vector<std::string> argv{host};
+  for (const std::string& a : SplitCommandLine(parameters)) argv.push_back(Cp932ToUtf8(a));
+  std::vector<char*> args;
+  for (std::string& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  pid_t child = 0;
+  if (posix_spawn(&child, host.c_str(), nullptr, nullptr, args.data(), environ) != 0)
+    return kProcessNotStarted;
+  for (;;) {
+    int status = 0;
+    const pid_t done = waitpid(child, &status, stopWaiting ? WNOHANG : 0);
+    if (done == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (done < 0 && errno != EINTR) return kProcessNotStarted;
+    // The child is left running: it is not ours to end, and the caller may wait for it later.
+    if (done == 0 && stopWaiting()) return kProcessStillRunning;
+    if (done == 0) Sleep(100);
+  }
 }
 
 // --- Japanese locale ----------------------------------------------------------------------------------

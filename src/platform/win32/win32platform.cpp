@@ -477,6 +477,40 @@ intptr_t TWin32Platform::ShellExecute(const std::string& operation, const std::s
   return reinterpret_cast<intptr_t>(r);
 }
 
+// --- processes ---------------------------------------------------------------------------------------
+
+int32_t TWin32Platform::RunProcessAndWait(const std::string& file, const std::string& parameters,
+                                          const std::function<bool()>& stopWaiting) {
+  std::wstring commandLine = L"\"" + Wide(file) + L"\"";
+  if (!parameters.empty()) commandLine += L" " + Wide(parameters);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  // The program starts in its own folder: inheriting this process's folder would keep that folder in
+  // use (an uninstaller started in the game folder could not remove it).
+  const std::wstring folder = Wide(ExtractFilePath(file));
+  if (!CreateProcessW(Wide(file).c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &process))
+    return kProcessNotStarted;
+  CloseHandle(process.hThread);
+  int32_t result = kProcessStillRunning;
+  for (;;) {
+    const DWORD wait = WaitForSingleObject(process.hProcess, stopWaiting ? 100 : INFINITE);
+    if (wait == WAIT_OBJECT_0) {
+      DWORD code = 0;
+      result = GetExitCodeProcess(process.hProcess, &code) ? static_cast<int32_t>(code) : kProcessNotStarted;
+      break;
+    }
+    if (wait != WAIT_TIMEOUT) {
+      result = kProcessNotStarted;
+      break;
+    }
+    if (stopWaiting()) break;
+  }
+  CloseHandle(process.hProcess);
+  return result;
+}
+
 // --- Japanese locale ------------------------------------------------------------------------------------
 
 int TWin32Platform::CompareTextJ(const std::string& a, const std::string& b) {

@@ -74,6 +74,8 @@ class TWin32Platform : public TPlatform {
   TFileKind GetFileKind(const std::string& name) override;
   THandle FileCreateNew(const std::string& name) override;
   bool SetCurrentDirectory(const std::string& path) override;
+  int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,
+                            const std::function<bool()>& stopWaiting) override;
 };
 
 }  // namespace vr

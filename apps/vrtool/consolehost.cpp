@@ -1,0 +1,104 @@
+#include "consolehost.h"
+
+#include <csignal>
+
+#include "framework/forms.h"
+#include "textconv.h"
+
+namespace vrtool {
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void OnInterrupt(int) { interrupted = 1; }
+
+}  // namespace
+
+TInterruptScope::TInterruptScope() {
+  interrupted = 0;
+  previousInt_ = std::signal(SIGINT, OnInterrupt);
+  previousTerm_ = std::signal(SIGTERM, OnInterrupt);
+}
+
+TInterruptScope::~TInterruptScope() {
+  std::signal(SIGINT, previousInt_);
+  std::signal(SIGTERM, previousTerm_);
+}
+
+bool Interrupted() { return interrupted != 0; }
+
+TLogFile::TLogFile(const std::string& name) {
+  if (name.empty()) return;
+  file_ = std::fopen(name.c_str(), "w");
+  if (!file_) throw ToolError(name + ": cannot be written");
+}
+
+TLogFile::~TLogFile() {
+  if (file_) std::fclose(file_);
+}
+
+void TLogFile::Line(const std::string& cp932) {
+  if (!file_) return;
+  std::fprintf(file_, "%s\n", ToUtf8(cp932).c_str());
+  std::fflush(file_);
+}
+
+TConsoleHost::TConsoleHost(const std::string& label, bool progress, TLogFile& log,
+                           std::vector<std::string> mediaDirs)
+    : bar_(progress, label), log_(log), mediaDirs_(std::move(mediaDirs)) {}
+
+void TConsoleHost::SetStatus(const std::string& text) {
+  status_ = text;
+  bar_.Update(position_, max_, ToUtf8(status_));
+}
+
+void TConsoleHost::SetProgressPosition(int32_t position) {
+  position_ = position;
+  bar_.Update(position_, max_, ToUtf8(status_));
+}
+
+bool TConsoleHost::AbortRequested() {
+  if (interrupted && !aborted_) {
+    aborted_ = true;
+    log_.Line("中断されました");
+  }
+  return aborted_;
+}
+
+void TConsoleHost::SetModalResult(int result) {
+  if (result == vr::mrAbort) aborted_ = true;
+  modalResult_ = result;
+}
+
+bool TConsoleHost::PromptMedium(const std::string& text) {
+  log_.Line(text);
+  // Each further medium is looked for once in the folder named for it; there is nobody to ask.
+  if (prompted_.count(text) || mediaDirs_.empty()) {
+    Report(mediaDirs_.empty() ? "further media need --media-dirs"
+                              : "the medium is not in the folder given for it");
+    return false;
+  }
+  prompted_.insert(text);
+  return true;
+}
+
+bool TConsoleHost::Confirm(const std::string& text) {
+  log_.Line(text + " -> yes");
+  return true;
+}
+
+void TConsoleHost::Warning(const std::string& text) {
+  bar_.Finish();
+  Report(ToUtf8(text));
+}
+
+std::string TConsoleHost::MediumFolder(int32_t index, const std::string& current) {
+  if (index < 1 || static_cast<size_t>(index) > mediaDirs_.size()) return current;
+  return ToCp932(mediaDirs_[static_cast<size_t>(index) - 1], "folder name");
+}
+
+void TConsoleHost::Report(const std::string& utf8) {
+  PrintError(utf8);
+  log_.Line(ToCp932(utf8, "message"));
+}
+
+}  // namespace vrtool

@@ -1,0 +1,82 @@
+// The console as the host of the setup program's install and uninstall runs: a progress bar on
+// stderr, a UTF-8 log file, fixed answers to the run's questions, and Ctrl-C as the abort.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "wizard/runhost.h"
+
+namespace vrtool {
+
+// Ctrl-C and SIGTERM ask the run to stop at its next check while the scope lives.
+class TInterruptScope {
+ public:
+  TInterruptScope();
+  ~TInterruptScope();
+  TInterruptScope(const TInterruptScope&) = delete;
+  TInterruptScope& operator=(const TInterruptScope&) = delete;
+
+ private:
+  void (*previousInt_)(int);
+  void (*previousTerm_)(int);
+};
+// Ctrl-C or SIGTERM came during the last TInterruptScope.
+bool Interrupted();
+
+// A UTF-8 log file; nothing when no name was given.
+class TLogFile {
+ public:
+  explicit TLogFile(const std::string& name);
+  ~TLogFile();
+  TLogFile(const TLogFile&) = delete;
+  TLogFile& operator=(const TLogFile&) = delete;
+  // A line of code page 932 text.
+  void Line(const std::string& cp932);
+
+ private:
+  std::FILE* file_ = nullptr;
+};
+
+class TConsoleHost : public vr::TRunHost {
+ public:
+  TConsoleHost(const std::string& label, bool progress, TLogFile& log, std::vector<std::string> mediaDirs);
+
+  void SetCaption(const std::string&) override {}
+  void SetHeading(const std::string& text) override { log_.Line(text); }
+  void SetStatus(const std::string& text) override;
+  void SetProgressRange(int32_t max) override { max_ = max; }
+  void SetProgressPosition(int32_t position) override;
+  void HideProgress() override {}
+  void HideNavigation(bool) override {}
+  void ProcessMessages() override {}
+  void BringToFront() override {}
+  void Wait(uint32_t) override {}
+  void Log(const std::string& line) override { log_.Line(line); }
+  bool AbortRequested() override;
+  void SetModalResult(int result) override;
+  bool PromptMedium(const std::string& text) override;
+  bool Confirm(const std::string& text) override;
+  void Warning(const std::string& text) override;
+  std::string MediumFolder(int32_t index, const std::string& current) override;
+
+  int ModalResult() const { return modalResult_; }
+  void Finish() { bar_.Finish(); }
+
+ private:
+  void Report(const std::string& utf8);
+  ProgressBar bar_;
+  TLogFile& log_;
+  std::vector<std::string> mediaDirs_;
+  std::set<std::string> prompted_;
+  std::string status_;
+  int64_t position_ = 0, max_ = 0;
+  int modalResult_ = 0;
+  bool aborted_ = false;
+};
+
+}  // namespace vrtool

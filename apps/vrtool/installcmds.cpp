@@ -17,6 +17,7 @@
 #include "platform/posix/posixplatform.h"
 #endif
 #include "startup/instset.h"
+#include "startup/setupswitches.h"
 #include "startup/syshelpers.h"
 #include "textconv.h"
 #include "wizard/destination.h"
@@ -47,21 +48,6 @@ std::string GameFolderForRun(const std::string& utf8) {
 const char kNoShellNote[] =
     "note: shortcuts and registry values have no meaning on this system and are skipped";
 
-std::vector<std::string> SplitList(const std::string& text, char separator) {
-  std::vector<std::string> out;
-  std::string item;
-  for (char c : text) {
-    if (c == separator) {
-      if (!item.empty()) out.push_back(item);
-      item.clear();
-    } else {
-      item += c;
-    }
-  }
-  if (!item.empty()) out.push_back(item);
-  return out;
-}
-
 }  // namespace
 
 int CmdInstall(const InstallOptions& io, const Options& opt) {
@@ -91,7 +77,8 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
   choices.SourceFolder = sourceFolder;
   choices.Destination = vr::AddTrailingBackslash(ToCp932(io.Destination, "folder name"));
   choices.AllMedia = true;
-  for (const std::string& c : SplitList(io.Components.empty() ? "data,sound,movie" : io.Components, ',')) {
+  for (const std::string& c :
+       vr::SplitList(io.Components.empty() ? "data,sound,movie" : io.Components, ',')) {
     if (c == "data")
       choices.Data = true;
     else if (c == "sound")
@@ -108,7 +95,7 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
   if (!opt.Quiet) PrintError(kNoShellNote);
 
   TLogFile log(io.LogFile);
-  TConsoleHost host("install", !opt.Quiet && StderrIsTerminal(), log, SplitList(io.MediaDirs, ';'));
+  TConsoleHost host("install", !opt.Quiet && StderrIsTerminal(), log, vr::SplitList(io.MediaDirs, ';'));
   TInterruptScope interrupt;
   vr::TInstallRun run(host, *settings, archive, choices);
   bool complete = false;

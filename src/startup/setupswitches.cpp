@@ -9,27 +9,6 @@ namespace vr {
 
 namespace {
 
-std::string UpperAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> out;
-  std::string item;
-  for (char c : text) {
-    if (c == separator) {
-      if (!item.empty()) out.push_back(item);
-      item.clear();
-    } else {
-      item += c;
-    }
-  }
-  if (!item.empty()) out.push_back(item);
-  return out;
-}
-
 std::string Quoted(const std::string& name, const std::string& value) {
   return "/" + name + "=\"" + value + "\"";
 }
@@ -50,6 +29,21 @@ const char* const kSwitchesHelp =
     "/? /HELP\tこの一覧\r\n"
     "終了コード: 0 完了、1 開始できません、3 何も書き込まずに中止、4 処理中の失敗または中断";
 
+std::vector<std::string> SplitList(const std::string& text, char separator) {
+  std::vector<std::string> out;
+  std::string item;
+  for (char c : text) {
+    if (c == separator) {
+      if (!item.empty()) out.push_back(item);
+      item.clear();
+    } else {
+      item += c;
+    }
+  }
+  if (!item.empty()) out.push_back(item);
+  return out;
+}
+
 TSetupSwitches ParseSetupSwitches(const std::vector<std::string>& params) {
   TSetupSwitches s;
   for (const std::string& param : params) {
@@ -60,7 +54,7 @@ TSetupSwitches ParseSetupSwitches(const std::vector<std::string>& params) {
     s.Any = true;
     const size_t equals = param.find('=');
     const std::string name =
-        UpperAscii(param.substr(1, equals == std::string::npos ? std::string::npos : equals - 1));
+        UpperCaseAscii(param.substr(1, equals == std::string::npos ? std::string::npos : equals - 1));
     const bool hasValue = equals != std::string::npos;
     const std::string value = hasValue ? param.substr(equals + 1) : std::string();
     const bool takesValue = name == "DIR" || name == "COMPONENTS" || name == "MEDIADIRS" || name == "LOG";
@@ -84,13 +78,13 @@ TSetupSwitches ParseSetupSwitches(const std::vector<std::string>& params) {
       s.HasDir = true;
       s.Dir = value;
     } else if (name == "MEDIADIRS") {
-      s.MediaDirs = Split(value, ';');
+      s.MediaDirs = SplitList(value, ';');
     } else if (name == "LOG") {
       s.LogFile = value;
     } else if (name == "COMPONENTS") {
       s.HasComponents = true;
       s.Data = s.Sound = s.Movie = false;
-      for (const std::string& group : Split(LowerCaseAscii(value), ',')) {
+      for (const std::string& group : SplitList(LowerCaseAscii(value), ',')) {
         if (group == "data") {
           s.Data = true;
         } else if (group == "sound") {

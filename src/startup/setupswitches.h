@@ -38,6 +38,9 @@ struct TSetupSwitches {
 // Reads the switches from the arguments (case-insensitive names, "/NAME" or "/NAME=value").
 TSetupSwitches ParseSetupSwitches(const std::vector<std::string>& params);
 
+// The non-empty items of a list such as "data,sound" or "E:\;F:\", in order.
+std::vector<std::string> SplitList(const std::string& text, char separator);
+
 // The switches again as command-line text (values in double quotes), for a copy of the program that
 // is to do the same run; empty when there are none.
 std::string SwitchesCommandLine(const TSetupSwitches& switches);

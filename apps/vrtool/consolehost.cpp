@@ -26,23 +26,7 @@ TInterruptScope::~TInterruptScope() {
 
 bool Interrupted() { return interrupted != 0; }
 
-TLogFile::TLogFile(const std::string& name) {
-  if (name.empty()) return;
-  file_ = std::fopen(name.c_str(), "w");
-  if (!file_) throw ToolError(name + ": cannot be written");
-}
-
-TLogFile::~TLogFile() {
-  if (file_) std::fclose(file_);
-}
-
-void TLogFile::Line(const std::string& cp932) {
-  if (!file_) return;
-  std::fprintf(file_, "%s\n", ToUtf8(cp932).c_str());
-  std::fflush(file_);
-}
-
-TConsoleHost::TConsoleHost(const std::string& label, bool progress, TLogFile& log,
+TConsoleHost::TConsoleHost(const std::string& label, bool progress, vr::TSetupLog& log,
                            std::vector<std::string> mediaDirs)
     : bar_(progress, label), log_(log), mediaDirs_(std::move(mediaDirs)) {}
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console.h"
+#include "startup/setupswitches.h"
 #include "wizard/runhost.h"
 
 namespace vrtool {
@@ -28,23 +29,10 @@ class TInterruptScope {
 // Ctrl-C or SIGTERM came during the last TInterruptScope.
 bool Interrupted();
 
-// A UTF-8 log file; nothing when no name was given.
-class TLogFile {
- public:
-  explicit TLogFile(const std::string& name);
-  ~TLogFile();
-  TLogFile(const TLogFile&) = delete;
-  TLogFile& operator=(const TLogFile&) = delete;
-  // A line of code page 932 text.
-  void Line(const std::string& cp932);
-
- private:
-  std::FILE* file_ = nullptr;
-};
-
 class TConsoleHost : public vr::TRunHost {
  public:
-  TConsoleHost(const std::string& label, bool progress, TLogFile& log, std::vector<std::string> mediaDirs);
+  TConsoleHost(const std::string& label, bool progress, vr::TSetupLog& log,
+               std::vector<std::string> mediaDirs);
 
   void SetCaption(const std::string&) override {}
   void SetHeading(const std::string& text) override { log_.Line(text); }
@@ -70,7 +58,7 @@ class TConsoleHost : public vr::TRunHost {
  private:
   void Report(const std::string& utf8);
   ProgressBar bar_;
-  TLogFile& log_;
+  vr::TSetupLog& log_;
   std::vector<std::string> mediaDirs_;
   std::set<std::string> prompted_;
   std::string status_;

@@ -45,6 +45,12 @@ std::string GameFolderForRun(const std::string& utf8) {
   return vr::AddTrailingBackslash(ToCp932(utf8, "folder name"));
 }
 
+// The --log file, made anew; an error when it cannot be.
+void OpenLog(vr::TSetupLog& log, const std::string& utf8) {
+  if (!utf8.empty() && !log.Open(ToCp932(utf8, "file name"), false))
+    throw ToolError(utf8 + ": cannot be written");
+}
+
 const char kNoShellNote[] =
     "note: shortcuts and registry values have no meaning on this system and are skipped";
 
@@ -94,7 +100,8 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
   choices.Shortcuts = choices.Registry = choices.OpenReadme = false;
   if (!opt.Quiet) PrintError(kNoShellNote);
 
-  TLogFile log(io.LogFile);
+  vr::TSetupLog log;
+  OpenLog(log, io.LogFile);
   TConsoleHost host("install", !opt.Quiet && StderrIsTerminal(), log, vr::SplitList(io.MediaDirs, ';'));
   TInterruptScope interrupt;
   vr::TInstallRun run(host, *settings, archive, choices);
@@ -134,7 +141,8 @@ int CmdUninstall(const UninstallOptions& uo, const Options& opt) {
   options.Shortcuts = options.Registry = false;
   if (!opt.Quiet) PrintError(kNoShellNote);
 
-  TLogFile log(uo.LogFile);
+  vr::TSetupLog log;
+  OpenLog(log, uo.LogFile);
   TConsoleHost host("uninstall", !opt.Quiet && StderrIsTerminal(), log, {});
   TInterruptScope interrupt;
   const bool complete = vr::TUninstallRun(host, settings, options).Execute();

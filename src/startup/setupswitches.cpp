@@ -127,13 +127,15 @@ std::string SwitchesCommandLine(const TSetupSwitches& s) {
   return line;
 }
 
-void TSetupLog::Open(const std::string& fileName, bool append) {
+bool TSetupLog::Open(const std::string& fileName, bool append) {
   fileName_ = fileName;
-  if (fileName_.empty() || append) return;
+  if (fileName_.empty() || append) return true;
   try {
     TFileStream create(fileName_, fmCreate);
+    return true;
   } catch (const Exception&) {
     // Each line tries again; a log that cannot be made does not stop the run.
+    return false;
   }
 }
 

@@ -52,8 +52,9 @@ extern const char* const kSwitchesHelp;
 // program started later can go on with the same file. Inert without a file name.
 class TSetupLog {
  public:
-  // append: keep what the file holds (a copy continuing its starter's log).
-  void Open(const std::string& fileName, bool append);
+  // append: keep what the file holds (a copy continuing its starter's log). False when the file
+  // cannot be made; the log then still tries each line.
+  bool Open(const std::string& fileName, bool append);
   bool IsOpen() const { return !fileName_.empty(); }
   // A line of code page 932 text. A log that cannot be written loses the line, never the run.
   void Line(const std::string& text);

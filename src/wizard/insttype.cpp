@@ -21,6 +21,14 @@ const char kNextCaption[] = "次へ(&N) >";
 
 }  // namespace
 
+TFont WizardFont() {
+  TFont font;
+  font.Name = "ＭＳ Ｐゴシック";
+  font.Height = -12;
+  font.Charset = SHIFTJIS_CHARSET_;
+  return font;
+}
+
 TFormType::TFormType(TComponent* owner, TRovaInstallSet& settings, TVrFileCollection* archive,
                      const std::string& sourceFolder)
     : TForm(owner), settings_(settings), archive_(archive), sourceFolder_(sourceFolder) {
@@ -28,11 +36,7 @@ TFormType::TFormType(TComponent* owner, TRovaInstallSet& settings, TVrFileCollec
   SetBorderStyle(TFormBorderStyle::bsDialog);
   SetPosition(TPosition::poOwnerFormCenter);
   SetClientSize(497, 336);
-  TFont font;
-  font.Name = "ＭＳ Ｐゴシック";
-  font.Height = -12;
-  font.Charset = SHIFTJIS_CHARSET_;
-  SetFont(font);
+  SetFont(WizardFont());
   SetCaption("インストールタイプの選択");
   BuildControls();
   OnCreate = Handler(this, &TFormType::FormCreate);

@@ -17,6 +17,9 @@ namespace vr {
 
 class TVrFileCollection;
 
+// The font of the wizard's windows: "ＭＳ Ｐゴシック", height -12, Shift-JIS.
+TFont WizardFont();
+
 // The group a loose file of the package belongs to, by its extension.
 enum class TFileGroup { fgOther, fgSound, fgMovie };
 // Classifies an extension (with its dot, any letter case) by substring of the known lists.

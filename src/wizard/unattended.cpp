@@ -9,6 +9,7 @@
 #include "startup/syshelpers.h"
 #include "wizard/destination.h"
 #include "wizard/installrun.h"
+#include "wizard/insttype.h"
 #include "wizard/uninstallrun.h"
 
 namespace vr {
@@ -55,11 +56,7 @@ TFormSilent::TFormSilent(TComponent* owner) : TForm(owner) {
   SetBorderStyle(TFormBorderStyle::bsDialog);
   SetPosition(TPosition::poScreenCenter);
   SetClientSize(400, 88);
-  TFont font;
-  font.Name = "ＭＳ Ｐゴシック";
-  font.Height = -12;
-  font.Charset = SHIFTJIS_CHARSET_;
-  SetFont(font);
+  SetFont(WizardFont());
   SetCaption("セットアップ");
   auto label = [this](const char* name, int top) {
     auto* l = new TLabel(this);

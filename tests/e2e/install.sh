@@ -71,9 +71,9 @@ step() {  # keys expected-title name
 
 # Clicks the point (x, y) of the client area (497 x 336, dialog frame) of window $1.
 click_client() {
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  local border=$(((WIDTH - 497) / 2))
-  xdotool mousemove $((X + border + $2)) $((Y + HEIGHT - 336 - border + $3)) click 1
+  local cx cy
+  read -r cx cy <<<"$(client_origin "$1" 497 336)"
+  xdotool mousemove $((cx + $2)) $((cy + $3)) click 1
   sleep 0.3
 }
 
@@ -108,11 +108,6 @@ walk_to_confirm() {
   shot "$prefix-confirm"
 }
 
-# The value of $2 in the key $1 of the registry, or nothing.
-# reg.exe writes in the ANSI code page (932 here).
-reg_value() {
-  wine reg query "$1" /v "$2" 2>/dev/null | iconv -f CP932 -t UTF-8 | tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *//p"
-}
 
 # --- 1. the demo package ------------------------------------------------------------------------------
 regkey='HKCU\Software\vrsetup\HoshimiDemo'

@@ -58,3 +58,24 @@ wait_no_window() {
   done
   return 1
 }
+
+# Visible top-level windows other than the input method's, one id per line, sorted.
+program_windows() {
+  local w
+  for w in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
+    [ "$(xdotool getwindowname "$w" 2>/dev/null)" != "Default IME" ] && echo "$w"
+  done | sort
+}
+
+# The string value $2 of the registry key $1, or nothing. reg.exe writes in the ANSI code page (932).
+reg_value() {
+  wine reg query "$1" /v "$2" 2>/dev/null | iconv -f CP932 -t UTF-8 | tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *//p"
+}
+
+# Client-area origin of a window with a dialog frame (equal borders left, right and bottom).
+client_origin() {
+  local id=$1 cw=$2 ch=$3
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  local border=$(((WIDTH - cw) / 2))
+  echo "$((X + border)) $((Y + HEIGHT - ch - border))"
+}

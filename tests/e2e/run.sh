@@ -36,13 +36,6 @@ wait_exit() {
   kill "$pid" 2>/dev/null
   status=timeout
 }
-# Visible top-level windows other than the input method's, one id per line.
-program_windows() {
-  local w
-  for w in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
-    [ "$(xdotool getwindowname "$w" 2>/dev/null)" != "Default IME" ] && echo "$w"
-  done
-}
 # Processes of this program in this Wine prefix (the medium's setup.exe or a temp copy), as
 # "pid command line" lines; $1 narrows the pattern.
 ours() {
@@ -54,13 +47,6 @@ ours() {
   done
 }
 leftovers() { ours; }
-# Client-area origin of a window with a dialog frame (equal borders left, right and bottom).
-client_origin() {
-  local id=$1 cw=$2 ch=$3
-  eval "$(xdotool getwindowgeometry --shell "$id")"
-  local border=$(((WIDTH - cw) / 2))
-  echo "$((X + border)) $((Y + HEIGHT - ch - border))"
-}
 # Number of pixels that differ (by more than a small tolerance) between a region of the screenshot
 # and a region of the expected picture.
 differing() {

@@ -24,25 +24,18 @@ regkey='HKCU\Software\vrsetup\HoshimiDemo'
 programs=$(winepath -u 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs' 2>/dev/null)
 links="$programs/$title"
 
-visible_windows() {
-  local w
-  for w in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
-    [ "$(xdotool getwindowname "$w" 2>/dev/null)" != "Default IME" ] && echo "$w"
-  done | sort
-}
-reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *//p"; }
 
 # Runs `wine EXE ARGS...` in the folder $1 and waits (60 s at most); sets $status to its exit code and
 # $windows to the windows that appeared meanwhile (ids, one a line).
 run_silent() {
   local folder=$1 before pid i
   shift
-  before=$(visible_windows)
+  before=$(program_windows)
   (cd "$folder" && exec wine "$@" >>"$work/wine.log" 2>&1) &
   pid=$!
   : >"$work/seen"
   for ((i = 0; i < 600; i++)); do
-    visible_windows >>"$work/seen"
+    program_windows >>"$work/seen"
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done

@@ -11,6 +11,7 @@
 #include "framework/forms.h"
 #include "framework/win32/win32widgets.h"
 #include "startup/gradbox.h"
+#include "support/win32_testutil.h"
 
 // clang-format off
 #include <windows.h>
@@ -36,14 +37,6 @@ class TWin32Session {
  private:
   std::unique_ptr<TWidgetSet> previous_;
 };
-
-std::wstring TextOf(HWND hwnd) {
-  wchar_t buffer[512] = {0};
-  GetWindowTextW(hwnd, buffer, 512);
-  return buffer;
-}
-
-HWND H(TWinControl* c) { return reinterpret_cast<HWND>(c->Handle()); }
 
 // For a look by eye (a screenshot): VR_SHOW_MS keeps the windows up that many milliseconds.
 int ShowMilliseconds() {

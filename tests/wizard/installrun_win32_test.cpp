@@ -9,6 +9,7 @@
 #include "framework/win32/win32widgets.h"
 #include "install_testutil.h"
 #include "startup/syshelpers.h"
+#include "support/win32_testutil.h"
 #include "wizard/installrun.h"
 #include "wizard/insttype.h"
 
@@ -19,32 +20,15 @@
 namespace vr {
 namespace {
 
-HWND H(TWinControl* c) { return reinterpret_cast<HWND>(c->Handle()); }
-
-std::wstring TextOf(HWND hwnd) {
-  wchar_t buffer[512] = {0};
-  GetWindowTextW(hwnd, buffer, 512);
-  return buffer;
-}
-
-// Presses the button captioned `button` of the dialog window captioned `caption`; false when none is up.
-bool Answer(const wchar_t* caption, const wchar_t* button) {
-  HWND dialog = FindWindowW(L"VrForm", caption);
-  if (!dialog) return false;
-  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-    if (TextOf(child) == button) PostMessageW(child, BM_CLICK, 0, 0);
-  return true;
-}
-
 TFormType* gForm = nullptr;
 bool gStarted = false, gClosed = false, gAsked = false, gToldRolledBack = false;
 
 void CALLBACK Step(HWND, UINT, UINT_PTR, DWORD) {
-  if (Answer(L"確認", L"はい(&Y)")) {
+  if (PressDialogButton(L"確認", L"はい(&Y)")) {
     gAsked = true;
     return;
   }
-  if (Answer(L"警告", L"OK")) {
+  if (PressDialogButton(L"警告", L"OK")) {
     gToldRolledBack = true;
     return;
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/win32/win32widgets.h"
+#include "support/win32_testutil.h"
 #include "wizard/insttype.h"
 
 // clang-format off
@@ -17,14 +18,6 @@
 
 namespace vr {
 namespace {
-
-HWND H(TWinControl* c) { return reinterpret_cast<HWND>(c->Handle()); }
-
-std::wstring TextOf(HWND hwnd) {
-  wchar_t buffer[512] = {0};
-  GetWindowTextW(hwnd, buffer, 512);
-  return buffer;
-}
 
 int Pause() {
   const char* ms = std::getenv("VR_SHOW_MS");
@@ -52,10 +45,8 @@ int gDirItems = -1, gDriveItems = -1;
 bool gAsked = false;
 
 void CALLBACK Step(HWND, UINT, UINT_PTR, DWORD) {
-  if (HWND ask = FindWindowW(L"VrForm", L"確認")) {
+  if (PressDialogButton(L"確認", L"いいえ(&N)")) {
     gAsked = true;
-    for (HWND child = GetWindow(ask, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-      if (TextOf(child) == L"いいえ(&N)") PostMessageW(child, BM_CLICK, 0, 0);
     return;
   }
   if (!gForm || !gForm->Visible()) return;

@@ -326,17 +326,18 @@ void TInstallRun::BuildDataFile() {
     rebuild_->TakeAddonEntries(package_, *data_);
   } else {
     const std::string data = destination_ + kDataFileName;
-    const bool created = !FileExists(data);
-    if (created) {
+    if (!FileExists(data)) {
+      dataFileCreated_ = true;
       journal_->FileCreated(data);
       journal_->FileCreated(ChangeFileExt(data, ".ext"));
     }
-    const int partsBefore = created ? 0 : -1;
+    // Part files the merges of a data file this run created have added since the last look (a later
+    // medium may add more).
     auto noteParts = [&]() {
-      // Part files the merge created (a new data file: all of them but the first).
       auto* stream = dynamic_cast<TKoBigFileStream*>(data_->DataStream.get());
-      if (!stream || partsBefore < 0) return;
-      for (int k = 1; k < stream->PartCount(); ++k) journal_->FileCreated(stream->PartFileName(k));
+      if (!stream || !dataFileCreated_) return;
+      for (; dataPartsNoted_ < stream->PartCount(); ++dataPartsNoted_)
+        journal_->FileCreated(stream->PartFileName(dataPartsNoted_));
     };
     bool added = false;
     try {

@@ -99,6 +99,9 @@ class TInstallRun {
   // The bar takes 32-bit values: bytes are divided by this (10, or more for very large packages).
   uint64_t progressDivisor_ = 10;
   bool shortcutsMade_ = false;
+  // The run made the data file; its part files from this number on are not noted in the journal yet.
+  bool dataFileCreated_ = false;
+  int dataPartsNoted_ = 1;
   bool rolledBack_ = false;
   bool checkFailed_ = false;
 };

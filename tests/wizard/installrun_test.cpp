@@ -322,6 +322,26 @@ TEST(InstallRun, ThreeMediaAskedForInTurn) {
   EXPECT_EQ(s.DiskIndex, 2);
 }
 
+TEST(InstallRun, AbortOnALaterMediumTakesBackThePartFilesOfEveryMedium) {
+  TRunFixture f;
+  vrtest::PartSizeScope parts(700);
+  f.package.Media.resize(3);
+  for (int i = 0; i < 3; ++i)
+    f.package.Media[static_cast<size_t>(i)].Entries = {
+        Stored("data" + std::to_string(i), vrtest::RandomBytes(1500, static_cast<uint32_t>(i)), kJan2000)};
+  f.package.WriteMedium(0, "cd");
+  f.drive.WriteFile("games\\moon\\moon.exe", "old game");
+  // Disc 2 goes in; at the prompt for disc 3 the player gives up.
+  f.host.OnPrompt = [&](const std::string& text) {
+    if (text.find("ディスク2") == std::string::npos) return false;
+    f.package.WriteMedium(1, "cd");
+    return true;
+  };
+  f.host.ConfirmAnswers = {true};
+  EXPECT_FALSE(f.Run());
+  EXPECT_EQ(f.Tree(), std::vector<std::string>{"moon.exe"});
+}
+
 TEST(InstallRun, AddOnMergesIntoTheInstalledDataFileAndList) {
   TRunFixture f;
   f.Standard();

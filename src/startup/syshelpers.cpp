@@ -159,9 +159,6 @@ void DeleteOnRestart(const std::string& path) {
   p.WritePrivateProfileString("rename", "NUL", p.GetShortPathName(path), ini);
 }
 
-namespace {
-
-// Last write time of a file as a DOS date-time; -1 when it cannot be read.
 int64_t FileAge(const std::string& path) {
   TPlatform& p = Platform();
   THandle h = p.FileOpen(path, fmOpenRead | fmShareDenyNone);
@@ -171,7 +168,34 @@ int64_t FileAge(const std::string& path) {
   return t == 0 ? -1 : static_cast<int64_t>(t);
 }
 
+namespace {
+
+void DeleteEntry(TPlatform& p, const std::string& path, uint32_t attr) {
+  if (attr & faReparsePoint) {
+    // The link goes, never what it points to.
+    if (!(attr & faDirectory) || !p.RemoveDirectory(path)) p.DeleteFile(path);
+    return;
+  }
+  if (!(attr & faDirectory)) {
+    p.DeleteFile(path);
+    return;
+  }
+  if (auto entries = p.ListFolder(path)) {
+    for (const TFindData& e : *entries) DeleteEntry(p, IncludeTrailingBackslash(path) + e.Name, e.Attr);
+  }
+  p.RemoveDirectory(path);
+}
+
 }  // namespace
+
+void DeleteTree(const std::string& folder) {
+  const std::string path = ExcludeTrailingBackslash(folder);
+  if (path.empty()) return;
+  TPlatform& p = Platform();
+  const uint32_t attr = p.GetFileAttributes(path);
+  if (attr == faInvalid || !(attr & faDirectory)) return;
+  DeleteEntry(p, path, attr);
+}
 
 bool CopyFileIfChanged(const std::string& source, const std::string& destination, bool compare) {
   if (compare && FileExists(destination)) {

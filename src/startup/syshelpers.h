@@ -32,6 +32,12 @@ bool ForceDirectories(const std::string& folder);
 // Clears the read-only attribute of an existing file, keeping its other attributes (never writing 0).
 void ClearReadOnly(const std::string& path);
 
+// Last write time of a file as a DOS date-time; -1 when it cannot be read.
+int64_t FileAge(const std::string& path);
+// Removes the folder with everything in it. Failures are ignored. A symbolic link or junction met on
+// the way (the folder itself included) is removed itself, never followed.
+void DeleteTree(const std::string& folder);
+
 // Path of a shell special folder (CSIDL number); EVrError when the shell cannot resolve it.
 std::string GetSpecialFolder(int csidl);
 // Drive of the system folder, such as "C:".

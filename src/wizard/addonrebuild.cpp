@@ -27,25 +27,6 @@ const char* const kNewArchiveStem = "~rvupdate";
 // Candidates tried for a fresh work folder or a temporary file before giving up.
 constexpr int kMaxCandidates = 10000;
 
-void DeleteEntry(TPlatform& p, const std::string& path, uint32_t attr) {
-  if (attr & faReparsePoint) {
-    // The link goes, never what it points to.
-    if (attr & faDirectory)
-      p.RemoveDirectory(path);
-    else
-      p.DeleteFile(path);
-    return;
-  }
-  if (!(attr & faDirectory)) {
-    p.DeleteFile(path);
-    return;
-  }
-  if (auto entries = p.ListFolder(path)) {
-    for (const TFindData& e : *entries) DeleteEntry(p, AddTrailingBackslash(path) + e.Name, e.Attr);
-  }
-  p.RemoveDirectory(path);
-}
-
 // Sets a file's last-write time; a file that cannot be opened keeps the time it has.
 void SetFileDosTime(const std::string& path, int32_t time) {
   TPlatform& p = Platform();
@@ -56,15 +37,6 @@ void SetFileDosTime(const std::string& path, int32_t time) {
 }
 
 }  // namespace
-
-void DeleteTree(const std::string& folder) {
-  const std::string path = ExcludeTrailingBackslash(folder);
-  if (path.empty()) return;
-  TPlatform& p = Platform();
-  const uint32_t attr = p.GetFileAttributes(path);
-  if (attr == faInvalid || !(attr & faDirectory)) return;
-  DeleteEntry(p, path, attr);
-}
 
 TAddonRebuild::TAddonRebuild(const std::string& destination, const std::string& title)
     : destination_(destination), title_(title) {}

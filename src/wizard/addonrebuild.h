@@ -9,10 +9,6 @@ namespace vr {
 
 class TVrFileCollection;
 
-// Removes the folder with everything in it. Failures are ignored. A symbolic link or junction met on
-// the way is removed itself, never followed.
-void DeleteTree(const std::string& folder);
-
 // The steps the install run calls for an add-on whose destination holds no "install.dat". The work
 // folder is deleted when the object goes, whatever path the run took.
 class TAddonRebuild {

@@ -81,15 +81,6 @@ class TCrcWriteStream : public TStream {
   bool sequential_ = true;
 };
 
-// The file's last-write time as a DOS date-time; 0 when it cannot be read.
-uint32_t FileDosTime(const std::string& path) {
-  const THandle h = Platform().FileOpen(path, fmOpenRead | fmShareDenyNone);
-  if (h == kInvalidHandle) return 0;
-  const uint32_t time = Platform().FileGetDosTime(h);
-  Platform().FileClose(h);
-  return time;
-}
-
 std::string DataFilePart(const std::string& destination, int n) {
   return destination + "game" + Format(".%.3d", {n});
 }
@@ -372,7 +363,7 @@ void TInstallRun::WriteSeparateEntry(int index) {
   if (!IsSafeRelativeName(name)) throw EVrError(Format("%s:ファイル名が正しくありません", {name}));
   const std::string target = destination_ + name;
   // DOS date-times compare as unsigned values (a signed compare flips for dates after 2043).
-  if (FileExists(target) && FileDosTime(target) >= static_cast<uint32_t>(entry.Time) &&
+  if (FileExists(target) && FileAge(target) >= static_cast<int64_t>(static_cast<uint32_t>(entry.Time)) &&
       settings_.InstallKind != 2) {
     settings_.AddInstalledFile(name);
     return;

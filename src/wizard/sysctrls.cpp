@@ -23,25 +23,6 @@ bool IsPlainSubFolder(const std::string& subDir) {
   return true;
 }
 
-// Empties a folder and removes it. A link (symbolic link, junction) is removed itself: what it
-// points to is never entered.
-void RemoveFolderTree(const std::string& folder) {
-  TPlatform& p = Platform();
-  if (auto entries = p.ListFolder(folder)) {
-    for (const TFindData& e : *entries) {
-      const std::string path = IncludeTrailingBackslash(folder) + e.Name;
-      if (e.Attr & faReparsePoint) {
-        if (!(e.Attr & faDirectory) || !p.RemoveDirectory(path)) p.DeleteFile(path);
-      } else if (e.Attr & faDirectory) {
-        RemoveFolderTree(path);
-      } else {
-        p.DeleteFile(path);
-      }
-    }
-  }
-  p.RemoveDirectory(folder);
-}
-
 }  // namespace
 
 TShellLink::TShellLink(TComponent* owner) : TComponent(owner) {}
@@ -118,7 +99,7 @@ void TShellLink::DeleteFolder() {
       return;
     }
   }
-  RemoveFolderTree(folder);
+  DeleteTree(folder);
 }
 
 void MakeShortcut(const std::string& name, const std::string& fileName, const std::string& arguments,

@@ -11,6 +11,13 @@ namespace {
 volatile std::sig_atomic_t interrupted = 0;
 extern "C" void OnInterrupt(int) { interrupted = 1; }
 
+// The --media-dirs folders as the run's names (code page 932).
+std::vector<std::string> ToCp932Each(const std::vector<std::string>& utf8) {
+  std::vector<std::string> out;
+  for (const std::string& folder : utf8) out.push_back(ToCp932(folder, "folder name"));
+  return out;
+}
+
 }  // namespace
 
 TInterruptScope::TInterruptScope() {
@@ -28,7 +35,7 @@ bool Interrupted() { return interrupted != 0; }
 
 TConsoleHost::TConsoleHost(const std::string& label, bool progress, vr::TSetupLog& log,
                            std::vector<std::string> mediaDirs)
-    : bar_(progress, label), log_(log), mediaDirs_(std::move(mediaDirs)) {}
+    : bar_(progress, label), log_(log), media_(ToCp932Each(mediaDirs)) {}
 
 void TConsoleHost::SetStatus(const std::string& text) {
   status_ = text;
@@ -56,12 +63,16 @@ void TConsoleHost::SetModalResult(int result) {
 bool TConsoleHost::PromptMedium(const std::string& text) {
   log_.Line(text);
   // Each further medium is looked for once in the folder named for it; there is nobody to ask.
-  if (prompted_.count(text) || mediaDirs_.empty()) {
-    Report(mediaDirs_.empty() ? "further media need --media-dirs"
-                              : "the medium is not in the folder given for it");
-    return false;
+  switch (media_.Prompt(text)) {
+    case vr::TMediaFolders::TAnswer::NoFolders:
+      Report("further media need --media-dirs");
+      return false;
+    case vr::TMediaFolders::TAnswer::NotThere:
+      Report("the medium is not in the folder given for it");
+      return false;
+    case vr::TMediaFolders::TAnswer::Look:
+      break;
   }
-  prompted_.insert(text);
   return true;
 }
 
@@ -76,8 +87,7 @@ void TConsoleHost::Warning(const std::string& text) {
 }
 
 std::string TConsoleHost::MediumFolder(int32_t index, const std::string& current) {
-  if (index < 1 || static_cast<size_t>(index) > mediaDirs_.size()) return current;
-  return ToCp932(mediaDirs_[static_cast<size_t>(index) - 1], "folder name");
+  return media_.Folder(index, current);
 }
 
 void TConsoleHost::Report(const std::string& utf8) {

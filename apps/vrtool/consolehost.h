@@ -59,8 +59,7 @@ class TConsoleHost : public vr::TRunHost {
   void Report(const std::string& utf8);
   ProgressBar bar_;
   vr::TSetupLog& log_;
-  std::vector<std::string> mediaDirs_;
-  std::set<std::string> prompted_;
+  vr::TMediaFolders media_;
   std::string status_;
   int64_t position_ = 0, max_ = 0;
   int modalResult_ = 0;

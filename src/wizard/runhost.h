@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace vr {
 
@@ -48,6 +50,28 @@ class TRunHost {
   // The folder that holds medium `index` (counted from 0) when the run asks for it. A window host
   // keeps the one folder in which the user swaps the media.
   virtual std::string MediumFolder(int32_t /*index*/, const std::string& current) { return current; }
+};
+
+// The further media of a host with nobody to ask: medium i (counted from 0) lies in folder i - 1 of the
+// list, and each is looked at once, since asking again cannot change what a folder holds.
+class TMediaFolders {
+ public:
+  explicit TMediaFolders(std::vector<std::string> folders) : folders_(std::move(folders)) {}
+  enum class TAnswer { Look, NoFolders, NotThere };
+  // The answer to the medium prompt `text`: look (once), or give up and why.
+  TAnswer Prompt(const std::string& text) {
+    if (folders_.empty()) return TAnswer::NoFolders;
+    return prompted_.insert(text).second ? TAnswer::Look : TAnswer::NotThere;
+  }
+  // TRunHost::MediumFolder.
+  std::string Folder(int32_t index, const std::string& current) const {
+    if (index < 1 || static_cast<size_t>(index) > folders_.size()) return current;
+    return folders_[static_cast<size_t>(index) - 1];
+  }
+
+ private:
+  std::vector<std::string> folders_;
+  std::set<std::string> prompted_;
 };
 
 }  // namespace vr

@@ -79,7 +79,7 @@ TFormSilent::TFormSilent(TComponent* owner) : TForm(owner) {
 }
 
 TUnattendedHost::TUnattendedHost(TSetupLog& log, std::vector<std::string> mediaFolders, TFormSilent* window)
-    : log_(log), mediaFolders_(std::move(mediaFolders)), window_(window) {}
+    : log_(log), media_(std::move(mediaFolders)), window_(window) {}
 
 void TUnattendedHost::SetCaption(const std::string& text) {
   if (window_) window_->SetCaption(text);
@@ -134,14 +134,15 @@ void TUnattendedHost::SetModalResult(int result) {
 
 bool TUnattendedHost::PromptMedium(const std::string& text) {
   log_.Line(text);
-  if (mediaFolders_.empty()) {
-    log_.Line("2枚目以降のディスクのフォルダが指定されていません (/MEDIADIRS)");
-    return false;
-  }
-  // The folder named for the medium was already looked at; asking again cannot change it.
-  if (!prompted_.insert(text).second) {
-    log_.Line("指定されたフォルダにディスクがありません");
-    return false;
+  switch (media_.Prompt(text)) {
+    case TMediaFolders::TAnswer::NoFolders:
+      log_.Line("2枚目以降のディスクのフォルダが指定されていません (/MEDIADIRS)");
+      return false;
+    case TMediaFolders::TAnswer::NotThere:
+      log_.Line("指定されたフォルダにディスクがありません");
+      return false;
+    case TMediaFolders::TAnswer::Look:
+      break;
   }
   return true;
 }
@@ -153,8 +154,7 @@ bool TUnattendedHost::Confirm(const std::string& text) {
 }
 
 std::string TUnattendedHost::MediumFolder(int32_t index, const std::string& current) {
-  if (index < 1 || static_cast<size_t>(index) > mediaFolders_.size()) return current;
-  return mediaFolders_[static_cast<size_t>(index) - 1];
+  return media_.Folder(index, current);
 }
 
 int RunUnattendedInstall(TRovaInstallSet& settings, TVrFileCollection* archive,

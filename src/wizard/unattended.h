@@ -56,9 +56,8 @@ class TUnattendedHost : public TRunHost {
 
  private:
   TSetupLog& log_;
-  std::vector<std::string> mediaFolders_;
+  TMediaFolders media_;
   TFormSilent* window_;
-  std::set<std::string> prompted_;
   bool aborted_ = false;
 };
 

@@ -12,7 +12,8 @@ namespace vr {
 
 namespace {
 
-TMwcState g_mwc;
+// Per thread, so that entries can be scrambled on several threads at once.
+thread_local TMwcState g_mwc;
 
 void PutInt32(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);

@@ -20,7 +20,7 @@ struct TMwcState {
   uint32_t ResultLo = 0, ResultHi = 0;    // the last output
 };
 
-// The one shared generator state.
+// The shared generator state (one per thread).
 TMwcState& MwcState();
 // Seeds the shared generator (0 acts as 0xFFFFFFFF) and runs 19 discarded steps.
 void MwcSeed(uint32_t seed);

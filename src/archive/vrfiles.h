@@ -129,6 +129,9 @@ class TVrFileCollection : public THashCollection {
   // The open data stream; none when closed.
   std::unique_ptr<TKoBigStream> DataStream;
   TVrProgressEvent OnProgress;
+  // Threads SaveToStream encodes entries on; 0: one per processor. The archive written is the same
+  // whatever the number.
+  unsigned EncodeThreads = 0;
   // The archive file last given to Open / OpenPath.
   std::string FileName;
 
@@ -220,6 +223,10 @@ class TVrFileCollection : public THashCollection {
   uint64_t linkSerial_ = 0;
   bool indexSuspended_ = false;
 };
+
+// Restarts the generator that draws the seeds of scrambled entries (random by default) at a fixed
+// value, so that an archive can be written again byte for byte.
+void SeedScrambleSeeds(uint32_t value);
 
 // Bytes per block of a scrambled container for a payload of `length` bytes.
 int32_t ScrambleBlockSize(int64_t length);

@@ -1,10 +1,13 @@
 // Writing archives: encoding entries, whole archives, merging into a data file, appending to executables.
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <memory>
 #include <random>
-#include <tuple>
 #include <utility>
 
+#include "archive/entryencoder.h"
 #include "archive/rands.h"
 #include "archive/scrambles.h"
 #include "archive/vrfiles.h"
@@ -19,21 +22,18 @@ using namespace vrfiles_detail;
 
 namespace {
 
-// zlib's default level among CompressStream's four steps.
-constexpr int kDefaultCompression = 2;
+// How far reading may run ahead of writing when entries are encoded on several threads.
+constexpr size_t kMaxEntriesAhead = 4096;
+constexpr int64_t kBytesAhead = 64 * 1048576;
 // Bytes gathered before the merge writes them out.
 constexpr size_t kMergeBuffer = 1048576;
 
-uint32_t RandomSeed() {
+std::mt19937& SeedGenerator() {
   static std::mt19937 generator{std::random_device{}()};
-  return std::uniform_int_distribution<uint32_t>(0, 2147483646u)(generator);
+  return generator;
 }
 
-void Scramble(TMemoryStream& payload) {
-  ScrambleStream(payload, ScrambleBlockSize(payload.Size()), RandomSeed(), true);
-}
-
-uint32_t MemoryCRC(TMemoryStream& m) { return UpdateCRC(0, m.Memory(), m.Size()); }
+uint32_t RandomSeed() { return std::uniform_int_distribution<uint32_t>(0, 2147483646u)(SeedGenerator()); }
 
 void Append(TKoBigFileStream& dest, const void* data, int64_t count) {
   if (count > 0 && dest.Write(data, count) != count)
@@ -141,104 +141,131 @@ void ReplaceFile(const std::string& fileName, const std::string& bytes) {
   }
 }
 
-// Encodes an entry's content, held in m, and appends it to dest: compressed when `compress` (when
-// `original` is given and compression saves less than a tenth, the content is reloaded from it and
-// stored), then scrambled when `scramble`. A separate entry is installed as a file and checked by its
-// content, so it carries the checksum of its content; every other entry that of the bytes appended.
-// Returns the entry's kind and checksum.
-std::pair<uint8_t, uint32_t> AppendEncoded(TKoBigFileStream& dest, TMemoryStream& m, bool compress,
-                                           TStream* original, bool scramble, bool separate) {
-  const int64_t size = m.Size();
-  const uint32_t contentCRC = separate ? MemoryCRC(m) : 0;
-  uint8_t kind = skStored;
-  if (compress) {
-    CompressStream(m, kDefaultCompression);
-    kind = skCompressed;
-    if (original && m.Size() > size * 9 / 10) {
-      m.LoadFromStream(*original);
-      kind = skStored;
-    }
-  }
-  if (scramble) {
-    Scramble(m);
-    kind = kind == skStored ? skScrambled : skCompressedScrambled;
-  }
-  Append(dest, m);
-  return {kind, separate ? contentCRC : MemoryCRC(m)};
-}
+// One entry between reading and writing: its content in an encoding job, or (large content stored as
+// it is) the stream the writer copies it from.
+struct TPendingEntry {
+  TVrFile* File = nullptr;
+  TEncodeJob Job;
+  bool Streamed = false;
+  TStream* Stream = nullptr;
+  std::unique_ptr<TFileStream> LooseFile;
+  bool HasTime = false;
+  int32_t Time = 0;
+  // What stopped the reading; raised when the entry's turn to be written comes.
+  std::exception_ptr Error;
+  // Memory the entry holds until it is written (a streamed entry counts as a large one).
+  int64_t Held = 0;
+};
 
-}  // namespace
+// Reads an entry's content and decides how it is stored: from Source, else from the loose file
+// BasePath + Name, else by decoding it from the collection itself. Seeds for scrambling are drawn
+// here, in entry order.
+void PrepareEntry(TVrFile& file, bool scramble, TPendingEntry& p) {
+  p.File = &file;
+  TEncodeJob& job = p.Job;
+  if (file.Kind == skScrambled || file.Kind == skCompressedScrambled) scramble = true;
+  job.ContentChecksum = file.Separate != 0;
+  job.Scramble = scramble;
+  auto encode = [&](bool compress, bool storeWhenPoor) {
+    job.Compress = compress;
+    job.StoreWhenPoor = storeWhenPoor;
+    if (scramble) job.Seed = RandomSeed();
+    p.Held = job.Data.Size();
+  };
+  auto stream = [&](TStream& from) {
+    p.Streamed = true;
+    p.Stream = &from;
+    p.Held = kLargeContentLimit;
+  };
 
-// ---------------------------------------------------------------------------------------------------
-// One entry
-
-void TVrFile::WriteData(TKoBigFileStream& dest, bool scramble) {
-  TVrFileCollection* files = Files();
-  const uint8_t kindBefore = Kind;
-  if (Kind == skScrambled || Kind == skCompressedScrambled) scramble = true;
-  Kind = skCompressed;
-  const bool separate = Separate != 0;
-
-  if (Source) {
-    TStream& source = *Source;
+  if (file.Source) {
+    TStream& source = *file.Source;
     const bool large = source.Size() >= kLargeContentLimit;
     if (large && !scramble) {
-      CRC = AppendStream(dest, source);
-      Kind = skStored;
+      stream(source);
     } else {
-      TMemoryStream m;
-      m.LoadFromStream(source);
-      std::tie(Kind, CRC) = AppendEncoded(dest, m, !large, nullptr, scramble, separate);
+      job.Data.LoadFromStream(source);
+      encode(!large, false);
     }
     return;
   }
 
   // Only names that stay below BasePath are looked for as loose files.
+  TVrFileCollection* files = file.Files();
   std::string path;
-  if (files && !files->BasePath.empty() && IsSafeRelativeName(Name())) path = files->BasePath + Name();
+  if (files && !files->BasePath.empty() && IsSafeRelativeName(file.Name()))
+    path = files->BasePath + file.Name();
   if (!path.empty() && FileExists(path)) {
-    TFileStream file(path, fmOpenRead | fmShareDenyWrite);
-    const int64_t size = file.Size();
-    const std::string ext = UpperCaseAscii(ExtractFileExt(Name()));
+    auto loose = std::make_unique<TFileStream>(path, fmOpenRead | fmShareDenyWrite);
+    const int64_t size = loose->Size();
+    const std::string ext = UpperCaseAscii(ExtractFileExt(file.Name()));
     bool compress;
     if (ext == ".VSK") {
-      compress = IsStoredUncompressed(file);
+      compress = IsStoredUncompressed(*loose);
     } else {
       compress = (ext.empty() || std::string(kNoCompressExtensions).find(ext) == std::string::npos) &&
                  size < kLargeContentLimit;
     }
+    p.HasTime = true;
+    p.Time = static_cast<int32_t>(Platform().FileGetDosTime(loose->Handle()));
     if (compress || scramble) {
-      TMemoryStream m;
-      m.LoadFromStream(file);
-      std::tie(Kind, CRC) = AppendEncoded(dest, m, compress, &file, scramble, separate);
+      job.Data.LoadFromStream(*loose);
+      encode(compress, true);
     } else {
-      CRC = AppendStream(dest, file);
-      Kind = skStored;
+      p.LooseFile = std::move(loose);
+      stream(*p.LooseFile);
     }
-    Time = static_cast<int32_t>(Platform().FileGetDosTime(file.Handle()));
     return;
   }
 
-  // Re-encoding the entry as its own collection decodes it.
-  if (!files) throw EVrError(Format(kNoFileText, {Name()}));
-  // Decoded with the kind it is stored with, not the one being decided.
-  TMemoryStream m;
-  Kind = kindBefore;
-  files->ExtractToStream(m, Name());
-  std::tie(Kind, CRC) = AppendEncoded(dest, m, m.Size() < kLargeContentLimit, nullptr, scramble, separate);
+  // Re-encoding the entry as its own collection decodes it (with the kind it is stored with).
+  if (!files) throw EVrError(Format(kNoFileText, {file.Name()}));
+  files->ExtractToStream(job.Data, file.Name());
+  encode(job.Data.Size() < kLargeContentLimit, false);
+}
+
+// Appends the entry's stored bytes and sets its kind, checksum and time.
+void CommitEntry(TKoBigFileStream& dest, TPendingEntry& p) {
+  if (p.Error) std::rethrow_exception(p.Error);
+  TVrFile& file = *p.File;
+  if (p.Streamed) {
+    file.CRC = AppendStream(dest, *p.Stream);
+    file.Kind = skStored;
+  } else {
+    if (p.Job.Error) std::rethrow_exception(p.Job.Error);
+    Append(dest, p.Job.Data);
+    file.Kind = p.Job.Kind;
+    file.CRC = p.Job.CRC;
+  }
+  if (p.HasTime) file.Time = p.Time;
+}
+
+}  // namespace
+
+void SeedScrambleSeeds(uint32_t value) { SeedGenerator().seed(value); }
+
+// ---------------------------------------------------------------------------------------------------
+// One entry
+
+void TVrFile::WriteData(TKoBigFileStream& dest, bool scramble) {
+  TPendingEntry p;
+  PrepareEntry(*this, scramble, p);
+  if (!p.Streamed) p.Job.Encode();
+  CommitEntry(dest, p);
 }
 
 // ---------------------------------------------------------------------------------------------------
 // Whole archives
 
 bool TVrFileCollection::SaveToStream(TKoBigFileStream& dest, bool scramble) {
-  std::vector<const TVrFile*> files;
+  std::vector<TVrFile*> files;
   files.reserve(static_cast<size_t>(Count()));
   for (int i = 0; i < Count(); ++i)
     if (!Items(i)->IsEndMarker()) files.push_back(Items(i));
   CheckEntryCount(files.size());
+  const std::vector<const TVrFile*> constFiles(files.begin(), files.end());
 
-  const std::string head = EncodeNames(files);
+  const std::string head = EncodeNames(constFiles);
   Append(dest, head.data(), static_cast<int64_t>(head.size()));
   const int64_t tablePosition = dest.GetPosition();
   const int64_t tableSize =
@@ -252,10 +279,34 @@ bool TVrFileCollection::SaveToStream(TKoBigFileStream& dest, bool scramble) {
     }
   }
 
+  // Entries are read (and seeds drawn) in order, encoded by the workers, and written in order: the
+  // archive's bytes do not depend on the number of threads. Reading runs ahead of writing as far as
+  // the memory budget allows.
+  const unsigned threads = EncodeThreads > 0 ? EncodeThreads : DefaultEncodeThreads();
+  const size_t maxAhead = threads > 1 ? kMaxEntriesAhead : 1;
+  std::deque<std::unique_ptr<TPendingEntry>> ahead;
+  int64_t held = 0;
+  size_t next = 0;
+  TEncodeWorkers workers(threads > 1 ? threads : 0);
+
   std::vector<int64_t> offsets;
   offsets.reserve(files.size() + 1);
-  for (const TVrFile* constFile : files) {
-    TVrFile& file = *const_cast<TVrFile*>(constFile);
+  for (TVrFile* current : files) {
+    while (next < files.size() && (ahead.empty() || (ahead.size() < maxAhead && held < kBytesAhead))) {
+      auto p = std::make_unique<TPendingEntry>();
+      try {
+        PrepareEntry(*files[next], scramble, *p);
+      } catch (...) {
+        p->File = files[next];
+        p->Error = std::current_exception();
+      }
+      if (!p->Streamed && !p->Error) workers.Submit(p->Job);
+      held += p->Held;
+      ahead.push_back(std::move(p));
+      ++next;
+    }
+    TPendingEntry& p = *ahead.front();
+    TVrFile& file = *current;
     bool cancel = false;
     if (OnProgress) {
       OnProgress(this, &file, 0, file.CachedIndex(), Count(), cancel);
@@ -264,11 +315,14 @@ bool TVrFileCollection::SaveToStream(TKoBigFileStream& dest, bool scramble) {
     const int64_t offset = dest.GetPosition();
     offsets.push_back(offset);
     try {
-      file.WriteData(dest, scramble);
+      if (!p.Streamed && !p.Error) workers.Wait(p.Job);
+      CommitEntry(dest, p);
     } catch (const std::exception&) {
       ReportVrError("エラー:" + file.Name());
       throw;
     }
+    held -= p.Held;
+    ahead.pop_front();
     if (OnProgress) {
       OnProgress(this, &file, dest.GetPosition() - offset, file.CachedIndex(), Count(), cancel);
       if (cancel) return false;
@@ -277,7 +331,7 @@ bool TVrFileCollection::SaveToStream(TKoBigFileStream& dest, bool scramble) {
   const int64_t end = dest.GetPosition();
   offsets.push_back(end);
 
-  const std::string table = EncodeTable(files, offsets);
+  const std::string table = EncodeTable(constFiles, offsets);
   dest.SetPosition(tablePosition);
   Append(dest, table.data(), static_cast<int64_t>(table.size()));
   dest.SetPosition(end);

@@ -298,6 +298,72 @@ TEST(VrFilesWrite, SaveReportsProgressCancelAndErrors) {
   EXPECT_EQ(reports, std::vector<std::string>{"エラー:missing.txt"});
 }
 
+// Entries are encoded on several threads but read, seeded and written in order: the archive, the
+// progress calls and the entry an error names are the same for any number of threads.
+TEST(VrFilesWrite, EncodingThreadsDoNotChangeTheArchive) {
+  TTempDrive drive;
+  auto fill = [&](TVrFileCollection& files) {
+    files.BasePath = drive.PathOf("mix\\");
+    for (int i = 0; i < 60; ++i) {
+      const std::string name = "f" + std::to_string(i) + (i % 5 == 0 ? ".ogg" : ".txt");
+      // Compressible text, incompressible noise (stored after trying), stored sounds, one large file.
+      const std::string content = i == 7  ? Text(5242880 + 3, 7)
+                                  : i % 3 ? Text(500 + 97 * i, i)
+                                          : RandomBytes(3000, i);
+      if (i % 4 == 0) {
+        files.AddFile(name)->Source = SourceOf(content);
+      } else {
+        drive.WriteFile("mix\\" + name, content);
+        files.AddFile(name);
+      }
+    }
+    files.Items(11)->Separate = 1;
+  };
+  for (bool scramble : {false, true}) {
+    SCOPED_TRACE(scramble);
+    std::string first;
+    std::vector<std::pair<int, int64_t>> firstCalls;
+    for (unsigned threads : {1u, 4u}) {
+      TVrFileCollection files;
+      fill(files);
+      files.EncodeThreads = threads;
+      std::vector<std::pair<int, int64_t>> calls;
+      files.OnProgress = [&](TVrFileCollection*, TVrFile*, int64_t size, int32_t index, int32_t, bool&) {
+        calls.emplace_back(index, size);
+      };
+      SeedScrambleSeeds(42);
+      ASSERT_TRUE(Save(files, drive.PathOf("mix.dat"), scramble));
+      // Saving the loaded archive again re-encodes every entry from it.
+      TVrFileCollection back;
+      back.Open(drive.PathOf("mix.dat"));
+      EXPECT_TRUE(back.VerifyData());
+      back.BasePath.clear();
+      back.EncodeThreads = threads;
+      ASSERT_TRUE(Save(back, drive.PathOf("again.dat"), scramble));
+      const std::string bytes = drive.ReadFile("mix.dat") + drive.ReadFile("again.dat");
+      if (first.empty()) {
+        first = bytes;
+        firstCalls = calls;
+      } else {
+        EXPECT_TRUE(bytes == first) << threads << " threads";
+        EXPECT_EQ(calls, firstCalls);
+      }
+    }
+  }
+
+  // A file that cannot be read, among entries encoded ahead of it, is the one reported.
+  TVrFileCollection files;
+  fill(files);
+  files.EncodeThreads = 4;
+  files.AddFile("zz-missing.txt");
+  files.Items(3)->SetName("gone.txt");
+  std::vector<std::string> reports;
+  TVrErrorReporter previous = SetVrErrorReporter([&](const std::string& m) { reports.push_back(m); });
+  EXPECT_THROW(Save(files, drive.PathOf("e.dat"), false), EVrError);
+  SetVrErrorReporter(previous);
+  EXPECT_EQ(reports, std::vector<std::string>{"エラー:gone.txt"});
+}
+
 TEST(VrFilesWrite, MergeRules) {
   TTempDrive drive;
   TVrFileCollection pack;

@@ -339,8 +339,52 @@ int64_t TKoBigFileStream::CopyFromBig(TKoBigStream& source, int64_t count) {
   // A memory source is copied straight out of its memory.
   if (auto* mem = dynamic_cast<TKoBigMemoryStream*>(&source))
     return CopyOutOfMemoryAtPosition(mem->Stream(), count, write);
-  return CopyThroughBuffer(
-      count, CopyBufferSize, true, [&](uint8_t* b, int64_t n) { return source.Read(b, n); }, write);
+  int64_t done = 0;
+  if (auto* file = dynamic_cast<TKoBigFileStream*>(&source); file && file != this && Writable())
+    done = CopyPartsInSystem(*file, count);
+  if (done == count) return done;
+  return done + CopyThroughBuffer(
+                    count - done, CopyBufferSize, true,
+                    [&](uint8_t* b, int64_t n) { return source.Read(b, n); }, write);
+}
+
+int64_t TKoBigFileStream::CopyInSystem(THandle source, int64_t offset, int64_t count) {
+  TPlatform& os = Platform();
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t index = Position / partSize_;
+    const int64_t at = Position % partSize_;
+    // A part beyond the next, or a bad count of parts, is left to the buffered copy to report.
+    if (index > PartCount() || index > 99999999) break;
+    if (index == PartCount()) CreatePart(static_cast<int>(index));
+    const int64_t chunk = std::min(partSize_ - at, count - done);
+    const int64_t n =
+        os.FileCopyRange(source, offset + done, handles_[static_cast<size_t>(index)], at, chunk);
+    if (n <= 0) break;
+    int64_t& size = partSizes_[static_cast<size_t>(index)];
+    size = std::max(size, at + n);
+    Position += n;
+    done += n;
+    if (n < chunk) break;
+  }
+  return done;
+}
+
+int64_t TKoBigFileStream::CopyPartsInSystem(TKoBigFileStream& source, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t index = source.Position / source.partSize_;
+    const int64_t at = source.Position % source.partSize_;
+    if (index >= source.PartCount()) break;
+    const int64_t avail = source.partSizes_[static_cast<size_t>(index)] - at;
+    if (avail <= 0) break;
+    const int64_t chunk = std::min(avail, count - done);
+    const int64_t n = CopyInSystem(source.handles_[static_cast<size_t>(index)], at, chunk);
+    source.Position += n;
+    done += n;
+    if (n < chunk) break;
+  }
+  return done;
 }
 
 int64_t TKoBigFileStream::CopyFromStream(TStream& source, int64_t count) {
@@ -352,8 +396,18 @@ int64_t TKoBigFileStream::CopyFromStream(TStream& source, int64_t count) {
   auto write = [&](const uint8_t* p, int64_t n) { Write(p, n); };
   if (auto* mem = dynamic_cast<TCustomMemoryStream*>(&source))
     return CopyOutOfMemoryAtPosition(*mem, count, write);
-  return CopyThroughBuffer(
-      count, CopyBufferSize, true, [&](uint8_t* b, int64_t n) { return ReadPlain(source, b, n); }, write);
+  int64_t done = 0;
+  if (auto* file = dynamic_cast<THandleStream*>(&source); file && Writable()) {
+    const int64_t at = file->Position();
+    if (at >= 0) {
+      done = CopyInSystem(file->Handle(), at, count);
+      file->Seek(at + done, TSeekOrigin::soBeginning);
+    }
+  }
+  if (done == count) return done;
+  return done + CopyThroughBuffer(
+                    count - done, CopyBufferSize, true,
+                    [&](uint8_t* b, int64_t n) { return ReadPlain(source, b, n); }, write);
 }
 
 int64_t TKoBigFileStream::CopyToStream(TStream& dest, int64_t count) {

@@ -67,7 +67,9 @@ class TKoBigFileStream : public TKoBigStream {
   int64_t Write(const void* buffer, int64_t count) override;
   // Stops at the end of the last part (or at a short part in the middle).
   int64_t Read(void* buffer, int64_t count) override;
-  // Raises EReadError when the source ends before count bytes.
+  // Raises EReadError when the source ends before count bytes. From another big file stream, or from a
+  // file handle stream, the bytes are copied inside the system where it can (Platform().FileCopyRange),
+  // the rest through the buffer.
   int64_t CopyFromBig(TKoBigStream& source, int64_t count) override;
   int64_t CopyFromStream(TStream& source, int64_t count) override;
   // Stops at the end of the last part; a count of 0 copies nothing.
@@ -104,6 +106,11 @@ class TKoBigFileStream : public TKoBigStream {
   int64_t ReadPart(int index, int64_t offset, void* buffer, int64_t count);
   // Writes all of count bytes into one part (created when index == PartCount()).
   void WritePart(int index, int64_t offset, const void* buffer, int64_t count);
+  // Copies up to count bytes of a file handle, from `offset` on, to Position inside the system; returns
+  // the bytes copied (stops at the first shortfall).
+  int64_t CopyInSystem(THandle source, int64_t offset, int64_t count);
+  // The same from another big file stream's position over its parts; both positions advance.
+  int64_t CopyPartsInSystem(TKoBigFileStream& source, int64_t count);
 
   int64_t partSize_;
   std::vector<THandle> handles_;    // one per part, owned

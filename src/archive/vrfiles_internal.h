@@ -50,6 +50,5 @@ inline int64_t MaskOffset64(int64_t offset, uint32_t key) {
   return static_cast<int64_t>(static_cast<uint64_t>(offset) ^ k);
 }
 
-
 }  // namespace vrfiles_detail
 }  // namespace vr

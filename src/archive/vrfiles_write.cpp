@@ -25,8 +25,6 @@ namespace {
 // How far reading may run ahead of writing when entries are encoded on several threads.
 constexpr size_t kMaxEntriesAhead = 4096;
 constexpr int64_t kBytesAhead = 64 * 1048576;
-// Bytes gathered before the merge writes them out.
-constexpr size_t kMergeBuffer = 1048576;
 
 std::mt19937& SeedGenerator() {
   static std::mt19937 generator{std::random_device{}()};
@@ -42,8 +40,17 @@ void Append(TKoBigFileStream& dest, const void* data, int64_t count) {
 
 void Append(TKoBigFileStream& dest, TMemoryStream& m) { Append(dest, m.Memory(), m.Size()); }
 
-// Appends a whole plain stream (from its start) and returns the CRC-32 of its bytes.
+// Appends a whole plain stream (from its start) and returns the CRC-32 of its bytes. A file is checked
+// first and then copied inside the system.
 uint32_t AppendStream(TKoBigFileStream& dest, TStream& source) {
+  if (dynamic_cast<THandleStream*>(&source)) {
+    const uint32_t crc = StreamCRC(source);
+    source.SetPosition(0);
+    const int64_t size = source.Size();
+    if (size > 0 && dest.CopyFromStream(source, size) != size)
+      throw EVrError(Format(kWriteFailedText, {dest.FileName}));
+    return crc;
+  }
   source.SetPosition(0);
   std::vector<uint8_t> buffer(static_cast<size_t>(kCopyPiece));
   uint32_t crc = 0;
@@ -56,31 +63,43 @@ uint32_t AppendStream(TKoBigFileStream& dest, TStream& source) {
   return crc;
 }
 
-// Copies stored bytes of entries from one big stream to another, gathering small entries into one write.
+// Copies stored bytes of entries from one big stream to the end of another. Entries that lie one
+// behind the other in the source are copied as one run, inside the system where both are files.
 class TEntryCopier {
  public:
-  explicit TEntryCopier(TKoBigFileStream& dest) : dest_(dest), buffer_(kMergeBuffer) {}
+  explicit TEntryCopier(TKoBigFileStream& dest) : dest_(dest) {}
 
   void Copy(TKoBigStream& source, int64_t offset, int64_t count, const std::string& name) {
-    source.SetPosition(offset);
-    while (count > 0) {
-      if (fill_ == buffer_.size()) Flush();
-      const int64_t take = std::min<int64_t>(count, static_cast<int64_t>(buffer_.size() - fill_));
-      if (source.Read(buffer_.data() + fill_, take) != take) DamagedEntry(name);
-      fill_ += static_cast<size_t>(take);
-      count -= take;
+    if (count <= 0) return;
+    if (source_ == &source && offset == end_) {
+      end_ += count;
+      return;
     }
+    Flush();
+    source_ = &source;
+    start_ = offset;
+    end_ = offset + count;
+    name_ = name;
   }
 
   void Flush() {
-    Append(dest_, buffer_.data(), static_cast<int64_t>(fill_));
-    fill_ = 0;
+    if (!source_ || end_ == start_) return;
+    source_->SetPosition(start_);
+    try {
+      dest_.CopyFromBig(*source_, end_ - start_);
+    } catch (const EReadError&) {
+      DamagedEntry(name_);
+    }
+    start_ = end_;
   }
 
  private:
   TKoBigFileStream& dest_;
-  std::vector<uint8_t> buffer_;
-  size_t fill_ = 0;
+  TKoBigStream* source_ = nullptr;
+  int64_t start_ = 0;
+  int64_t end_ = 0;
+  // The first entry of the run, named when its bytes cannot be read.
+  std::string name_;
 };
 
 // "vf", the version, the count and the masked names.

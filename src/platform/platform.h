@@ -263,6 +263,15 @@ class TPlatform {
   // `stopWaiting` ended the wait.
   virtual int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,
                                     const std::function<bool()>& stopWaiting) = 0;
+
+  // --- copies inside the system ------------------------------------------------------------------
+  // Copies up to `count` bytes from `from` at `fromOffset` to `to` at `toOffset` without passing them
+  // through this process; the handles' own positions are neither used nor changed. Returns the bytes
+  // copied (fewer at the source's end, or when the copy stopped part-way), or -1 when nothing was
+  // copied because the system cannot copy between these files this way or the copy failed: the caller
+  // then copies through memory, which also reports real errors.
+  virtual int64_t FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,
+                                int64_t count) = 0;
 };
 
 // The process-wide platform. Tests may install their own (derived from the host's) and restore it.

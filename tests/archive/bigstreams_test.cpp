@@ -8,6 +8,7 @@
 
 #include "archive/bigstreams.h"
 #include "framework/classes.h"
+#include "framework/forwardplatform.h"
 #include "framework/sysutils.h"
 #include "support/tempdrive.h"
 
@@ -258,6 +259,51 @@ TEST(BigFileStream, CopyFromBigStreamsOfEveryKind) {
   EXPECT_EQ(back.GetSize(), 50);  // nothing half-grown after the failed copy
   EXPECT_EQ(back.CopyFromBig(mem, 0), 70);
   EXPECT_EQ(MemoryText(back.Stream()), data.substr(3, 50) + data);
+}
+
+// File-to-file copies go through the system's copy where it takes them and through the buffer for the
+// rest: a copy the system refuses, or stops part-way, gives the same parts.
+TEST(BigFileStream, CopiesInsideTheSystemWithTheBufferAsFallback) {
+  struct TCopyPlatform : TForwardPlatform {
+    int64_t Limit = -1;  // bytes per call; -1 forwards unchanged, 0 refuses
+    int Calls = 0;
+    int64_t Copied = 0;
+    int64_t FileCopyRange(THandle from, int64_t fromAt, THandle to, int64_t toAt, int64_t count) override {
+      ++Calls;
+      if (Limit == 0 || (Limit > 0 && Calls % 3 == 0)) return -1;
+      const int64_t n =
+          Inner().FileCopyRange(from, fromAt, to, toAt, Limit > 0 ? std::min(count, Limit) : count);
+      if (n > 0) Copied += n;
+      return n;
+    }
+  };
+  TTempDrive drive;
+  const std::string data = Bytes(70, 13, 5);
+  drive.WriteFile("plain.bin", data);
+  {
+    TKoBigFileStream src(drive.PathOf("src.dat"), fmCreate, kPart);
+    src.WriteBuffer(data.data(), 70);
+  }
+  for (int64_t limit : {int64_t{-1}, int64_t{0}, int64_t{5}}) {
+    SCOPED_TRACE(limit);
+    TCopyPlatform os;
+    os.Limit = limit;
+    TKoBigFileStream src(drive.PathOf("src.dat"), fmOpenRead | fmShareDenyWrite, kPart);
+    TKoBigFileStream dst(drive.PathOf("dst.dat"), fmCreate, 25);
+    src.SetPosition(9);
+    EXPECT_EQ(dst.CopyFromBig(src, 58), 58);
+    EXPECT_EQ(src.GetPosition(), 67);
+    TFileStream plain(drive.PathOf("plain.bin"), fmOpenRead | fmShareDenyWrite);
+    plain.Seek(3, TSeekOrigin::soBeginning);
+    EXPECT_EQ(dst.CopyFromStream(plain, 40), 40);
+    EXPECT_EQ(plain.Position(), 43);
+    EXPECT_EQ(dst.GetPosition(), 98);
+    EXPECT_EQ(dst.PartCount(), 4);
+    EXPECT_EQ(ReadAll(dst), data.substr(9, 58) + data.substr(3, 40));
+    EXPECT_EQ(os.Copied > 0, limit != 0);
+    src.SetPosition(60);
+    EXPECT_THROW(dst.CopyFromBig(src, 20), EReadError);
+  }
 }
 
 TEST(BigMemoryStream, ReadWriteAndCountZeroRules) {

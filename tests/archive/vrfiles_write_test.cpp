@@ -302,20 +302,19 @@ TEST(VrFilesWrite, SaveReportsProgressCancelAndErrors) {
 // progress calls and the entry an error names are the same for any number of threads.
 TEST(VrFilesWrite, EncodingThreadsDoNotChangeTheArchive) {
   TTempDrive drive;
+  // Compressible text, incompressible noise (stored after trying), stored sounds, one large file; the
+  // loose files are written once (their times go into the archive).
+  auto contentOf = [](int i) {
+    return i == 7 ? Text(5242880 + 3, 7) : i % 3 ? Text(500 + 97 * i, i) : RandomBytes(3000, i);
+  };
+  auto nameOf = [](int i) { return "f" + std::to_string(i) + (i % 5 == 0 ? ".ogg" : ".txt"); };
+  for (int i = 0; i < 60; ++i)
+    if (i % 4 != 0) drive.WriteFile("mix\\" + nameOf(i), contentOf(i));
   auto fill = [&](TVrFileCollection& files) {
     files.BasePath = drive.PathOf("mix\\");
     for (int i = 0; i < 60; ++i) {
-      const std::string name = "f" + std::to_string(i) + (i % 5 == 0 ? ".ogg" : ".txt");
-      // Compressible text, incompressible noise (stored after trying), stored sounds, one large file.
-      const std::string content = i == 7  ? Text(5242880 + 3, 7)
-                                  : i % 3 ? Text(500 + 97 * i, i)
-                                          : RandomBytes(3000, i);
-      if (i % 4 == 0) {
-        files.AddFile(name)->Source = SourceOf(content);
-      } else {
-        drive.WriteFile("mix\\" + name, content);
-        files.AddFile(name);
-      }
+      TVrFile& f = *files.AddFile(nameOf(i));
+      if (i % 4 == 0) f.Source = SourceOf(contentOf(i));
     }
     files.Items(11)->Separate = 1;
   };

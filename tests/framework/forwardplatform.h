@@ -112,6 +112,10 @@ class TForwardPlatform : public TPlatform {
                             const std::function<bool()>& stop) override {
     return inner_.RunProcessAndWait(f, p, stop);
   }
+  int64_t FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,
+                        int64_t count) override {
+    return inner_.FileCopyRange(from, fromOffset, to, toOffset, count);
+  }
 
  private:
   TPlatform& inner_;

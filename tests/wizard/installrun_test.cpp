@@ -426,6 +426,12 @@ class TFullDiskPlatform : public TPosixPlatform {
     Budget -= n;
     return TPosixPlatform::FileWrite(h, buffer, n);
   }
+  int64_t FileCopyRange(THandle from, int64_t fromAt, THandle to, int64_t toAt, int64_t count) override {
+    if (Budget <= 0) return -1;
+    const int64_t n = TPosixPlatform::FileCopyRange(from, fromAt, to, toAt, std::min(count, Budget));
+    if (n > 0) Budget -= n;
+    return n;
+  }
   bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override {
     const uint32_t attr = GetFileAttributes(from);
     (void)attr;

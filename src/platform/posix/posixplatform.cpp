@@ -566,6 +566,27 @@ int32_t TPosixPlatform::FileRead(THandle h, void* buffer, int32_t count) {
   return done;
 }
 
+int64_t TPosixPlatform::FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,
+                                      int64_t count) {
+  TOpenFile* in = FindFile(from);
+  TOpenFile* out = FindFile(to);
+  if (!in || !out || count < 0 || fromOffset < 0 || toOffset < 0) return -1;
+  off_t inAt = static_cast<off_t>(fromOffset);
+  off_t outAt = static_cast<off_t>(toOffset);
+  int64_t done = 0;
+  while (done < count) {
+    const size_t piece = static_cast<size_t>(std::min<int64_t>(count - done, 0x40000000));
+    const ssize_t n = copy_file_range(in->Fd, &inAt, out->Fd, &outAt, piece, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? done : -1;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
 int32_t TPosixPlatform::FileWrite(THandle h, const void* buffer, int32_t count) {
   TOpenFile* file = FindFile(h);
   if (!file || count < 0) return -1;

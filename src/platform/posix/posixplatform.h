@@ -146,6 +146,8 @@ class TPosixPlatform : public TPlatform {
   // In recording mode the call is recorded (operation "wait") and reports exit code 0.
   int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,
                             const std::function<bool()>& stopWaiting) override;
+  int64_t FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,
+                        int64_t count) override;
 
  private:
   struct TOpenFile;

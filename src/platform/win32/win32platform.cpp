@@ -586,4 +586,10 @@ bool TWin32Platform::SetCurrentDirectory(const std::string& path) {
   return ::SetCurrentDirectoryW(Wide(path).c_str()) != 0;
 }
 
+// --- copies inside the system --------------------------------------------------------------------------
+
+// Win32 has no copy between two open handles (block cloning exists on ReFS only): callers copy through
+// their buffers.
+int64_t TWin32Platform::FileCopyRange(THandle, int64_t, THandle, int64_t, int64_t) { return -1; }
+
 }  // namespace vr

@@ -76,6 +76,8 @@ class TWin32Platform : public TPlatform {
   bool SetCurrentDirectory(const std::string& path) override;
   int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,
                             const std::function<bool()>& stopWaiting) override;
+  int64_t FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,
+                        int64_t count) override;
 };
 
 }  // namespace vr

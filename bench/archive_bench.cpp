@@ -9,7 +9,8 @@
 //   VR_BENCH_MERGE        entries of each archive merged (default 100000)
 // `vr_bench --make-stored FILE MB ENTRY_MB` only writes an archive of stored entries (for bench.sh);
 // `--make-patterned FILE N` one of N patterned double-byte names in one folder, `--make-deep FILE
-// LEVELS COUNT` one of COUNT entries below LEVELS folder levels each.
+// LEVELS COUNT` one of COUNT entries below LEVELS folder levels each; `--make-mixed DIR MB` a game
+// folder of MB MiB of mixed files (see MakeMixed).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -302,6 +303,71 @@ void MakeNamed(const fs::path& path, const std::vector<std::string>& names) {
   out.Write(bytes.data(), bytes.size());
 }
 
+// Text that deflates about as well as a game's scripts and settings do (words from a small vocabulary).
+void FillText(std::string& out, size_t n, uint64_t& s) {
+  static const char* const kWords[] = {"the ",    "night ",    "sky ", "over ",    "town ",
+                                       "she ",    "said ",     "and ", "light ",   "was ",
+                                       "bright ", "\r\n",      "@bg ", "storage=", "\"bg01\" ",
+                                       "wait ",   "time=200 ", "[r]",  "hoshimi ", "star "};
+  out.clear();
+  while (out.size() < n) {
+    s ^= s << 13;
+    s ^= s >> 7;
+    s ^= s << 17;
+    out += kWords[s % 20];
+    if (s % 7 == 0) out += std::to_string(s % 1000);
+  }
+  out.resize(n);
+}
+
+// A game folder of about `mb` MiB: script text and incompressible data files of 4 to 64 KiB (packed
+// compressed, or tried and stored), sound files of 256 KiB to 2 MiB (stored by extension), and files
+// over 5 MiB (stored by size), spread over folders of at most 200 files. About 12,000 files for 2 GiB.
+void MakeMixed(const fs::path& dir, int64_t mb) {
+  const int64_t total = mb << 20;
+  uint64_t s = 0x9E3779B97F4A7C15ull;
+  auto next = [&s] {
+    s ^= s << 13;
+    s ^= s >> 7;
+    s ^= s << 17;
+    return s;
+  };
+  std::string text;
+  std::vector<uint8_t> bytes;
+  int64_t done = 0;
+  for (int64_t i = 0; done < total; ++i) {
+    const fs::path folder = dir / ("d" + std::to_string(i / 200));
+    if (i % 200 == 0) fs::create_directories(folder);
+    const uint64_t kind = next() % 100;
+    std::string name;
+    size_t size;
+    if (kind < 55) {
+      name = "s" + std::to_string(i) + ".txt";
+      size = 4096 + next() % 61440;
+    } else if (kind < 90) {
+      name = "b" + std::to_string(i) + ".bin";
+      size = 4096 + next() % 61440;
+    } else if (kind < 99) {
+      name = "v" + std::to_string(i) + ".ogg";
+      size = (256 << 10) + next() % (1792 << 10);
+    } else {
+      name = "m" + std::to_string(i) + ".big";
+      size = (5 << 20) + next() % (20 << 20);
+    }
+    size = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), total - done));
+    File out(folder / name, "wb");
+    if (kind < 55) {
+      FillText(text, size, s);
+      out.Write(text.data(), size);
+    } else {
+      bytes.resize(size + 8);
+      Fill(bytes.data(), bytes.size(), s);
+      out.Write(bytes.data(), size);
+    }
+    done += static_cast<int64_t>(size);
+  }
+}
+
 // n short patterned double-byte names in one folder: "背景\絵NNNNNNN.png" (code page 932).
 void MakePatterned(const fs::path& path, int64_t n) {
   std::vector<std::string> names;
@@ -467,6 +533,10 @@ BENCHMARK(BM_Merge)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)
 int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--make-stored") {
     MakeStored(argv[2], std::atoll(argv[3]), std::atoll(argv[4]));
+    return 0;
+  }
+  if (argc == 4 && std::string(argv[1]) == "--make-mixed") {
+    MakeMixed(argv[2], std::atoll(argv[3]));
     return 0;
   }
   if (argc == 4 && std::string(argv[1]) == "--make-patterned") {

@@ -94,7 +94,7 @@ void CheckForeignParts(const std::string& target, const std::string& shownTarget
 }  // namespace
 
 int CmdPack(const std::string& dir, const std::string& out, bool scramble,
-            const std::vector<std::string>& separate, const Options& opt) {
+            const std::vector<std::string>& separate, unsigned threads, const Options& opt) {
   std::string folder = vr::ExcludeTrailingBackslash(HostPathToCp932(dir, "folder name"));
   uint32_t attr = vr::Platform().GetFileAttributes(folder);
   if (attr == vr::faInvalid || !(attr & vr::faDirectory)) throw ToolError(dir + ": not a folder");
@@ -107,6 +107,7 @@ int CmdPack(const std::string& dir, const std::string& out, bool scramble,
   CollectFiles(folder, "", names, 0);
 
   vr::TVrFileCollection archive;
+  archive.EncodeThreads = threads;
   // A folder name opens nothing: entries without a source are read from the loose files below it.
   archive.OpenPath(folder, false);
   for (const std::string& name : names) {

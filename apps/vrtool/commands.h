@@ -24,8 +24,9 @@ int CmdCat(const ArchiveSource& src, const std::string& name);
 int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vector<std::string>& names,
                const Options& opt);
 int CmdVerify(const ArchiveSource& src, const Options& opt);
+// threads: encoding threads, 0 for one per processor (the archive is the same for any number).
 int CmdPack(const std::string& dir, const std::string& out, bool scramble,
-            const std::vector<std::string>& separate, const Options& opt);
+            const std::vector<std::string>& separate, unsigned threads, const Options& opt);
 int CmdMerge(const std::string& dataFile, const ArchiveSource& source, const Options& opt);
 int CmdAppend(const std::string& program, const std::string& archive);
 

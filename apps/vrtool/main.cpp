@@ -71,6 +71,9 @@ int Run(const std::vector<std::string>& args) {
   pack->add_flag("--scramble", scramble, "scramble every entry");
   pack->add_option("--separate", separate, "mark the entry NAME as a separate file")->type_name("NAME");
   pack->add_option("-o", out, "output archive")->required()->type_name("OUT");
+  unsigned threads = 0;
+  pack->add_option("--threads", threads, "threads that compress entries (default: one per processor)")
+      ->type_name("N");
   pack->add_option("DIR", pos)->required();
 
   auto* merge = app.add_subcommand("merge", "merge the newer entries of SOURCE into DATAFILE");
@@ -162,8 +165,8 @@ int Run(const std::vector<std::string>& args) {
       return CmdVerify(src, opt);
     }
     if (pack->parsed()) {
-      need(1, "pack [--scramble] [--separate NAME]... -o OUT DIR");
-      return CmdPack(pos[0], out, scramble, separate, opt);
+      need(1, "pack [--scramble] [--separate NAME]... [--threads N] -o OUT DIR");
+      return CmdPack(pos[0], out, scramble, separate, threads, opt);
     }
     if (merge->parsed()) {
       if (pos.empty()) throw CLI::ValidationError("usage: vrtool merge DATAFILE SOURCE");

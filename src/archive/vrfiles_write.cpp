@@ -63,6 +63,39 @@ uint32_t AppendStream(TKoBigFileStream& dest, TStream& source) {
   return crc;
 }
 
+// Appends the scrambled container of a whole plain stream, its blocks read from the stream one by one
+// in the seeded order (the same bytes as ScrambleStream, without holding the content). Returns the
+// checksum of the bytes appended, or of the content when `contentChecksum`.
+uint32_t AppendScrambled(TKoBigFileStream& dest, TStream& source, uint32_t seed, bool contentChecksum) {
+  const int64_t length = source.Size();
+  const int32_t blockSize = ScrambleBlockSize(length);
+  TScrambleInts order(seed);
+  order.MakeOrder(0, static_cast<int32_t>(std::max<int64_t>(length - 1, 0) / blockSize));
+  std::string header;
+  PutInt32(header, blockSize);
+  PutInt32(header, static_cast<int32_t>(seed ^ SeedMask));
+  std::vector<uint8_t> buffer(static_cast<size_t>(kCopyPiece));
+  std::memcpy(buffer.data(), header.data(), header.size());
+  size_t fill = header.size();
+  uint32_t crc = 0;
+  auto flush = [&] {
+    crc = UpdateCRC(crc, buffer.data(), static_cast<int64_t>(fill));
+    Append(dest, buffer.data(), static_cast<int64_t>(fill));
+    fill = 0;
+  };
+  for (int32_t block : order.Values) {
+    const int64_t start = static_cast<int64_t>(blockSize) * block;
+    const int32_t size = static_cast<int32_t>(std::min<int64_t>(blockSize, length - start));
+    if (size <= 0) continue;
+    if (fill + static_cast<size_t>(size) > buffer.size()) flush();
+    source.SetPosition(start);
+    source.ReadBuffer(buffer.data() + fill, size);
+    fill += static_cast<size_t>(size);
+  }
+  flush();
+  return contentChecksum ? StreamCRC(source) : crc;
+}
+
 // Copies stored bytes of entries from one big stream to the end of another. Entries that lie one
 // behind the other in the source are copied as one run, inside the system where both are files.
 class TEntryCopier {
@@ -161,7 +194,7 @@ void ReplaceFile(const std::string& fileName, const std::string& bytes) {
 }
 
 // One entry between reading and writing: its content in an encoding job, or (large content stored as
-// it is) the stream the writer copies it from.
+// it is, or scrambled) the stream the writer copies it from.
 struct TPendingEntry {
   TVrFile* File = nullptr;
   TEncodeJob Job;
@@ -195,12 +228,13 @@ void PrepareEntry(TVrFile& file, bool scramble, TPendingEntry& p) {
     p.Streamed = true;
     p.Stream = &from;
     p.Held = kLargeContentLimit;
+    if (scramble) job.Seed = RandomSeed();
   };
 
   if (file.Source) {
     TStream& source = *file.Source;
     const bool large = source.Size() >= kLargeContentLimit;
-    if (large && !scramble) {
+    if (large) {
       stream(source);
     } else {
       job.Data.LoadFromStream(source);
@@ -227,7 +261,7 @@ void PrepareEntry(TVrFile& file, bool scramble, TPendingEntry& p) {
     }
     p.HasTime = true;
     p.Time = static_cast<int32_t>(Platform().FileGetDosTime(loose->Handle()));
-    if (compress || scramble) {
+    if (compress || (scramble && size < kLargeContentLimit)) {
       job.Data.LoadFromStream(*loose);
       encode(compress, true);
     } else {
@@ -247,7 +281,10 @@ void PrepareEntry(TVrFile& file, bool scramble, TPendingEntry& p) {
 void CommitEntry(TKoBigFileStream& dest, TPendingEntry& p) {
   if (p.Error) std::rethrow_exception(p.Error);
   TVrFile& file = *p.File;
-  if (p.Streamed) {
+  if (p.Streamed && p.Job.Scramble) {
+    file.CRC = AppendScrambled(dest, *p.Stream, p.Job.Seed, p.Job.ContentChecksum);
+    file.Kind = skScrambled;
+  } else if (p.Streamed) {
     file.CRC = AppendStream(dest, *p.Stream);
     file.Kind = skStored;
   } else {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "../support/tempdrive.h"
+#include "archive/scrambles.h"
 #include "archive/vrfiles.h"
 #include "vrfiles_testutil.h"
 
@@ -133,6 +134,14 @@ TEST(VrFilesWrite, SourceContentAndForcedScrambling) {
       EXPECT_EQ(stored, Zlib(cases[i].content)) << cases[i].name;
     } else if (cases[i].kindAfter == 1) {
       EXPECT_EQ(stored, cases[i].content) << cases[i].name;
+    } else if (cases[i].kindAfter == 2) {
+      // Large content is scrambled block by block from its source: the container scrambling it in
+      // memory with the same seed gives.
+      TMemoryStream m;
+      Put(m, cases[i].content);
+      const uint32_t seed = GetLE32(stored, 4) ^ SeedMask;
+      ScrambleStream(m, ScrambleBlockSize(m.Size()), seed, true);
+      EXPECT_TRUE(stored == MemoryText(m)) << cases[i].name;
     }
   }
 }

@@ -14,6 +14,9 @@
 #include "framework/classes.h"
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
+#ifndef _WIN32
+#include "platform/posix/posixplatform.h"
+#endif
 #include "textconv.h"
 
 namespace vrtool {
@@ -115,9 +118,12 @@ void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const st
     if (entry.Time != 0) vr::Platform().FileSetDosTime(h, static_cast<uint32_t>(entry.Time));
     open = false;
     vr::Platform().FileClose(h);
-    const vr::TFileKind kind = vr::Platform().GetFileKind(target);
-    if (kind == vr::TFileKind::Directory) throw ToolError(shown + ": a folder of that name is in the way");
-    if (!vr::Platform().MoveFileReplace(temp, target)) throw ToolError(shown + ": cannot be written");
+    // The move refuses a folder in the way; only then is it worth a look to tell why.
+    if (!vr::Platform().MoveFileReplace(temp, target)) {
+      if (vr::Platform().GetFileKind(target) == vr::TFileKind::Directory)
+        throw ToolError(shown + ": a folder of that name is in the way");
+      throw ToolError(shown + ": cannot be written");
+    }
   } catch (...) {
     if (open) vr::Platform().FileClose(h);
     vr::Platform().DeleteFile(temp);
@@ -186,6 +192,10 @@ int CmdCat(const ArchiveSource& src, const std::string& name) {
 int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vector<std::string>& names,
                const Options& opt) {
   auto archive = OpenArchive(src);
+#ifndef _WIN32
+  // Only this run writes into the target folder as far as name matching is concerned.
+  vr::TFolderListingScope listings;
+#endif
   int failures = 0;
   std::vector<vr::TVrFile*> todo;
   if (names.empty()) {

@@ -135,14 +135,14 @@ void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const st
 
 }  // namespace
 
+// Both forms are written entry by entry, so the output never has to fit in memory at once; the JSON
+// text is what dump(2) of the whole document gives.
 int CmdList(const ArchiveSource& src, bool json) {
   auto archive = OpenArchive(src);
   int version = DirectoryVersion(src);
   int n = EntryCount(*archive);
   if (json) {
-    nlohmann::ordered_json j;
-    j["version"] = version;
-    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+    WriteStdout("{\n  \"version\": " + std::to_string(version) + ",\n  \"entries\": " + (n ? "[\n" : "[]"));
     for (int i = 0; i < n; ++i) {
       vr::TVrFile* e = archive->Items(i);
       nlohmann::ordered_json o;
@@ -155,24 +155,28 @@ int CmdList(const ArchiveSource& src, bool json) {
       o["time"] = e->Time;
       o["crc"] = e->CRC;
       o["separate"] = e->Separate;
-      entries.push_back(std::move(o));
+      // The object two levels deep: every line indented by four more spaces (strings hold no newline).
+      std::string text = "    ";
+      for (char c : o.dump(2)) {
+        text += c;
+        if (c == '\n') text += "    ";
+      }
+      WriteStdout(text + (i + 1 < n ? ",\n" : "\n  ]"));
     }
-    j["entries"] = std::move(entries);
-    WriteStdout(j.dump(2) + "\n");
+    WriteStdout("\n}\n");
     return 0;
   }
-  std::string out = "directory version " + std::to_string(version) + ", " + std::to_string(n) +
-                    (n == 1 ? " entry\n" : " entries\n");
-  out += "index  kind            size        time                 crc       sep  name\n";
+  WriteStdout("directory version " + std::to_string(version) + ", " + std::to_string(n) +
+              (n == 1 ? " entry\n" : " entries\n"));
+  WriteStdout("index  kind            size        time                 crc       sep  name\n");
   for (int i = 0; i < n; ++i) {
     vr::TVrFile* e = archive->Items(i);
     char line[160];
     std::snprintf(line, sizeof line, "%5d  %-14s %12lld  %s  %08x  %s    ", i, KindName(e->Kind),
                   static_cast<long long>(e->Size), FormatDosTime(e->Time).c_str(), e->CRC,
                   e->Separate ? "S" : "-");
-    out += line + Printable(ToUtf8(e->Name())) + "\n";
+    WriteStdout(line + Printable(ToUtf8(e->Name())) + "\n");
   }
-  WriteStdout(out);
   return 0;
 }
 

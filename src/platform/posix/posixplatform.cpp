@@ -18,7 +18,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/codepage.h"
@@ -176,24 +176,27 @@ std::pair<std::string, std::string> SplitHost(const std::string& path) {
 
 // Listings of folders for name matching: the match keys (hashed) of every name a folder holds, so that
 // finding a name that is not there as written costs one hash lookup instead of a listing of the folder,
-// and creating many files in one folder stays linear. A key that is found is always checked against the
-// disk; only the absence of a key is taken on trust.
+// and creating many files in one folder stays linear. Only the absence of a key is taken on trust; a key
+// that is found is checked on disk, unless a kept listing saw that very spelling last.
 //
 // Normally one listing is kept (the folder looked in last) and taken as current while the folder's
 // identity and modification time are unchanged: one stat per lookup. While a TFolderListingScope is held,
 // every folder's listing is kept and trusted without that stat; this process's own creations, renames
-// and removals update them (see NoteCreated, NoteFolderGone), changes by other processes are not seen.
+// and removals update them (see NoteCreated, NoteRemoved, NoteFolderGone), changes by other processes
+// are not seen. Listings belong to a folder's identity, so every spelling of its path shares one.
 struct TFolderListing {
-  dev_t Dev = 0;
-  ino_t Ino = 0;
   struct timespec Mtime {};
-  std::unordered_set<uint64_t> Keys;
+  // Hash of each match key -> hash of the exact name last seen with it (0: not known).
+  std::unordered_map<uint64_t, uint64_t> Keys;
 };
+
+using TFolderId = std::pair<dev_t, ino_t>;
 
 struct TFolderListings {
   std::mutex Lock;
   int Held = 0;
-  std::map<std::string, TFolderListing> ByPath;  // ordered: a folder's subfolders follow it
+  std::map<std::string, TFolderId> ByPath;  // ordered: the paths below a folder follow it
+  std::map<TFolderId, TFolderListing> ById;
 };
 
 TFolderListings& FolderListings() {
@@ -201,50 +204,55 @@ TFolderListings& FolderListings() {
   return listings;
 }
 
-bool SameStamp(const TFolderListing& f, const struct stat& st) {
-  return f.Dev == st.st_dev && f.Ino == st.st_ino && f.Mtime.tv_sec == st.st_mtim.tv_sec &&
-         f.Mtime.tv_nsec == st.st_mtim.tv_nsec;
-}
-
-void SetStamp(TFolderListing& f, const struct stat& st) {
-  f.Dev = st.st_dev;
-  f.Ino = st.st_ino;
-  f.Mtime = st.st_mtim;
+bool SameMtime(const TFolderListing& f, const struct stat& st) {
+  return f.Mtime.tv_sec == st.st_mtim.tv_sec && f.Mtime.tv_nsec == st.st_mtim.tv_nsec;
 }
 
 // The listing of `dir` (taken now when there is no usable one); nullptr when it is not a readable
 // folder. Called with the lock held.
 TFolderListing* ListingOf(TFolderListings& all, const std::string& dir) {
   if (all.Held) {
-    auto it = all.ByPath.find(dir);
-    if (it != all.ByPath.end()) return &it->second;
+    auto path = all.ByPath.find(dir);
+    if (path != all.ByPath.end()) {
+      auto it = all.ById.find(path->second);
+      if (it != all.ById.end()) return &it->second;
+    }
   }
   struct stat st;
   if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
-  if (!all.Held) {
-    auto it = all.ByPath.find(dir);
-    if (it != all.ByPath.end() && SameStamp(it->second, st)) return &it->second;
+  const TFolderId id{st.st_dev, st.st_ino};
+  auto it = all.ById.find(id);
+  if (all.Held) {
+    all.ByPath[dir] = id;
+    if (it != all.ById.end()) return &it->second;  // listed under another spelling
+  } else {
+    if (it != all.ById.end() && all.ByPath.count(dir) && SameMtime(it->second, st)) return &it->second;
     all.ByPath.clear();
+    all.ById.clear();
   }
   DIR* d = opendir(dir.c_str());
   if (!d) return nullptr;
-  TFolderListing& listing = all.ByPath[dir];
-  listing.Keys.clear();
-  while (struct dirent* e = readdir(d)) listing.Keys.insert(KeyHash(NameKey(e->d_name)));
+  TFolderListing& listing = all.ById[id];
+  all.ByPath[dir] = id;
+  while (struct dirent* e = readdir(d)) listing.Keys[KeyHash(NameKey(e->d_name))] = KeyHash(e->d_name);
   closedir(d);
-  SetStamp(listing, st);
+  listing.Mtime = st.st_mtim;
   return &listing;
 }
 
 // The name on disk in folder `dir` that matches `part` (see NameKey), or "" when none does. With
-// `exactKnownMissing` false and the key present, a name spelt exactly as `part` is reported as itself.
+// `exactKnownMissing` false and the key present, a name spelt exactly as `part` is reported as itself
+// (taken from a kept listing that saw that spelling last, else checked on disk).
 std::string FindInFolder(const std::string& dir, const std::string& part, bool exactKnownMissing) {
   const std::string key = NameKey(part);
   {
     TFolderListings& all = FolderListings();
     std::lock_guard<std::mutex> guard(all.Lock);
     TFolderListing* listing = ListingOf(all, dir);
-    if (!listing || !listing->Keys.count(KeyHash(key))) return std::string();
+    if (!listing) return std::string();
+    const auto it = listing->Keys.find(KeyHash(key));
+    if (it == listing->Keys.end()) return std::string();
+    if (!exactKnownMissing && all.Held && it->second == KeyHash(part)) return part;
   }
   if (!exactKnownMissing) {
     struct stat st;
@@ -265,50 +273,69 @@ std::string FindInFolder(const std::string& dir, const std::string& part, bool e
   return found;
 }
 
+// The kept listing of the folder `dir`, looked up without listing it; nullptr when there is none. With
+// `findAlias`, a folder not known under this spelling is looked for by its identity (one stat). Called
+// with the lock held.
+TFolderListing* KeptListing(TFolderListings& all, const std::string& dir, bool findAlias) {
+  if (all.ById.empty()) return nullptr;
+  TFolderId id;
+  auto path = all.ByPath.find(dir);
+  struct stat st;
+  if (path != all.ByPath.end())
+    id = path->second;
+  else if (findAlias && stat(dir.c_str(), &st) == 0)
+    id = {st.st_dev, st.st_ino};
+  else
+    return nullptr;
+  auto it = all.ById.find(id);
+  return it == all.ById.end() ? nullptr : &it->second;
+}
+
 // Records a name this process just created (or renamed to) in the listing of its folder.
 void NoteCreated(const std::string& hostPath) {
   const auto [dir, name] = SplitHost(hostPath);
   TFolderListings& all = FolderListings();
   std::lock_guard<std::mutex> guard(all.Lock);
-  if (all.ByPath.empty()) return;
-  auto it = all.ByPath.find(dir);
-  struct stat st;
-  if (all.Held) {
-    // The same folder may be listed under other spellings of its path (links, ".."): every listing of
-    // it learns the name.
-    dev_t dev;
-    ino_t ino;
-    if (it != all.ByPath.end()) {
-      dev = it->second.Dev;
-      ino = it->second.Ino;
-    } else if (stat(dir.c_str(), &st) == 0) {
-      dev = st.st_dev;
-      ino = st.st_ino;
-    } else {
+  TFolderListing* listing = KeptListing(all, dir, all.Held != 0);
+  if (!listing) return;
+  if (!all.Held) {
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0) {
+      all.ByPath.clear();
+      all.ById.clear();
       return;
     }
-    const uint64_t hash = KeyHash(NameKey(name));
-    for (auto& [path, listing] : all.ByPath)
-      if (listing.Dev == dev && listing.Ino == ino) listing.Keys.insert(hash);
-    return;
+    listing->Mtime = st.st_mtim;
   }
-  if (it == all.ByPath.end()) return;
-  if (stat(dir.c_str(), &st) != 0) {
-    all.ByPath.clear();
-    return;
+  listing->Keys[KeyHash(NameKey(name))] = KeyHash(name);
+}
+
+// A name this process removed: a listing that saw it last no longer vouches for that spelling.
+void NoteRemoved(const std::string& hostPath) {
+  const auto [dir, name] = SplitHost(hostPath);
+  TFolderListings& all = FolderListings();
+  std::lock_guard<std::mutex> guard(all.Lock);
+  if (TFolderListing* listing = KeptListing(all, dir, false)) {
+    auto it = listing->Keys.find(KeyHash(NameKey(name)));
+    if (it != listing->Keys.end() && it->second == KeyHash(name)) it->second = 0;
   }
-  SetStamp(it->second, st);
-  it->second.Keys.insert(KeyHash(NameKey(name)));
 }
 
 // Forgets the listings of a folder this process removed, renamed or created anew, and of everything
-// below it.
+// below it, under every spelling.
 void NoteFolderGone(const std::string& hostPath) {
   TFolderListings& all = FolderListings();
   std::lock_guard<std::mutex> guard(all.Lock);
-  all.ByPath.erase(hostPath);
   // "/" + 1 is "0": the range holds exactly the paths below the folder.
-  all.ByPath.erase(all.ByPath.lower_bound(hostPath + "/"), all.ByPath.lower_bound(hostPath + "0"));
+  const auto first = all.ByPath.lower_bound(hostPath), last = all.ByPath.lower_bound(hostPath + "0");
+  std::vector<TFolderId> gone;
+  for (auto it = first; it != last; ++it)
+    if (it->first == hostPath || it->first.compare(0, hostPath.size() + 1, hostPath + "/") == 0)
+      gone.push_back(it->second);
+  if (gone.empty()) return;
+  for (const TFolderId& id : gone) all.ById.erase(id);
+  for (auto it = all.ByPath.begin(); it != all.ByPath.end();)
+    it = all.ById.count(it->second) ? std::next(it) : all.ByPath.erase(it);
 }
 
 // Spelling of `path` on disk: components that do not exist as written are matched without regard to
@@ -393,13 +420,19 @@ std::string WithoutTrailingSlash(std::string s) {
 TFolderListingScope::TFolderListingScope() {
   TFolderListings& all = FolderListings();
   std::lock_guard<std::mutex> guard(all.Lock);
-  if (all.Held++ == 0) all.ByPath.clear();  // a listing kept so far was checked, not trusted
+  if (all.Held++ == 0) {  // a listing kept so far was checked, not trusted
+    all.ByPath.clear();
+    all.ById.clear();
+  }
 }
 
 TFolderListingScope::~TFolderListingScope() {
   TFolderListings& all = FolderListings();
   std::lock_guard<std::mutex> guard(all.Lock);
-  if (--all.Held == 0) all.ByPath.clear();
+  if (--all.Held == 0) {
+    all.ByPath.clear();
+    all.ById.clear();
+  }
 }
 
 // --- construction -------------------------------------------------------------------------------------
@@ -786,7 +819,9 @@ bool TPosixPlatform::DeleteFile(const std::string& name) {
   const std::string host = HostPath(name);
   if (host.empty() || lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
   if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)) return false;
-  return unlink(host.c_str()) == 0;
+  if (unlink(host.c_str()) != 0) return false;
+  NoteRemoved(host);
+  return true;
 }
 
 bool TPosixPlatform::CreateDirectory(const std::string& name) {
@@ -815,6 +850,7 @@ bool TPosixPlatform::MoveFileReplace(const std::string& from, const std::string&
   if (src.empty() || dst.empty()) return false;
   if (lstat(dst.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnlyMode(st.st_mode))) return false;
   if (rename(src.c_str(), dst.c_str()) != 0) return false;
+  NoteRemoved(WithoutTrailingSlash(src));
   // When a folder moved, listings under either name describe what is no longer there.
   NoteFolderGone(WithoutTrailingSlash(src));
   NoteFolderGone(WithoutTrailingSlash(dst));

@@ -8,10 +8,16 @@
 //   BM_DecodeBlocksLiteral  the one-layer picture in 32 x 32 blocks, every block stored
 //   BM_DecodeBlocksTwoLayers the same two layers in 32 x 32 blocks, the second layer and the picture's
 //                           repeated areas stored as references (repeated and cross-layer blocks)
+//
+// vesks_bench --make-image FILE WIDTH HEIGHT writes a one-layer picture of that size (the photo-like
+// pattern below, zlib whole rows) for the whole-process rows of scripts/bench.sh, and runs nothing.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 
 #include "framework/classes.h"
@@ -27,12 +33,12 @@ constexpr int kHeight = 1080;
 
 // A photo-like picture: smooth gradients with noise in the low bits (zlib packs it about 2:1), with a
 // flat band at the top (sky) whose blocks repeat.
-Bytes Picture(uint32_t seed) {
-  const size_t rowSize = vsktest::RowSize(kWidth, 24);
-  Bytes rows(rowSize * kHeight, 0);
+Bytes Picture(uint32_t seed, int width = kWidth, int height = kHeight) {
+  const size_t rowSize = vsktest::RowSize(width, 24);
+  Bytes rows(rowSize * static_cast<size_t>(height), 0);
   const Bytes noise = vsktest::Noise(rows.size(), seed);
-  for (int y = 0; y < kHeight; ++y) {
-    for (int x = 0; x < kWidth; ++x) {
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
       uint8_t* p = &rows[y * rowSize + x * 3];
       if (y < 256) {
         p[0] = 200, p[1] = 150, p[2] = 90;
@@ -47,17 +53,17 @@ Bytes Picture(uint32_t seed) {
   return rows;
 }
 
-vsktest::Image RowsImage(int layers) {
+vsktest::Image RowsImage(int layers, int width = kWidth, int height = kHeight) {
   vsktest::Image img;
   img.form = vsktest::Image::Xml;
   img.version = 200;
   vsktest::Frame f;
-  f.width = kWidth;
-  f.height = kHeight;
+  f.width = width;
+  f.height = height;
   f.depth = 24;
   for (int i = 0; i < layers; ++i) {
     vsktest::Layer l;
-    l.rows = Picture(1);
+    l.rows = Picture(1, width, height);
     l.trans = i == 0 ? -1 : 0x010203;  // drawn over the first with a transparent colour
     f.layers.push_back(l);
   }
@@ -150,4 +156,22 @@ BENCHMARK(BM_DecodeBlocksTwoLayers)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--make-image") == 0) {
+    const int width = std::atoi(argv[3]), height = std::atoi(argv[4]);
+    if (width <= 0 || height <= 0) return 2;
+    const Bytes file = vsktest::Build(RowsImage(1, width, height));
+    std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    if (!out) {
+      std::fprintf(stderr, "cannot write %s\n", argv[2]);
+      return 1;
+    }
+    return 0;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

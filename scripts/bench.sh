@@ -157,3 +157,92 @@ printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool extract (one stored entr
 printf 'TIME  %-48s %8.3f s\n' "vrtool verify (${mb} MiB)" "$t_verify" "vrtool extract (${entry_mb} MiB)" "$t_extract"
 grep '^TIME' /tmp/vr-bench-$$.txt || true
 printf '%s\n' "${growth_rows[@]}"
+
+# ---- extraction, image and list rows
+# Each row runs the tool and its reference on the same input here, twice in turn, and counts the faster
+# run of each: extract of a package of stored entries only against cp -r of its files, extract of small
+# files (1,000 a folder) against cp -r of that tree, image convert to PNG against the same to PPM, and
+# the peak memory of list against verify of one archive of many entries.
+# Sizes: VR_BENCH_STORED_MB (default VR_BENCH_MB) of 64 MiB files, VR_BENCH_SMALL_FOLDERS (default 10)
+# folders of 1,000 files of 2 KiB, VR_BENCH_IMAGE (default "4096 4096") for the picture's width and
+# height, VR_BENCH_LIST_ENTRIES (default 1000000).
+if [ "${VR_BENCH_QUICK:-0}" = 1 ]; then
+  VR_BENCH_SMALL_FOLDERS=${VR_BENCH_SMALL_FOLDERS:-3} VR_BENCH_IMAGE=${VR_BENCH_IMAGE:-"1920 1080"}
+  VR_BENCH_LIST_ENTRIES=${VR_BENCH_LIST_ENTRIES:-100000}
+fi
+stored_mb=${VR_BENCH_STORED_MB:-$mb}
+small_folders=${VR_BENCH_SMALL_FOLDERS:-10}
+read -r image_w image_h <<<"${VR_BENCH_IMAGE:-4096 4096}"
+list_entries=${VR_BENCH_LIST_ENTRIES:-1000000}
+vesks_bench="$build/bench/vesks_bench"
+
+# Runs "measure" on each command line in turn, twice; sets best_1 and best_2 to the faster time of each.
+measure_pair() {
+  best_1="" best_2=""
+  for round in 1 2; do
+    rm -rf "$work/pair-out"
+    measure "${pair_1[@]}"; best_1=$(awk -v a="$best_1" -v b="$t" 'BEGIN { print (a == "" || b < a ? b : a) }')
+    rm -rf "$work/pair-out"
+    measure "${pair_2[@]}"; best_2=$(awk -v a="$best_2" -v b="$t" 'BEGIN { print (a == "" || b < a ? b : a) }')
+  done
+  rm -rf "$work/pair-out"
+}
+ratio_row() {  # label target tool_seconds reference_seconds
+  awk -v l="$1" -v g="$2" -v a="$3" -v b="$4" 'BEGIN {
+    printf "RATIO %-48s %6.3f  (target <= %s; %.2f s vs %.2f s)\n", l, (b > 0 ? a / b : 0), g, a, b }'
+}
+extra_rows=()
+
+echo "== whole-process: extract of ${stored_mb} MiB of stored entries"
+mkdir -p "$work/stored"
+for ((i = 0; i < (stored_mb + 63) / 64; i++)); do head -c $((64 << 20)) /dev/urandom >"$work/stored/$i.ogg"; done
+"$vrtool" --quiet pack -o "$work/stored.dat" "$work/stored" >/dev/null
+cat "$work"/stored.* "$work"/stored/* >/dev/null  # into the page cache
+pair_1=("$vrtool" --quiet extract -C "$work/pair-out" "$work/stored.dat")
+pair_2=(cp -r "$work/stored" "$work/pair-out")
+measure_pair
+extra_rows+=("$(ratio_row "vrtool extract (stored entries) / cp -r" 1.05 "$best_1" "$best_2")")
+rm -rf "$work/stored" "$work"/stored.*
+
+echo "== whole-process: extract of ${small_folders} folders of 1,000 small files"
+for ((d = 0; d < small_folders; d++)); do
+  mkdir -p "$work/small/folder$d"
+  head -c 1536000 /dev/urandom | base64 -w 0 | head -c 2048000 |
+    split -b 2048 -a 3 -d --additional-suffix=.txt - "$work/small/folder$d/file"
+done
+"$vrtool" --quiet pack -o "$work/small.dat" "$work/small" >/dev/null
+cat "$work"/small.* >/dev/null
+find "$work/small" -type f -exec cat {} + >/dev/null
+pair_1=("$vrtool" --quiet extract -C "$work/pair-out" "$work/small.dat")
+pair_2=(cp -r "$work/small" "$work/pair-out")
+measure_pair
+extra_rows+=("$(ratio_row "vrtool extract (1,000 small files a folder) / cp -r" 1.5 "$best_1" "$best_2")")
+rm -rf "$work/small" "$work"/small.*
+
+if [ -x "$vesks_bench" ]; then
+  echo "== whole-process: image convert of a ${image_w} x ${image_h} picture"
+  "$vesks_bench" --make-image "$work/picture.vsk" "$image_w" "$image_h"
+  mkdir -p "$work/pictures"
+  pair_1=("$vrtool" image convert "$work/picture.vsk" "$work/pictures/out.png")
+  pair_2=("$vrtool" image convert "$work/picture.vsk" "$work/pictures/out.ppm")
+  measure_pair
+  extra_rows+=("$(ratio_row "vrtool image convert PNG / PPM" 1.5 "$best_1" "$best_2")")
+  rm -rf "$work/pictures" "$work/picture.vsk"
+fi
+
+echo "== whole-process: list and verify of ${list_entries} entries"
+"$vr_bench" --make-patterned "$work/many.dat" "$list_entries"
+measure "$vrtool" --quiet verify "$work/many.dat"; m_verify_many=$m
+measure "$vrtool" list "$work/many.dat"; m_list=$m
+measure "$vrtool" list --json "$work/many.dat"; m_list_json=$m
+rm -f "$work"/many.*
+peak_row() {  # label KiB target-KiB
+  awk -v l="$1" -v k="$2" -v g="$3" 'BEGIN { printf "PEAK  %-48s %6.1f MiB (target <= %.1f)\n", l, k / 1024, g / 1024 }'
+}
+extra_rows+=("$(peak_row "vrtool list (${list_entries} entries)" "$m_list" "$m_verify_many")")
+extra_rows+=("$(peak_row "vrtool list --json (${list_entries} entries)" "$m_list_json" "$m_verify_many")")
+extra_rows+=("$(printf 'PEAK  %-48s %6.1f MiB (the reference of the two above)' "vrtool verify (${list_entries} entries)" \
+  "$(awk -v k="$m_verify_many" 'BEGIN { print k / 1024 }')")")
+
+echo
+printf '%s\n' "${extra_rows[@]}"

@@ -133,7 +133,7 @@ void DecodeEntry(vr::TVrFileCollection& archive, vr::TVrFile& entry, const TSink
                  const std::function<void(int64_t)>& progress) {
   if (entry.Size < 0) throw ToolError(ToUtf8(entry.Name()) + ": the directory gives a negative size");
   // Every storage kind is decoded as a stream: memory stays bounded whatever the entry claims.
-  archive.DecodeItemTo(entry.Index(), sink, progress);
+  archive.DecodeItemTo(entry.CachedIndex(), sink, progress);
 }
 
 void ReadArchiveEntry(const ArchiveSource& src, const std::string& cp932Name, vr::TMemoryStream& out) {

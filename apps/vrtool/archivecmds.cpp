@@ -14,6 +14,9 @@
 #include "framework/classes.h"
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
+#ifndef _WIN32
+#include "platform/posix/posixplatform.h"
+#endif
 #include "textconv.h"
 
 namespace vrtool {
@@ -115,9 +118,12 @@ void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const st
     if (entry.Time != 0) vr::Platform().FileSetDosTime(h, static_cast<uint32_t>(entry.Time));
     open = false;
     vr::Platform().FileClose(h);
-    const vr::TFileKind kind = vr::Platform().GetFileKind(target);
-    if (kind == vr::TFileKind::Directory) throw ToolError(shown + ": a folder of that name is in the way");
-    if (!vr::Platform().MoveFileReplace(temp, target)) throw ToolError(shown + ": cannot be written");
+    // The move refuses a folder in the way; only then is it worth a look to tell why.
+    if (!vr::Platform().MoveFileReplace(temp, target)) {
+      if (vr::Platform().GetFileKind(target) == vr::TFileKind::Directory)
+        throw ToolError(shown + ": a folder of that name is in the way");
+      throw ToolError(shown + ": cannot be written");
+    }
   } catch (...) {
     if (open) vr::Platform().FileClose(h);
     vr::Platform().DeleteFile(temp);
@@ -129,14 +135,14 @@ void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const st
 
 }  // namespace
 
+// Both forms are written entry by entry, so the output never has to fit in memory at once; the JSON
+// text is what dump(2) of the whole document gives.
 int CmdList(const ArchiveSource& src, bool json) {
   auto archive = OpenArchive(src);
   int version = DirectoryVersion(src);
   int n = EntryCount(*archive);
   if (json) {
-    nlohmann::ordered_json j;
-    j["version"] = version;
-    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+    WriteStdout("{\n  \"version\": " + std::to_string(version) + ",\n  \"entries\": " + (n ? "[\n" : "[]"));
     for (int i = 0; i < n; ++i) {
       vr::TVrFile* e = archive->Items(i);
       nlohmann::ordered_json o;
@@ -149,24 +155,28 @@ int CmdList(const ArchiveSource& src, bool json) {
       o["time"] = e->Time;
       o["crc"] = e->CRC;
       o["separate"] = e->Separate;
-      entries.push_back(std::move(o));
+      // The object two levels deep: every line indented by four more spaces (strings hold no newline).
+      std::string text = "    ";
+      for (char c : o.dump(2)) {
+        text += c;
+        if (c == '\n') text += "    ";
+      }
+      WriteStdout(text + (i + 1 < n ? ",\n" : "\n  ]"));
     }
-    j["entries"] = std::move(entries);
-    WriteStdout(j.dump(2) + "\n");
+    WriteStdout("\n}\n");
     return 0;
   }
-  std::string out = "directory version " + std::to_string(version) + ", " + std::to_string(n) +
-                    (n == 1 ? " entry\n" : " entries\n");
-  out += "index  kind            size        time                 crc       sep  name\n";
+  WriteStdout("directory version " + std::to_string(version) + ", " + std::to_string(n) +
+              (n == 1 ? " entry\n" : " entries\n"));
+  WriteStdout("index  kind            size        time                 crc       sep  name\n");
   for (int i = 0; i < n; ++i) {
     vr::TVrFile* e = archive->Items(i);
     char line[160];
     std::snprintf(line, sizeof line, "%5d  %-14s %12lld  %s  %08x  %s    ", i, KindName(e->Kind),
                   static_cast<long long>(e->Size), FormatDosTime(e->Time).c_str(), e->CRC,
                   e->Separate ? "S" : "-");
-    out += line + Printable(ToUtf8(e->Name())) + "\n";
+    WriteStdout(line + Printable(ToUtf8(e->Name())) + "\n");
   }
-  WriteStdout(out);
   return 0;
 }
 
@@ -186,6 +196,10 @@ int CmdCat(const ArchiveSource& src, const std::string& name) {
 int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vector<std::string>& names,
                const Options& opt) {
   auto archive = OpenArchive(src);
+#ifndef _WIN32
+  // Only this run writes into the target folder as far as name matching is concerned.
+  vr::TFolderListingScope listings;
+#endif
   int failures = 0;
   std::vector<vr::TVrFile*> todo;
   if (names.empty()) {

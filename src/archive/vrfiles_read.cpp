@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #include <zlib.h>
 
@@ -236,7 +237,8 @@ void TVrFileCollection::DecodeItemTo(int index, const TVrSink& sink,
     z_stream* z;
     ~TEnd() { inflateEnd(z); }
   } end{&z};
-  std::vector<uint8_t> out(kDecodePiece);
+  // Not zero-filled: clearing a whole piece for every entry cost more than inflating a small one.
+  const std::unique_ptr<uint8_t[]> out(new uint8_t[kDecodePiece]);
   bool finished = false;
   ReadPayload(
       data, item, scrambled,
@@ -245,12 +247,12 @@ void TVrFileCollection::DecodeItemTo(int index, const TVrSink& sink,
         z.next_in = const_cast<Bytef*>(p);
         z.avail_in = static_cast<uInt>(n);
         do {
-          z.next_out = out.data();
-          z.avail_out = static_cast<uInt>(out.size());
+          z.next_out = out.get();
+          z.avail_out = static_cast<uInt>(kDecodePiece);
           const int rc = inflate(&z, Z_NO_FLUSH);
           if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) DamagedEntry(item.Name());
-          const size_t produced = out.size() - z.avail_out;
-          if (produced) sink(out.data(), produced);
+          const size_t produced = kDecodePiece - z.avail_out;
+          if (produced) sink(out.get(), produced);
           if (rc == Z_STREAM_END) {
             finished = true;
             break;

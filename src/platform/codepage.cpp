@@ -1,6 +1,8 @@
 // UTF-8 <-> UTF-16 conversions shared by every host; the code page 932 tables live in the host files.
 #include "platform/codepage.h"
 
+#include <algorithm>
+
 namespace vr {
 
 namespace {
@@ -97,8 +99,15 @@ std::u16string Utf8ToUtf16(const std::string& s) {
   return out;
 }
 
-std::string Cp932ToUtf8(const std::string& s) { return Utf16ToUtf8(Cp932ToUtf16(s)); }
+namespace {
+bool IsAscii(const std::string& s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+}  // namespace
 
-std::string Utf8ToCp932(const std::string& s) { return Utf16ToCp932(Utf8ToUtf16(s)); }
+// ASCII text reads the same in both (0x5C stays a backslash): most names and paths need no conversion.
+std::string Cp932ToUtf8(const std::string& s) { return IsAscii(s) ? s : Utf16ToUtf8(Cp932ToUtf16(s)); }
+
+std::string Utf8ToCp932(const std::string& s) { return IsAscii(s) ? s : Utf16ToCp932(Utf8ToUtf16(s)); }
 
 }  // namespace vr

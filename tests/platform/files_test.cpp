@@ -1,7 +1,10 @@
 // Files, open modes, sharing, attributes and folders through the installed platform.
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
 #endif
 
 #include "platform/dbcspath.h"
@@ -99,7 +102,15 @@ TEST(PlatformFiles, SharingModesBetweenHandles) {
   const THandle plainReader = p.FileOpen(name, fmOpenRead | fmShareDenyNone);
   EXPECT_NE(plainReader, kInvalidHandle);
   p.FileClose(plainReader);
+  // A handle that shares nothing waits for no gate, but still finds the open one and keeps later ones out.
+  EXPECT_EQ(p.FileOpen(name, fmOpenReadWrite | fmShareExclusive), kInvalidHandle);
+  EXPECT_EQ(p.FileCreate(name), kInvalidHandle);
   p.FileClose(sharedWriter);
+  const THandle fresh = p.FileCreateNew(drive.PathOf("new.dat"));
+  ASSERT_NE(fresh, kInvalidHandle);
+  EXPECT_EQ(p.FileOpen(drive.PathOf("new.dat"), fmOpenRead | fmShareDenyNone), kInvalidHandle);
+  EXPECT_EQ(p.FileOpen(drive.PathOf("new.dat"), fmOpenWrite | fmShareDenyNone), kInvalidHandle);
+  p.FileClose(fresh);
   const THandle after = p.FileOpen(name, fmOpenRead | fmShareExclusive);
   EXPECT_NE(after, kInvalidHandle);
   p.FileClose(after);
@@ -224,6 +235,71 @@ TEST(PlatformFiles, NamesMatchWithoutRegardToCase) {
 }
 
 #ifndef _WIN32
+TEST(PlatformFiles, DosTimesFollowDaylightSaving) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  const char* saved = std::getenv("TZ");
+  const std::string before = saved ? saved : "";
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
+  drive.WriteFile("t.txt", "x");
+  const std::string host = drive.Posix()->HostPath(drive.PathOf("t.txt"));
+  // 2011-01-15 and 2011-07-15, 12:00 local time: 11:00 and 10:00 UTC.
+  const struct {
+    uint32_t Dos;
+    time_t Utc;
+  } cases[] = {{(31u << 25) | (1u << 21) | (15u << 16) | (12u << 11), 1295089200},
+               {(31u << 25) | (7u << 21) | (15u << 16) | (12u << 11), 1310724000}};
+  for (const auto& c : cases) {
+    const THandle h = p.FileOpen(drive.PathOf("t.txt"), fmOpenReadWrite);
+    ASSERT_NE(h, kInvalidHandle);
+    EXPECT_TRUE(p.FileSetDosTime(h, c.Dos));
+    EXPECT_EQ(p.FileGetDosTime(h), c.Dos);
+    p.FileClose(h);
+    struct stat st;
+    ASSERT_EQ(stat(host.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, c.Utc);
+  }
+  if (saved)
+    setenv("TZ", before.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
+}
+
+// Kept listings see what this process changes, also through another spelling of a folder's path.
+TEST(PlatformFiles, KeptFolderListingsFollowOwnChanges) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  TFolderListingScope listings;
+  ASSERT_TRUE(p.CreateDirectory(drive.PathOf("real")));
+  const std::string host = drive.Posix()->HostPath(drive.PathOf("real"));
+  ASSERT_EQ(symlink(host.c_str(), (host + "/../link").c_str()), 0);
+  EXPECT_EQ(p.GetFileAttributes(drive.PathOf("real\\foo.txt")), faInvalid);  // "real" listed, empty
+  drive.WriteFile("link\\Foo.txt", "through the link");
+  EXPECT_EQ(drive.ReadFile("real\\foo.txt"), "through the link");
+  drive.WriteFile("real\\Bar.txt", "bar");
+  EXPECT_EQ(drive.ReadFile("real\\BAR.TXT"), "bar");
+  ASSERT_TRUE(p.MoveFileReplace(drive.PathOf("real\\Bar.txt"), drive.PathOf("real\\Baz.txt")));
+  EXPECT_EQ(drive.ReadFile("real\\baz.txt"), "bar");
+  EXPECT_EQ(p.GetFileAttributes(drive.PathOf("real\\bar.txt")), faInvalid);
+
+  // A folder moved away and another moved in its place: listings of the old one and below are dropped.
+  ASSERT_TRUE(p.CreateDirectory(drive.PathOf("old")));
+  ASSERT_TRUE(p.CreateDirectory(drive.PathOf("old\\sub")));
+  EXPECT_EQ(p.GetFileAttributes(drive.PathOf("old\\sub\\x.txt")), faInvalid);  // "old/sub" listed, empty
+  drive.WriteFile("other\\sub\\X.txt", "moved in");
+  ASSERT_TRUE(p.MoveFileReplace(drive.PathOf("old"), drive.PathOf("gone")));
+  ASSERT_TRUE(p.MoveFileReplace(drive.PathOf("other"), drive.PathOf("old")));
+  EXPECT_EQ(drive.ReadFile("old\\sub\\x.txt"), "moved in");
+  ASSERT_TRUE(p.DeleteFile(drive.PathOf("old\\sub\\x.txt")));
+  ASSERT_TRUE(p.RemoveDirectory(drive.PathOf("old\\sub")));
+  ASSERT_EQ(mkdir((drive.Posix()->HostPath(drive.PathOf("old")) + "/sub").c_str(), 0777), 0);
+  ASSERT_EQ(symlink("/nonexistent", (drive.Posix()->HostPath(drive.PathOf("old")) + "/sub/Y.txt").c_str()),
+            0);
+  EXPECT_EQ(p.GetFileAttributes(drive.PathOf("old\\sub\\y.txt")), faArchive | faReparsePoint);
+}
+
 // Links as the Windows calls see them: reparse points that are removed themselves, whose target is
 // never changed or entered.
 TEST(PlatformFiles, SymbolicLinksAreReparsePoints) {

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#ifdef VRTOOL_HAVE_PNG
+#include <png.h>
+#endif
 
+#include "imaging/vskbuild.h"
 #include "tooltest.h"
 
 namespace vrtest {
@@ -166,6 +170,22 @@ std::string TinyVesk(int depth, const std::string& rows, const std::string& pale
 
 std::string Pixels(const std::string& file, size_t headerEnd) { return file.substr(headerEnd); }
 
+std::string Text(const vsktest::Bytes& b) { return std::string(b.begin(), b.end()); }
+
+#ifdef VRTOOL_HAVE_PNG
+// The pixels of a PNG file as RGB or RGBA bytes, decoded by libpng; "" when it does not decode.
+std::string PngPixels(const std::string& file, bool alpha) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) return "";
+  image.format = alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+  std::string pixels(PNG_IMAGE_SIZE(image), '\0');
+  if (!png_image_finish_read(&image, nullptr, &pixels[0], 0, nullptr)) return "";
+  return pixels;
+}
+#endif
+
 TEST(VrtoolImage, ConvertEveryDepthToPpmPamAndPng) {
   TempDir t;
   struct Case {
@@ -232,6 +252,19 @@ TEST(VrtoolImage, ConvertEveryDepthToPpmPamAndPng) {
   EXPECT_EQ(p.substr(12, 4), "IHDR");
   EXPECT_EQ(p.substr(16, 8), std::string("\0\0\0\2\0\0\0\2", 8));
   EXPECT_EQ(p[25], 6);  // colour type RGBA: the frame has alpha
+  const std::string pam = ReadFile(t.Path() / "OUT.PAM");
+  EXPECT_EQ(PngPixels(p, true), Pixels(pam, pam.find("ENDHDR\n") + 7));
+  // A larger picture (gradients, noise, flat areas) comes back with the same pixels as the PPM shows.
+  WriteFile(t.Path() / "big.vsk", Text(vsktest::Picture24(301, 97, 7, [](int x, int y, uint8_t* bgr) {
+              bgr[0] = static_cast<uint8_t>(x * 3 + (y & 5));
+              bgr[1] = static_cast<uint8_t>(y < 20 ? 40 : (x * y) >> 3);
+              bgr[2] = static_cast<uint8_t>((x ^ y) * 37);
+            })));
+  ASSERT_EQ(RunTool({"image", "convert", "--seed", "7", t / "big.vsk", t / "big.png"}).Status, 0);
+  ASSERT_EQ(RunTool({"image", "convert", "--seed", "7", t / "big.vsk", t / "big.ppm"}).Status, 0);
+  const std::string ppm = ReadFile(t.Path() / "big.ppm");
+  ASSERT_EQ(ppm.substr(0, 14), "P6\n301 97\n255\n");
+  EXPECT_EQ(PngPixels(ReadFile(t.Path() / "big.png"), false), Pixels(ppm, 14));
 #endif
   // Seeds are 32 bits in either spelling; anything else is a usage error.
   EXPECT_EQ(RunTool({"image", "info", "--seed", "-5", t / "img.vsk"}).Status, 0);

@@ -18,7 +18,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/codepage.h"
@@ -52,6 +52,7 @@ bool MarkHeldByOthers(int fd, off_t mark) {
   return fl.l_type != F_UNLCK;
 }
 
+// False only when another handle's lock is in the way (without such locks the marks are not enforced).
 bool SetMark(int fd, off_t mark) {
   struct flock fl;
   std::memset(&fl, 0, sizeof fl);
@@ -59,13 +60,37 @@ bool SetMark(int fd, off_t mark) {
   fl.l_whence = SEEK_SET;
   fl.l_start = mark;
   fl.l_len = 1;
-  return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+  return fcntl(fd, F_OFD_SETLK, &fl) == 0 || (errno != EAGAIN && errno != EACCES);
+}
+
+void ClearMarks(int fd) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = F_UNLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kMarkBase;
+  fl.l_len = 4;
+  fcntl(fd, F_OFD_SETLK, &fl);
 }
 #endif
 
 // Checks the sharing marks of the other handles on the file and, when compatible, sets this handle's.
-bool ClaimSharing(int lockFd, unsigned access, unsigned deny) {
+// `writable`: lockFd is open for writing.
+bool ClaimSharing(int lockFd, bool writable, unsigned access, unsigned deny) {
 #ifdef F_OFD_GETLK
+  if (deny == (kAccessRead | kAccessWrite) && writable) {
+    // A handle that shares nothing conflicts with every other handle, whatever their marks. It takes
+    // all four marks as one write lock, which the kernel grants only while no other handle holds any
+    // mark and which makes every later check or claim of a mark fail: one call, no gate.
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kMarkBase;
+    fl.l_len = 4;
+    if (fcntl(lockFd, F_OFD_SETLK, &fl) == 0) return true;
+    return errno != EAGAIN && errno != EACCES;  // no such locks on this file system: not enforced
+  }
   while (flock(lockFd, LOCK_EX) != 0)
     if (errno != EINTR) return true;  // no gate on this file system: sharing is not enforced
   bool ok = true;
@@ -74,10 +99,12 @@ bool ClaimSharing(int lockFd, unsigned access, unsigned deny) {
   if ((deny & kAccessRead) && MarkHeldByOthers(lockFd, kMarkRead)) ok = false;
   if ((deny & kAccessWrite) && MarkHeldByOthers(lockFd, kMarkWrite)) ok = false;
   if (ok) {
-    if (access & kAccessRead) SetMark(lockFd, kMarkRead);
-    if (access & kAccessWrite) SetMark(lockFd, kMarkWrite);
-    if (deny & kAccessRead) SetMark(lockFd, kMarkDenyRead);
-    if (deny & kAccessWrite) SetMark(lockFd, kMarkDenyWrite);
+    // A claim fails only when a handle that shares nothing took its lock after the checks above.
+    if ((access & kAccessRead) && !SetMark(lockFd, kMarkRead)) ok = false;
+    if (ok && (access & kAccessWrite) && !SetMark(lockFd, kMarkWrite)) ok = false;
+    if (ok && (deny & kAccessRead) && !SetMark(lockFd, kMarkDenyRead)) ok = false;
+    if (ok && (deny & kAccessWrite) && !SetMark(lockFd, kMarkDenyWrite)) ok = false;
+    if (!ok) ClearMarks(lockFd);
   }
   flock(lockFd, LOCK_UN);
   return ok;
@@ -147,56 +174,90 @@ std::pair<std::string, std::string> SplitHost(const std::string& path) {
   return {path.substr(0, slash), path.substr(slash + 1)};
 }
 
-// The match keys of the folder looked in last: finding a name that is not there as written costs one
-// hash lookup instead of a listing of the folder, so creating many files in one folder stays linear.
-// The index is taken as current while the folder's identity and modification time are unchanged, and
-// this process's own creations update it (see NoteCreated).
-struct TFolderIndex {
-  std::mutex Lock;
-  bool Valid = false;
-  std::string Dir;
-  dev_t Dev = 0;
-  ino_t Ino = 0;
+// Listings of folders for name matching: the match keys (hashed) of every name a folder holds, so that
+// finding a name that is not there as written costs one hash lookup instead of a listing of the folder,
+// and creating many files in one folder stays linear. Only the absence of a key is taken on trust; a key
+// that is found is checked on disk, unless a kept listing saw that very spelling last.
+//
+// Normally one listing is kept (the folder looked in last) and taken as current while the folder's
+// identity and modification time are unchanged: one stat per lookup. While a TFolderListingScope is held,
+// every folder's listing is kept and trusted without that stat; this process's own creations, renames
+// and removals update them (see NoteCreated, NoteRemoved, NoteFolderGone), changes by other processes
+// are not seen. Listings belong to a folder's identity, so every spelling of its path shares one.
+struct TFolderListing {
   struct timespec Mtime {};
-  std::unordered_set<uint64_t> Keys;
+  // Hash of each match key -> hash of the exact name last seen with it (0: not known).
+  std::unordered_map<uint64_t, uint64_t> Keys;
 };
 
-TFolderIndex& FolderIndex() {
-  static TFolderIndex index;
-  return index;
+using TFolderId = std::pair<dev_t, ino_t>;
+
+struct TFolderListings {
+  std::mutex Lock;
+  int Held = 0;
+  std::map<std::string, TFolderId> ByPath;  // ordered: the paths below a folder follow it
+  std::map<TFolderId, TFolderListing> ById;
+};
+
+TFolderListings& FolderListings() {
+  static TFolderListings listings;
+  return listings;
 }
 
-bool SameStamp(const TFolderIndex& f, const struct stat& st) {
-  return f.Dev == st.st_dev && f.Ino == st.st_ino && f.Mtime.tv_sec == st.st_mtim.tv_sec &&
-         f.Mtime.tv_nsec == st.st_mtim.tv_nsec;
+bool SameMtime(const TFolderListing& f, const struct stat& st) {
+  return f.Mtime.tv_sec == st.st_mtim.tv_sec && f.Mtime.tv_nsec == st.st_mtim.tv_nsec;
 }
 
-void SetStamp(TFolderIndex& f, const struct stat& st) {
-  f.Dev = st.st_dev;
-  f.Ino = st.st_ino;
-  f.Mtime = st.st_mtim;
-}
-
-// The name on disk in folder `dir` that matches `part` (see NameKey), or "" when none does.
-std::string FindInFolder(const std::string& dir, const std::string& part) {
-  const std::string key = NameKey(part);
-  const uint64_t hash = KeyHash(key);
-  struct stat st;
-  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::string();
-  TFolderIndex& index = FolderIndex();
-  std::lock_guard<std::mutex> guard(index.Lock);
-  if (!index.Valid || index.Dir != dir || !SameStamp(index, st)) {
-    index.Valid = false;
-    index.Keys.clear();
-    DIR* d = opendir(dir.c_str());
-    if (!d) return std::string();
-    while (struct dirent* e = readdir(d)) index.Keys.insert(KeyHash(NameKey(e->d_name)));
-    closedir(d);
-    index.Dir = dir;
-    SetStamp(index, st);
-    index.Valid = true;
+// The listing of `dir` (taken now when there is no usable one); nullptr when it is not a readable
+// folder. Called with the lock held.
+TFolderListing* ListingOf(TFolderListings& all, const std::string& dir) {
+  if (all.Held) {
+    auto path = all.ByPath.find(dir);
+    if (path != all.ByPath.end()) {
+      auto it = all.ById.find(path->second);
+      if (it != all.ById.end()) return &it->second;
+    }
   }
-  if (!index.Keys.count(hash)) return std::string();
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+  const TFolderId id{st.st_dev, st.st_ino};
+  auto it = all.ById.find(id);
+  if (all.Held) {
+    all.ByPath[dir] = id;
+    if (it != all.ById.end()) return &it->second;  // listed under another spelling
+  } else {
+    if (it != all.ById.end() && all.ByPath.count(dir) && SameMtime(it->second, st)) return &it->second;
+    all.ByPath.clear();
+    all.ById.clear();
+  }
+  DIR* d = opendir(dir.c_str());
+  if (!d) return nullptr;
+  TFolderListing& listing = all.ById[id];
+  all.ByPath[dir] = id;
+  while (struct dirent* e = readdir(d)) listing.Keys[KeyHash(NameKey(e->d_name))] = KeyHash(e->d_name);
+  closedir(d);
+  listing.Mtime = st.st_mtim;
+  return &listing;
+}
+
+// The name on disk in folder `dir` that matches `part` (see NameKey), or "" when none does. With
+// `exactKnownMissing` false and the key present, a name spelt exactly as `part` is reported as itself
+// (taken from a kept listing that saw that spelling last, else checked on disk).
+std::string FindInFolder(const std::string& dir, const std::string& part, bool exactKnownMissing) {
+  const std::string key = NameKey(part);
+  {
+    TFolderListings& all = FolderListings();
+    std::lock_guard<std::mutex> guard(all.Lock);
+    TFolderListing* listing = ListingOf(all, dir);
+    if (!listing) return std::string();
+    const auto it = listing->Keys.find(KeyHash(key));
+    if (it == listing->Keys.end()) return std::string();
+    if (!exactKnownMissing && all.Held && it->second == KeyHash(part)) return part;
+  }
+  if (!exactKnownMissing) {
+    struct stat st;
+    if (lstat((dir + "/" + part).c_str(), &st) == 0) return part;
+  }
   // A match (or a stale key of a name removed since): the listing tells which.
   DIR* d = opendir(dir.c_str());
   if (!d) return std::string();
@@ -212,34 +273,101 @@ std::string FindInFolder(const std::string& dir, const std::string& part) {
   return found;
 }
 
-// Records a name this process just created in the index of its folder.
+// The kept listing of the folder `dir`, looked up without listing it; nullptr when there is none. With
+// `findAlias`, a folder not known under this spelling is looked for by its identity (one stat). Called
+// with the lock held.
+TFolderListing* KeptListing(TFolderListings& all, const std::string& dir, bool findAlias) {
+  if (all.ById.empty()) return nullptr;
+  TFolderId id;
+  auto path = all.ByPath.find(dir);
+  struct stat st;
+  if (path != all.ByPath.end())
+    id = path->second;
+  else if (findAlias && stat(dir.c_str(), &st) == 0)
+    id = {st.st_dev, st.st_ino};
+  else
+    return nullptr;
+  auto it = all.ById.find(id);
+  return it == all.ById.end() ? nullptr : &it->second;
+}
+
+// Records a name this process just created (or renamed to) in the listing of its folder.
 void NoteCreated(const std::string& hostPath) {
   const auto [dir, name] = SplitHost(hostPath);
-  TFolderIndex& index = FolderIndex();
-  std::lock_guard<std::mutex> guard(index.Lock);
-  if (!index.Valid || index.Dir != dir) return;
-  struct stat st;
-  if (stat(dir.c_str(), &st) != 0) {
-    index.Valid = false;
-    return;
+  TFolderListings& all = FolderListings();
+  std::lock_guard<std::mutex> guard(all.Lock);
+  TFolderListing* listing = KeptListing(all, dir, all.Held != 0);
+  if (!listing) return;
+  if (!all.Held) {
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0) {
+      all.ByPath.clear();
+      all.ById.clear();
+      return;
+    }
+    listing->Mtime = st.st_mtim;
   }
-  SetStamp(index, st);
-  index.Keys.insert(KeyHash(NameKey(name)));
+  listing->Keys[KeyHash(NameKey(name))] = KeyHash(name);
+}
+
+// A name this process removed: a listing that saw it last no longer vouches for that spelling.
+void NoteRemoved(const std::string& hostPath) {
+  const auto [dir, name] = SplitHost(hostPath);
+  TFolderListings& all = FolderListings();
+  std::lock_guard<std::mutex> guard(all.Lock);
+  if (TFolderListing* listing = KeptListing(all, dir, false)) {
+    auto it = listing->Keys.find(KeyHash(NameKey(name)));
+    if (it != listing->Keys.end() && it->second == KeyHash(name)) it->second = 0;
+  }
+}
+
+// Forgets the listings of a folder this process removed, renamed or created anew, and of everything
+// below it, under every spelling.
+void NoteFolderGone(const std::string& hostPath) {
+  TFolderListings& all = FolderListings();
+  std::lock_guard<std::mutex> guard(all.Lock);
+  // "/" + 1 is "0": the range holds exactly the paths below the folder.
+  const auto first = all.ByPath.lower_bound(hostPath), last = all.ByPath.lower_bound(hostPath + "0");
+  std::vector<TFolderId> gone;
+  for (auto it = first; it != last; ++it)
+    if (it->first == hostPath || it->first.compare(0, hostPath.size() + 1, hostPath + "/") == 0)
+      gone.push_back(it->second);
+  if (gone.empty()) return;
+  for (const TFolderId& id : gone) all.ById.erase(id);
+  for (auto it = all.ByPath.begin(); it != all.ByPath.end();)
+    it = all.ById.count(it->second) ? std::next(it) : all.ByPath.erase(it);
 }
 
 // Spelling of `path` on disk: components that do not exist as written are matched without regard to
 // ASCII case (and to the characters code page 932 maps one way only); the rest stays as given.
 std::string ResolveCase(const std::string& path) {
   struct stat st;
-  if (path.empty() || lstat(path.c_str(), &st) == 0) return path;
-  // Mostly only the last part is missing (a file about to be created): its folder is not walked.
+  if (path.empty()) return path;
+  // Mostly only the last part is missing (a file about to be created): its folder is not walked. A
+  // kept listing that does not hold the name's key answers without asking the disk.
+  if (path.back() != '/') {
+    const auto [dir, name] = SplitHost(path);
+    if (!name.empty()) {
+      bool listed = false;
+      {
+        TFolderListings& all = FolderListings();
+        std::lock_guard<std::mutex> guard(all.Lock);
+        listed = all.Held && all.ByPath.count(dir);
+      }
+      if (listed) {
+        const std::string found = FindInFolder(dir, name, false);
+        if (found.empty() || found == name) return path;
+        return path.substr(0, path.size() - name.size()) + found;
+      }
+    }
+  }
+  if (lstat(path.c_str(), &st) == 0) return path;
   if (path.back() != '/') {
     const auto [dir, name] = SplitHost(path);
     if (!name.empty() && lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      const std::string found = FindInFolder(dir, name);
+      const std::string found = FindInFolder(dir, name, true);
       if (found.empty()) return path;
-      const size_t slash = path.rfind('/');
-      return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + found;
+      return path.substr(0, path.size() - name.size()) + found;
     }
   }
   std::string resolved;
@@ -260,7 +388,7 @@ std::string ResolveCase(const std::string& path) {
             FindInFolder(candidate.empty()      ? "."
                          : candidate.size() > 1 ? candidate.substr(0, candidate.size() - 1)
                                                 : candidate,
-                         part);
+                         part, true);
         if (found.empty()) return candidate + path.substr(pos);
         part = found;
       }
@@ -288,6 +416,24 @@ std::string WithoutTrailingSlash(std::string s) {
 }
 
 }  // namespace
+
+TFolderListingScope::TFolderListingScope() {
+  TFolderListings& all = FolderListings();
+  std::lock_guard<std::mutex> guard(all.Lock);
+  if (all.Held++ == 0) {  // a listing kept so far was checked, not trusted
+    all.ByPath.clear();
+    all.ById.clear();
+  }
+}
+
+TFolderListingScope::~TFolderListingScope() {
+  TFolderListings& all = FolderListings();
+  std::lock_guard<std::mutex> guard(all.Lock);
+  if (--all.Held == 0) {
+    all.ByPath.clear();
+    all.ById.clear();
+  }
+}
 
 // --- construction -------------------------------------------------------------------------------------
 
@@ -482,21 +628,26 @@ THandle TPosixPlatform::OpenHost(const std::string& hostPath, int flags, unsigne
     errno = ENOENT;
     return kInvalidHandle;
   }
+  // O_EXCL opens only a file it creates itself: a new, empty regular file, nothing to check first.
+  const bool createsNew = (flags & O_CREAT) && (flags & O_EXCL);
   struct stat st;
-  const bool exists = stat(hostPath.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
-    return kInvalidHandle;
-  }
-  // A read-only file cannot be opened for writing, also not by a privileged user.
-  if (exists && (access & kAccessWrite) && IsReadOnlyMode(st.st_mode)) {
-    errno = EACCES;
-    return kInvalidHandle;
+  bool exists = false;
+  if (!createsNew) {
+    exists = stat(hostPath.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+      errno = EISDIR;
+      return kInvalidHandle;
+    }
+    // A read-only file cannot be opened for writing, also not by a privileged user.
+    if (exists && (access & kAccessWrite) && IsReadOnlyMode(st.st_mode)) {
+      errno = EACCES;
+      return kInvalidHandle;
+    }
   }
   const int fd = open(hostPath.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) return kInvalidHandle;
   if ((flags & O_CREAT) && !exists) NoteCreated(hostPath);
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (!createsNew && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
     close(fd);
     errno = EACCES;
     return kInvalidHandle;
@@ -506,7 +657,8 @@ THandle TPosixPlatform::OpenHost(const std::string& hostPath, int flags, unsigne
     lockFd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (lockFd < 0) lockFd = fd;  // not readable: sharing is not enforced for this handle
   }
-  if ((lockFd != fd || (access & kAccessRead)) && !ClaimSharing(lockFd, access, deny)) {
+  const bool writable = lockFd == fd && (flags & O_ACCMODE) == O_RDWR;
+  if ((lockFd != fd || (access & kAccessRead)) && !ClaimSharing(lockFd, writable, access, deny)) {
     if (lockFd != fd) close(lockFd);
     close(fd);
     errno = EBUSY;
@@ -688,13 +840,16 @@ bool TPosixPlatform::DeleteFile(const std::string& name) {
   const std::string host = HostPath(name);
   if (host.empty() || lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
   if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode)) return false;
-  return unlink(host.c_str()) == 0;
+  if (unlink(host.c_str()) != 0) return false;
+  NoteRemoved(host);
+  return true;
 }
 
 bool TPosixPlatform::CreateDirectory(const std::string& name) {
   const std::string host = HostPath(name);
   if (host.empty() || mkdir(host.c_str(), 0777) != 0) return false;
-  NoteCreated(host);
+  NoteFolderGone(WithoutTrailingSlash(host));  // a listing of an earlier folder of that name
+  NoteCreated(WithoutTrailingSlash(host));
   return true;
 }
 
@@ -705,16 +860,22 @@ bool TPosixPlatform::RemoveDirectory(const std::string& name) {
   struct stat linkStat, st;
   if (lstat(host.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode))
     return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && unlink(host.c_str()) == 0;
-  return rmdir(host.c_str()) == 0;
+  if (rmdir(host.c_str()) != 0) return false;
+  NoteFolderGone(host);
+  return true;
 }
 
 bool TPosixPlatform::MoveFileReplace(const std::string& from, const std::string& to) {
   const std::string src = HostPath(from), dst = HostPath(to);
   struct stat st;
-  if (src.empty() || dst.empty() || lstat(src.c_str(), &st) != 0) return false;
+  if (src.empty() || dst.empty()) return false;
   if (lstat(dst.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnlyMode(st.st_mode))) return false;
   if (rename(src.c_str(), dst.c_str()) != 0) return false;
-  NoteCreated(dst);
+  NoteRemoved(WithoutTrailingSlash(src));
+  // When a folder moved, listings under either name describe what is no longer there.
+  NoteFolderGone(WithoutTrailingSlash(src));
+  NoteFolderGone(WithoutTrailingSlash(dst));
+  NoteCreated(WithoutTrailingSlash(dst));
   return true;
 }
 

@@ -170,6 +170,19 @@ class TPosixPlatform : public TPlatform {
   std::vector<TShellCall> shellCalls_;
 };
 
+// For the length of one command: while an object of this type lives, the listings of folders that name
+// matching takes are kept for every folder and trusted, so a file created where no name of another
+// spelling exists costs no look at its folder. This process's own creations, renames and removals
+// keep them current; what other processes change in those folders meanwhile is not seen (a name of
+// another spelling they add is not matched). Scopes may nest.
+class TFolderListingScope {
+ public:
+  TFolderListingScope();
+  ~TFolderListingScope();
+  TFolderListingScope(const TFolderListingScope&) = delete;
+  TFolderListingScope& operator=(const TFolderListingScope&) = delete;
+};
+
 // Case folding of code page 932 text shared by the hosts' locale functions: ASCII and full-width Latin
 // letters, Greek, Cyrillic and Roman numerals; every other byte stays as it is.
 std::string FoldCaseCp932(const std::string& s, bool upper);

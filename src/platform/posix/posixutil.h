@@ -18,7 +18,8 @@ inline uint32_t UnixToDosTime(time_t t) {
          (static_cast<uint32_t>(tm.tm_min) << 5) | static_cast<uint32_t>(tm.tm_sec / 2);
 }
 
-// DOS date-time (local time) to a time stamp; false for impossible fields.
+// DOS date-time (local time) to a time stamp; false for impossible fields. The time zone is read once
+// per process (localtime_r), not on every call as mktime does.
 inline bool DosToUnixTime(uint32_t dos, time_t& out) {
   struct tm tm = {};
   tm.tm_year = static_cast<int>(dos >> 25) + 80;
@@ -30,9 +31,21 @@ inline bool DosToUnixTime(uint32_t dos, time_t& out) {
   if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_hour > 23 || tm.tm_min > 59 ||
       tm.tm_sec > 59)
     return false;
-  tm.tm_isdst = -1;
-  out = mktime(&tm);
-  return out != static_cast<time_t>(-1);
+  // The fields read as UTC, less the offset in force at the moment meant. That offset is the one at
+  // the first guess unless a change of offset lies between the two: then the second guess's.
+  const time_t wall = timegm(&tm);
+  if (wall == static_cast<time_t>(-1)) return false;
+  struct tm local;
+  if (!localtime_r(&wall, &local)) return false;
+  time_t t = wall - local.tm_gmtoff;
+  if (!localtime_r(&t, &local)) return false;
+  if (t + local.tm_gmtoff != wall) {
+    const time_t other = wall - local.tm_gmtoff;
+    struct tm check;
+    if (localtime_r(&other, &check) && other + check.tm_gmtoff == wall) t = other;
+  }
+  out = t;
+  return true;
 }
 
 }  // namespace vr

@@ -303,19 +303,46 @@ void MakeNamed(const fs::path& path, const std::vector<std::string>& names) {
   out.Write(bytes.data(), bytes.size());
 }
 
-// Text that deflates about as well as a game's scripts and settings do (words from a small vocabulary).
+// Text that deflates about as well as a game's scripts do (about 3:1): lines of words from a vocabulary
+// of 4,096 made-up words, common words more often than rare ones, with script commands between them.
 void FillText(std::string& out, size_t n, uint64_t& s) {
-  static const char* const kWords[] = {"the ",    "night ",    "sky ", "over ",    "town ",
-                                       "she ",    "said ",     "and ", "light ",   "was ",
-                                       "bright ", "\r\n",      "@bg ", "storage=", "\"bg01\" ",
-                                       "wait ",   "time=200 ", "[r]",  "hoshimi ", "star "};
-  out.clear();
-  while (out.size() < n) {
+  auto next = [&s] {
     s ^= s << 13;
     s ^= s >> 7;
     s ^= s << 17;
-    out += kWords[s % 20];
-    if (s % 7 == 0) out += std::to_string(s % 1000);
+    return s;
+  };
+  static const std::vector<std::string> words = [] {
+    static const char* const kSyllables[] = {"ka", "ki",  "ku",  "ke", "ko", "sa", "shi", "su", "se", "so",
+                                             "ta", "chi", "tsu", "te", "to", "na", "ni",  "nu", "ne", "no",
+                                             "ha", "hi",  "fu",  "he", "ho", "ma", "mi",  "mu", "me", "mo",
+                                             "ya", "yu",  "yo",  "ra", "ri", "ru", "re",  "ro", "wa", "n"};
+    std::vector<std::string> v;
+    uint64_t w = 0x2545F4914F6CDD1Dull;
+    for (int i = 0; i < 4096; ++i) {
+      std::string word;
+      const int len = 1 + static_cast<int>(i % 4);
+      for (int k = 0; k < len; ++k) {
+        w ^= w << 13;
+        w ^= w >> 7;
+        w ^= w << 17;
+        word += kSyllables[w % 40];
+      }
+      v.push_back(word);
+    }
+    return v;
+  }();
+  out.clear();
+  while (out.size() < n) {
+    const uint64_t r = next();
+    const uint64_t line = 4 + r % 12;
+    if (r % 5 == 0) out += "@wait time=" + std::to_string(next() % 2000) + "\r\n";
+    for (uint64_t k = 0; k < line; ++k) {
+      const uint64_t q = next();
+      out += words[(q % 64) * ((q >> 8) % 64)];
+      out += k + 1 < line ? ' ' : '.';
+    }
+    out += "[r]\r\n";
   }
   out.resize(n);
 }

@@ -108,13 +108,12 @@ JSON
 "$vrtool" --quiet pack --separate movie.mpg -o "$work/pkg/game.dat" "$work/pkgsrc" >/dev/null
 rm -rf "$work/pkgsrc"
 cat "$work"/pkg/* >/dev/null  # into the page cache
-measure cp -r "$work/pkg" "$work/pkgcopy"; t_cpr=$t
-rm -rf "$work/pkgcopy"
-measure "$vrtool" --quiet install "$work/pkg" -d "$work/inst"; t_install=$t; m_install=$m
+compare "vrtool install / cp -r of the package" 1.3 'rm -rf "$work/inst" "$work/pkgcopy"' -- \
+  "$vrtool" --quiet install "$work/pkg" -d "$work/inst" -- cp -r "$work/pkg" "$work/pkgcopy"
+rm -rf "$work/inst" "$work/pkgcopy"
+measure "$vrtool" --quiet install "$work/pkg" -d "$work/inst"; m_install=$m
 "$vrtool" --quiet verify "$work/inst/game.dat" >/dev/null || { echo "the installed data file does not verify"; exit 1; }
-rm -rf "$work/inst"
-measure cp -r "$work/pkg" "$work/pkgcopy"; t_cpr=$(awk -v a="$t_cpr" -v b="$t" 'BEGIN { print (b < a ? b : a) }')
-rm -rf "$work/pkgcopy" "$work/pkg"
+rm -rf "$work/inst" "$work/pkg"
 
 # Growth: merge and extract of many short patterned double-byte names in one folder, and extract of
 # deeply nested names. Each row: time per entry (per entry and folder level for the deep names) as a
@@ -146,17 +145,6 @@ for levels in 250 500 1000; do
     printf "GROWTH %-47s extract %8.2f s (x%5.2f per entry and level)", c " names of " l " folder levels", t, (f > 0 ? p / f : 0) }')")
 done
 
-echo
-grep '^RATIO' /tmp/vr-bench-$$.txt || true
-awk -v a="$t_install" -v b="$t_cpr" 'BEGIN { printf "RATIO %-48s %6.3f  (target <= 1.3; %.2f s vs %.2f s)\n", "vrtool install / cp -r of the package", (b > 0 ? a / b : 0), a, b }'
-printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool install" "$(awk -v k="$m_install" 'BEGIN { print k / 1024 }')"
-printf '%s\n' "${ratio_rows[@]}"
-printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool verify" "$(awk -v k="$m_verify" 'BEGIN { print k / 1024 }')"
-printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool merge" "$(awk -v k="$m_merge" 'BEGIN { print k / 1024 }')"
-printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool extract (one stored entry)" "$(awk -v k="$m_extract" 'BEGIN { print k / 1024 }')"
-printf 'TIME  %-48s %8.3f s\n' "vrtool verify (${mb} MiB)" "$t_verify" "vrtool extract (${entry_mb} MiB)" "$t_extract"
-grep '^TIME' /tmp/vr-bench-$$.txt || true
-printf '%s\n' "${growth_rows[@]}"
 
 # ---- extraction, image and list rows
 # Each row runs the tool and its reference on the same input here, twice in turn, and counts the faster
@@ -176,21 +164,6 @@ read -r image_w image_h <<<"${VR_BENCH_IMAGE:-4096 4096}"
 list_entries=${VR_BENCH_LIST_ENTRIES:-1000000}
 vesks_bench="$build/bench/vesks_bench"
 
-# Runs "measure" on each command line in turn, twice; sets best_1 and best_2 to the faster time of each.
-measure_pair() {
-  best_1="" best_2=""
-  for round in 1 2; do
-    rm -rf "$work/pair-out"
-    measure "${pair_1[@]}"; best_1=$(awk -v a="$best_1" -v b="$t" 'BEGIN { print (a == "" || b < a ? b : a) }')
-    rm -rf "$work/pair-out"
-    measure "${pair_2[@]}"; best_2=$(awk -v a="$best_2" -v b="$t" 'BEGIN { print (a == "" || b < a ? b : a) }')
-  done
-  rm -rf "$work/pair-out"
-}
-ratio_row() {  # label target tool_seconds reference_seconds
-  awk -v l="$1" -v g="$2" -v a="$3" -v b="$4" 'BEGIN {
-    printf "RATIO %-48s %6.3f  (target <= %s; %.2f s vs %.2f s)\n", l, (b > 0 ? a / b : 0), g, a, b }'
-}
 extra_rows=()
 
 echo "== whole-process: extract of ${stored_mb} MiB of stored entries"
@@ -198,10 +171,8 @@ mkdir -p "$work/stored"
 for ((i = 0; i < (stored_mb + 63) / 64; i++)); do head -c $((64 << 20)) /dev/urandom >"$work/stored/$i.ogg"; done
 "$vrtool" --quiet pack -o "$work/stored.dat" "$work/stored" >/dev/null
 cat "$work"/stored.* "$work"/stored/* >/dev/null  # into the page cache
-pair_1=("$vrtool" --quiet extract -C "$work/pair-out" "$work/stored.dat")
-pair_2=(cp -r "$work/stored" "$work/pair-out")
-measure_pair
-extra_rows+=("$(ratio_row "vrtool extract (stored entries) / cp -r" 1.05 "$best_1" "$best_2")")
+compare "vrtool extract (stored entries) / cp -r" 1.05 'rm -rf "$work/pair-out"' -- \
+  "$vrtool" --quiet extract -C "$work/pair-out" "$work/stored.dat" -- cp -r "$work/stored" "$work/pair-out"
 rm -rf "$work/stored" "$work"/stored.*
 
 echo "== whole-process: extract of ${small_folders} folders of 1,000 small files"
@@ -213,20 +184,17 @@ done
 "$vrtool" --quiet pack -o "$work/small.dat" "$work/small" >/dev/null
 cat "$work"/small.* >/dev/null
 find "$work/small" -type f -exec cat {} + >/dev/null
-pair_1=("$vrtool" --quiet extract -C "$work/pair-out" "$work/small.dat")
-pair_2=(cp -r "$work/small" "$work/pair-out")
-measure_pair
-extra_rows+=("$(ratio_row "vrtool extract (1,000 small files a folder) / cp -r" 1.5 "$best_1" "$best_2")")
+compare "vrtool extract (1,000 small files a folder) / cp -r" 1.5 'rm -rf "$work/pair-out"' -- \
+  "$vrtool" --quiet extract -C "$work/pair-out" "$work/small.dat" -- cp -r "$work/small" "$work/pair-out"
 rm -rf "$work/small" "$work"/small.*
 
 if [ -x "$vesks_bench" ]; then
   echo "== whole-process: image convert of a ${image_w} x ${image_h} picture"
   "$vesks_bench" --make-image "$work/picture.vsk" "$image_w" "$image_h"
   mkdir -p "$work/pictures"
-  pair_1=("$vrtool" image convert "$work/picture.vsk" "$work/pictures/out.png")
-  pair_2=("$vrtool" image convert "$work/picture.vsk" "$work/pictures/out.ppm")
-  measure_pair
-  extra_rows+=("$(ratio_row "vrtool image convert PNG / PPM" 1.5 "$best_1" "$best_2")")
+  compare "vrtool image convert PNG / PPM" 1.5 ':' -- \
+    "$vrtool" image convert "$work/picture.vsk" "$work/pictures/out.png" -- \
+    "$vrtool" image convert "$work/picture.vsk" "$work/pictures/out.ppm"
   rm -rf "$work/pictures" "$work/picture.vsk"
 fi
 
@@ -244,5 +212,16 @@ extra_rows+=("$(peak_row "vrtool list --json (${list_entries} entries)" "$m_list
 extra_rows+=("$(printf 'PEAK  %-48s %6.1f MiB (the reference of the two above)' "vrtool verify (${list_entries} entries)" \
   "$(awk -v k="$m_verify_many" 'BEGIN { print k / 1024 }')")")
 
+
+# ---- summary
 echo
+grep '^RATIO' /tmp/vr-bench-$$.txt || true
+printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool install" "$(awk -v k="$m_install" 'BEGIN { print k / 1024 }')"
+printf '%s\n' "${ratio_rows[@]}"
 printf '%s\n' "${extra_rows[@]}"
+printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool verify" "$(awk -v k="$m_verify" 'BEGIN { print k / 1024 }')"
+printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool merge" "$(awk -v k="$m_merge" 'BEGIN { print k / 1024 }')"
+printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool extract (one stored entry)" "$(awk -v k="$m_extract" 'BEGIN { print k / 1024 }')"
+printf 'TIME  %-48s %8.3f s\n' "vrtool verify (${mb} MiB)" "$t_verify" "vrtool extract (${entry_mb} MiB)" "$t_extract"
+grep '^TIME' /tmp/vr-bench-$$.txt || true
+printf '%s\n' "${growth_rows[@]}"

@@ -91,6 +91,26 @@ class TTargetFolders {
   std::unordered_set<std::string> known_;
 };
 
+// Copies a stored entry of a data file into the new file `h` inside the system (one copy, as cp makes).
+// False, with the file left empty, for any other entry or when the system refuses the copy: the entry
+// is then decoded through memory, which also reports damaged data.
+bool CopyStoredInSystem(vr::TVrFileCollection& archive, const vr::TVrFile& entry, vr::THandle h,
+                        const std::function<void(int64_t)>& progress) {
+  const bool stored = entry.Kind != vr::skCompressed && entry.Kind != vr::skScrambled &&
+                      entry.Kind != vr::skCompressedScrambled;
+  auto* data = dynamic_cast<vr::TKoBigFileStream*>(archive.DataStream.get());
+  if (!stored || !data || entry.Size <= 0 || entry.Offset < 0) return false;
+  data->SetPosition(entry.Offset);
+  if (data->GetPosition() != entry.Offset) return false;
+  const int64_t done = data->CopyToFileInSystem(h, 0, entry.Size);
+  if (done == entry.Size) {
+    if (progress) progress(done);
+    return true;
+  }
+  if (done > 0 && !vr::Platform().FileSetSize(h, 0)) throw ToolError("the temporary file cannot be emptied");
+  return false;
+}
+
 // Writes the entry under a new temporary name beside the target (created exclusively, so no link is
 // followed), then renames it over the target: a failure leaves no truncated file under the real name,
 // and an existing link of the entry's name is replaced, not written through.
@@ -111,10 +131,12 @@ void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const st
   bool open = true;
   try {
     vr::THandleStream out(h);
-    DecodeEntry(
-        archive, entry,
-        [&](const uint8_t* data, size_t size) { out.WriteBuffer(data, static_cast<int32_t>(size)); },
-        progress);
+    if (!CopyStoredInSystem(archive, entry, h, progress)) {
+      DecodeEntry(
+          archive, entry,
+          [&](const uint8_t* data, size_t size) { out.WriteBuffer(data, static_cast<int32_t>(size)); },
+          progress);
+    }
     if (entry.Time != 0) vr::Platform().FileSetDosTime(h, static_cast<uint32_t>(entry.Time));
     open = false;
     vr::Platform().FileClose(h);

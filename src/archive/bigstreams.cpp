@@ -370,6 +370,26 @@ int64_t TKoBigFileStream::CopyInSystem(THandle source, int64_t offset, int64_t c
   return done;
 }
 
+int64_t TKoBigFileStream::CopyToFileInSystem(THandle dest, int64_t destOffset, int64_t count) {
+  TPlatform& os = Platform();
+  int64_t done = 0;
+  while (done < count) {
+    const int64_t index = Position / partSize_;
+    const int64_t at = Position % partSize_;
+    if (index >= PartCount()) break;
+    const int64_t avail = partSizes_[static_cast<size_t>(index)] - at;
+    if (avail <= 0) break;
+    const int64_t chunk = std::min(avail, count - done);
+    const int64_t n =
+        os.FileCopyRange(handles_[static_cast<size_t>(index)], at, dest, destOffset + done, chunk);
+    if (n <= 0) break;
+    Position += n;
+    done += n;
+    if (n < chunk) break;
+  }
+  return done;
+}
+
 int64_t TKoBigFileStream::CopyPartsInSystem(TKoBigFileStream& source, int64_t count) {
   int64_t done = 0;
   while (done < count) {

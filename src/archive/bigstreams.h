@@ -75,6 +75,11 @@ class TKoBigFileStream : public TKoBigStream {
   // Stops at the end of the last part; a count of 0 copies nothing.
   int64_t CopyToStream(TStream& dest, int64_t count) override;
 
+  // Copies up to count bytes from Position to the file `dest` at destOffset inside the system
+  // (Platform().FileCopyRange); Position advances by the bytes copied, which are returned: fewer when the
+  // system refuses or stops, or the stream ends.
+  int64_t CopyToFileInSystem(THandle dest, int64_t destOffset, int64_t count);
+
   // Cuts the stream back to `size` bytes (never grows it): the part holding the new end is shortened,
   // later parts are closed and deleted. The position is kept unless it lies beyond the new end.
   // EWriteError when a part cannot be shortened or removed.

@@ -303,6 +303,17 @@ TEST(BigFileStream, CopiesInsideTheSystemWithTheBufferAsFallback) {
     EXPECT_EQ(os.Copied > 0, limit != 0);
     src.SetPosition(60);
     EXPECT_THROW(dst.CopyFromBig(src, 20), EReadError);
+
+    // Out to a plain file: what the system copies, the rest left to the caller.
+    src.SetPosition(10);
+    int64_t copied = 0;
+    {
+      TFileStream out(drive.PathOf("out.bin"), fmCreate);
+      copied = src.CopyToFileInSystem(out.Handle(), 0, 70);
+    }
+    EXPECT_EQ(src.GetPosition(), 10 + copied);
+    EXPECT_EQ(drive.ReadFile("out.bin"), data.substr(10, static_cast<size_t>(copied)));
+    EXPECT_EQ(copied, limit < 0 ? 60 : limit == 0 ? 0 : 5);  // the whole rest, nothing, or one call's worth
   }
 }
 

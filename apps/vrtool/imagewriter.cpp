@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cctype>
-#include <csetjmp>
+#include <cstring>
+#include <memory>
 
-#include "console.h"
-
-#ifdef VRTOOL_HAVE_PNG
-#include <png.h>
+#ifdef VR_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#else
+#include <zlib.h>
 #endif
+
+#include "archive/vrfiles.h"
+#include "console.h"
 
 namespace vrtool {
 namespace {
@@ -46,65 +50,91 @@ std::string EncodePam(const RgbImage& image) {
   return out;
 }
 
-#ifdef VRTOOL_HAVE_PNG
-void PngWrite(png_structp png, png_bytep data, png_size_t length) {
-  auto* out = static_cast<std::string*>(png_get_io_ptr(png));
-  out->append(reinterpret_cast<const char*>(data), length);
+void PutBE32(std::string& out, uint32_t v) {
+  const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                     static_cast<char>(v)};
+  out.append(b, 4);
 }
 
-void PngFlush(png_structp) {}
+// One chunk: length, type, data and the CRC-32 of type and data.
+void PutChunk(std::string& out, const char* type, const void* data, size_t size) {
+  PutBE32(out, static_cast<uint32_t>(size));
+  const size_t start = out.size();
+  out.append(type, 4);
+  out.append(static_cast<const char*>(data), size);
+  PutBE32(out, vr::UpdateCRC(0, out.data() + start, static_cast<int64_t>(size + 4)));
+}
 
-void PngWarning(png_structp, png_const_charp) {}
+// Memory that is written before it is read: not zero-filled first (a picture's worth is a pass of its
+// own).
+struct TRawBuffer {
+  explicit TRawBuffer(size_t n) : Data(new uint8_t[n]), Size(n) {}
+  std::unique_ptr<uint8_t[]> Data;
+  size_t Size;
+};
 
-// Fills `out`; false when libpng reported an error (it returns here through its jump buffer, so no
-// object with a destructor is created between setjmp and the end of the function).
-bool EncodePngRows(const RgbImage& image, std::string& out, std::vector<uint8_t>& row) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, PngWarning);
-  if (!png) return false;
-  png_infop info = png_create_info_struct(png);
-  if (!info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return false;
-  }
-  png_set_write_fn(png, &out, PngWrite, PngFlush);
-  // Fast rather than small: zlib's quickest level after one cheap filter (each byte less its left
-  // neighbour, which flattens gradients), instead of trying every filter on every row.
-  png_set_compression_level(png, 1);
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-  const int channels = image.HasAlpha() ? 4 : 3;
-  png_set_IHDR(png, info, static_cast<png_uint_32>(image.Width), static_cast<png_uint_32>(image.Height), 8,
-               image.HasAlpha() ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
+// The zlib stream of `raw` at the quickest level; sets `size`.
+TRawBuffer ZlibFast(const TRawBuffer& raw, size_t& size) {
+#ifdef VR_HAVE_LIBDEFLATE
+  libdeflate_compressor* c = libdeflate_alloc_compressor(1);
+  if (!c) throw ToolError("PNG encoder: out of memory");
+  TRawBuffer z(libdeflate_zlib_compress_bound(c, raw.Size));
+  size = libdeflate_zlib_compress(c, raw.Data.get(), raw.Size, z.Data.get(), z.Size);
+  libdeflate_free_compressor(c);
+#else
+  if (raw.Size > 0xFFFFFFFFu) throw ToolError("PNG encoder: the picture is too large");
+  TRawBuffer z(compressBound(static_cast<uLong>(raw.Size)));
+  uLongf n = static_cast<uLongf>(z.Size);
+  if (compress2(z.Data.get(), &n, raw.Data.get(), static_cast<uLong>(raw.Size), 1) != Z_OK) n = 0;
+  size = n;
+#endif
+  if (size == 0) throw ToolError("PNG encoder failed");
+  return z;
+}
+
+// PNG, fast rather than small: every row with the Sub filter (each byte less its left neighbour's,
+// which flattens gradients) instead of trying every filter, deflated at the quickest level.
+std::string EncodePng(const RgbImage& image) {
   const size_t width = static_cast<size_t>(image.Width);
-  for (int y = 0; y < image.Height; ++y) {
-    const size_t base = static_cast<size_t>(y) * width;
+  const size_t height = static_cast<size_t>(image.Height);
+  const size_t channels = image.HasAlpha() ? 4 : 3;
+  const size_t stride = 1 + width * channels;
+  TRawBuffer raw(stride * height);
+  for (size_t y = 0; y < height; ++y) {
+    uint8_t* row = raw.Data.get() + y * stride;
+    row[0] = 1;  // Sub
+    uint8_t* px = row + 1;
+    const uint8_t* rgb = image.Rgb.data() + y * width * 3;
     if (channels == 3) {
-      png_write_row(png, &image.Rgb[base * 3]);  // the pixels are PNG's rows already
+      for (size_t i = 0; i < std::min<size_t>(3, width * 3); ++i) px[i] = rgb[i];
+      for (size_t i = 3; i < width * 3; ++i) px[i] = static_cast<uint8_t>(rgb[i] - rgb[i - 3]);
       continue;
     }
+    const uint8_t* alpha = image.Alpha.data() + y * width;
+    uint8_t left[4] = {0, 0, 0, 0};
     for (size_t x = 0; x < width; ++x) {
-      const size_t i = base + x;
-      uint8_t* p = &row[x * 4];
-      p[0] = image.Rgb[i * 3];
-      p[1] = image.Rgb[i * 3 + 1];
-      p[2] = image.Rgb[i * 3 + 2];
-      p[3] = image.Alpha[i];
+      const uint8_t here[4] = {rgb[x * 3], rgb[x * 3 + 1], rgb[x * 3 + 2], alpha[x]};
+      for (int k = 0; k < 4; ++k) px[x * 4 + k] = static_cast<uint8_t>(here[k] - left[k]);
+      std::memcpy(left, here, 4);
     }
-    png_write_row(png, row.data());
   }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return true;
-}
+  size_t zSize = 0;
+  const TRawBuffer z = ZlibFast(raw, zSize);
 
-std::string EncodePng(const RgbImage& image) {
-  std::string out;
-  std::vector<uint8_t> row(static_cast<size_t>(image.Width) * (image.HasAlpha() ? 4u : 3u));
-  if (!EncodePngRows(image, out, row)) throw ToolError("PNG encoder failed");
+  std::string out("\x89PNG\r\n\x1a\n", 8);
+  std::string header;
+  PutBE32(header, static_cast<uint32_t>(width));
+  PutBE32(header, static_cast<uint32_t>(height));
+  header += std::string("\x08", 1);                                    // bit depth
+  header += std::string(1, static_cast<char>(channels == 4 ? 6 : 2));  // RGBA or RGB
+  header += std::string(3, '\0');  // deflate, adaptive filtering, no interlace
+  PutChunk(out, "IHDR", header.data(), header.size());
+  constexpr size_t kMaxChunk = 1u << 30;
+  for (size_t at = 0; at < zSize; at += kMaxChunk)
+    PutChunk(out, "IDAT", z.Data.get() + at, std::min(kMaxChunk, zSize - at));
+  PutChunk(out, "IEND", nullptr, 0);
   return out;
 }
-#endif
 
 }  // namespace
 
@@ -113,11 +143,7 @@ std::string EncodeImage(const RgbImage& image, const std::string& outName) {
   if (ext == ".ppm") return EncodePpm(image);
   if (ext == ".pam") return EncodePam(image);
   if (ext == ".png") {
-#ifdef VRTOOL_HAVE_PNG
     return EncodePng(image);
-#else
-    throw ToolError("PNG output not available in this build");
-#endif
   }
   throw ToolError("unknown output format \"" + outName + "\": use .png, .ppm or .pam");
 }

@@ -17,7 +17,7 @@ struct RgbImage {
 };
 
 // The encoded file for the format the name's extension chooses (".png", ".ppm", ".pam", any letter
-// case); a ToolError for any other extension or when PNG support is not built in.
+// case); a ToolError for any other extension.
 std::string EncodeImage(const RgbImage& image, const std::string& outName);
 
 }  // namespace vrtool

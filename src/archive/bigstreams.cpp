@@ -370,8 +370,8 @@ int64_t TKoBigFileStream::CopyInSystem(THandle source, int64_t offset, int64_t c
   return done;
 }
 
-int64_t TKoBigFileStream::CopyToFileInSystem(THandle dest, int64_t destOffset, int64_t count) {
-  TPlatform& os = Platform();
+template <typename CopyPiece>
+int64_t TKoBigFileStream::ForEachPartPiece(int64_t count, CopyPiece copyPiece) {
   int64_t done = 0;
   while (done < count) {
     const int64_t index = Position / partSize_;
@@ -380,8 +380,7 @@ int64_t TKoBigFileStream::CopyToFileInSystem(THandle dest, int64_t destOffset, i
     const int64_t avail = partSizes_[static_cast<size_t>(index)] - at;
     if (avail <= 0) break;
     const int64_t chunk = std::min(avail, count - done);
-    const int64_t n =
-        os.FileCopyRange(handles_[static_cast<size_t>(index)], at, dest, destOffset + done, chunk);
+    const int64_t n = copyPiece(handles_[static_cast<size_t>(index)], at, chunk, done);
     if (n <= 0) break;
     Position += n;
     done += n;
@@ -390,21 +389,15 @@ int64_t TKoBigFileStream::CopyToFileInSystem(THandle dest, int64_t destOffset, i
   return done;
 }
 
+int64_t TKoBigFileStream::CopyToFileInSystem(THandle dest, int64_t destOffset, int64_t count) {
+  return ForEachPartPiece(count, [&](THandle part, int64_t at, int64_t chunk, int64_t done) {
+    return Platform().FileCopyRange(part, at, dest, destOffset + done, chunk);
+  });
+}
+
 int64_t TKoBigFileStream::CopyPartsInSystem(TKoBigFileStream& source, int64_t count) {
-  int64_t done = 0;
-  while (done < count) {
-    const int64_t index = source.Position / source.partSize_;
-    const int64_t at = source.Position % source.partSize_;
-    if (index >= source.PartCount()) break;
-    const int64_t avail = source.partSizes_[static_cast<size_t>(index)] - at;
-    if (avail <= 0) break;
-    const int64_t chunk = std::min(avail, count - done);
-    const int64_t n = CopyInSystem(source.handles_[static_cast<size_t>(index)], at, chunk);
-    source.Position += n;
-    done += n;
-    if (n < chunk) break;
-  }
-  return done;
+  return source.ForEachPartPiece(
+      count, [&](THandle part, int64_t at, int64_t chunk, int64_t) { return CopyInSystem(part, at, chunk); });
 }
 
 int64_t TKoBigFileStream::CopyFromStream(TStream& source, int64_t count) {

@@ -116,6 +116,11 @@ class TKoBigFileStream : public TKoBigStream {
   int64_t CopyInSystem(THandle source, int64_t offset, int64_t count);
   // The same from another big file stream's position over its parts; both positions advance.
   int64_t CopyPartsInSystem(TKoBigFileStream& source, int64_t count);
+  // Hands up to count bytes from Position on to copyPiece(part handle, offset in it, bytes, bytes done
+  // so before), part by part, and advances Position by what it reports copied; stops at its first
+  // shortfall or the stream's end. Returns the bytes copied.
+  template <typename CopyPiece>
+  int64_t ForEachPartPiece(int64_t count, CopyPiece copyPiece);
 
   int64_t partSize_;
   std::vector<THandle> handles_;    // one per part, owned

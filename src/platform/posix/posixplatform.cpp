@@ -41,35 +41,31 @@ constexpr off_t kMarkRead = kMarkBase, kMarkWrite = kMarkBase + 1, kMarkDenyRead
                 kMarkDenyWrite = kMarkBase + 3;
 
 #ifdef F_OFD_GETLK
-bool MarkHeldByOthers(int fd, off_t mark) {
+// A lock request of `type` over `len` marker bytes from `start`.
+struct flock MarkRange(short type, off_t start, off_t len) {
   struct flock fl;
   std::memset(&fl, 0, sizeof fl);
-  fl.l_type = F_WRLCK;
+  fl.l_type = type;
   fl.l_whence = SEEK_SET;
-  fl.l_start = mark;
-  fl.l_len = 1;
+  fl.l_start = start;
+  fl.l_len = len;
+  return fl;
+}
+
+bool MarkHeldByOthers(int fd, off_t mark) {
+  struct flock fl = MarkRange(F_WRLCK, mark, 1);
   if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
   return fl.l_type != F_UNLCK;
 }
 
 // False only when another handle's lock is in the way (without such locks the marks are not enforced).
 bool SetMark(int fd, off_t mark) {
-  struct flock fl;
-  std::memset(&fl, 0, sizeof fl);
-  fl.l_type = F_RDLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = mark;
-  fl.l_len = 1;
+  struct flock fl = MarkRange(F_RDLCK, mark, 1);
   return fcntl(fd, F_OFD_SETLK, &fl) == 0 || (errno != EAGAIN && errno != EACCES);
 }
 
 void ClearMarks(int fd) {
-  struct flock fl;
-  std::memset(&fl, 0, sizeof fl);
-  fl.l_type = F_UNLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = kMarkBase;
-  fl.l_len = 4;
+  struct flock fl = MarkRange(F_UNLCK, kMarkBase, 4);
   fcntl(fd, F_OFD_SETLK, &fl);
 }
 #endif
@@ -82,12 +78,7 @@ bool ClaimSharing(int lockFd, bool writable, unsigned access, unsigned deny) {
     // A handle that shares nothing conflicts with every other handle, whatever their marks. It takes
     // all four marks as one write lock, which the kernel grants only while no other handle holds any
     // mark and which makes every later check or claim of a mark fail: one call, no gate.
-    struct flock fl;
-    std::memset(&fl, 0, sizeof fl);
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = kMarkBase;
-    fl.l_len = 4;
+    struct flock fl = MarkRange(F_WRLCK, kMarkBase, 4);
     if (fcntl(lockFd, F_OFD_SETLK, &fl) == 0) return true;
     return errno != EAGAIN && errno != EACCES;  // no such locks on this file system: not enforced
   }

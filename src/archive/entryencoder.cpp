@@ -1,6 +1,7 @@
 #include "archive/entryencoder.h"
 
 #include <cstring>
+#include <system_error>
 
 #include "archive/scrambles.h"
 #include "archive/vrfiles.h"
@@ -47,7 +48,11 @@ void TEncodeJob::Encode() noexcept {
 
 TEncodeWorkers::TEncodeWorkers(unsigned threads) {
   threads_.reserve(threads);
-  for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
+  try {
+    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
+  } catch (const std::system_error&) {
+    // Fewer threads than asked for (none: Submit encodes at once) do the same work.
+  }
 }
 
 TEncodeWorkers::~TEncodeWorkers() {

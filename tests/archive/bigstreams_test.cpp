@@ -277,6 +277,11 @@ TEST(BigFileStream, CopiesInsideTheSystemWithTheBufferAsFallback) {
       return n;
     }
   };
+#ifdef _WIN32
+  constexpr bool kSystemCopies = false;  // Win32 has no copy between open files
+#else
+  constexpr bool kSystemCopies = true;
+#endif
   TTempDrive drive;
   const std::string data = Bytes(70, 13, 5);
   drive.WriteFile("plain.bin", data);
@@ -300,7 +305,7 @@ TEST(BigFileStream, CopiesInsideTheSystemWithTheBufferAsFallback) {
     EXPECT_EQ(dst.GetPosition(), 98);
     EXPECT_EQ(dst.PartCount(), 4);
     EXPECT_EQ(ReadAll(dst), data.substr(9, 58) + data.substr(3, 40));
-    EXPECT_EQ(os.Copied > 0, limit != 0);
+    EXPECT_EQ(os.Copied > 0, kSystemCopies && limit != 0);
     src.SetPosition(60);
     EXPECT_THROW(dst.CopyFromBig(src, 20), EReadError);
 
@@ -313,7 +318,8 @@ TEST(BigFileStream, CopiesInsideTheSystemWithTheBufferAsFallback) {
     }
     EXPECT_EQ(src.GetPosition(), 10 + copied);
     EXPECT_EQ(drive.ReadFile("out.bin"), data.substr(10, static_cast<size_t>(copied)));
-    EXPECT_EQ(copied, limit < 0 ? 60 : limit == 0 ? 0 : 5);  // the whole rest, nothing, or one call's worth
+    // The whole rest, nothing, or one call's worth.
+    EXPECT_EQ(copied, !kSystemCopies || limit == 0 ? 0 : limit < 0 ? 60 : 5);
   }
 }
 

@@ -67,6 +67,7 @@ compare() {
   done
   ratio_rows+=("$(awk -v w="$what" -v a="$best_a" -v b="$best_b" -v g="$target" 'BEGIN {
     printf "RATIO %-48s %6.3f  (target <= %s; %.2f s vs %.2f s)", w, (b > 0 ? a / b : 0), g, a, b }')")
+  echo "${ratio_rows[-1]}"
 }
 
 echo "== whole-process: a ${mb} MiB game folder of mixed files (1 GiB part files)"

@@ -117,11 +117,16 @@ bool CopyStoredInSystem(vr::TVrFileCollection& archive, const vr::TVrFile& entry
 void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const std::string& target,
                     const std::function<void(int64_t)>& progress) {
   const std::string folder = vr::ExtractFilePath(target);
+  // A random stem for the run and a counter: no two files of one run try the same name, which would
+  // make the folder's kept listing look the name up on disk.
   static std::mt19937 random{std::random_device{}()};
+  static const std::string stem = "~vrtool-" + std::to_string(random() % 100000000u) + "-";
+  static uint64_t serial = 0;
   std::string temp;
   vr::THandle h = vr::kInvalidHandle;
   for (int attempt = 0; attempt < 100 && h == vr::kInvalidHandle; ++attempt) {
-    temp = folder + "~vrtool-" + std::to_string(random() % 100000000u) + ".tmp";
+    temp = folder + stem + std::to_string(serial++) +
+           (attempt > 0 ? "-" + std::to_string(random() % 1000000u) : "") + ".tmp";
     h = vr::Platform().FileCreateNew(temp);
   }
   const std::string shown = Printable(ToUtf8(target));

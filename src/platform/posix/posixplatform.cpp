@@ -231,6 +231,24 @@ TFolderListing* ListingOf(TFolderListings& all, const std::string& dir) {
   return &listing;
 }
 
+// The kept listing of the folder `dir`, looked up without listing it; nullptr when there is none. With
+// `findAlias`, a folder not known under this spelling is looked for by its identity (one stat). Called
+// with the lock held.
+TFolderListing* KeptListing(TFolderListings& all, const std::string& dir, bool findAlias) {
+  if (all.ById.empty()) return nullptr;
+  TFolderId id;
+  auto path = all.ByPath.find(dir);
+  struct stat st;
+  if (path != all.ByPath.end())
+    id = path->second;
+  else if (findAlias && stat(dir.c_str(), &st) == 0)
+    id = {st.st_dev, st.st_ino};
+  else
+    return nullptr;
+  auto it = all.ById.find(id);
+  return it == all.ById.end() ? nullptr : &it->second;
+}
+
 // The name on disk in folder `dir` that matches `part` (see NameKey), or "" when none does. With
 // `exactKnownMissing` false and the key present, a name spelt exactly as `part` is reported as itself
 // (taken from a kept listing that saw that spelling last, else checked on disk).
@@ -261,25 +279,14 @@ std::string FindInFolder(const std::string& dir, const std::string& part, bool e
     }
   }
   closedir(d);
+  // The whole folder was looked at: a key no name holds any more (left by a removal) is dropped, so
+  // that the next name of that key does not cost another look.
+  if (found.empty()) {
+    TFolderListings& all = FolderListings();
+    std::lock_guard<std::mutex> guard(all.Lock);
+    if (TFolderListing* listing = KeptListing(all, dir, false)) listing->Keys.erase(KeyHash(key));
+  }
   return found;
-}
-
-// The kept listing of the folder `dir`, looked up without listing it; nullptr when there is none. With
-// `findAlias`, a folder not known under this spelling is looked for by its identity (one stat). Called
-// with the lock held.
-TFolderListing* KeptListing(TFolderListings& all, const std::string& dir, bool findAlias) {
-  if (all.ById.empty()) return nullptr;
-  TFolderId id;
-  auto path = all.ByPath.find(dir);
-  struct stat st;
-  if (path != all.ByPath.end())
-    id = path->second;
-  else if (findAlias && stat(dir.c_str(), &st) == 0)
-    id = {st.st_dev, st.st_ino};
-  else
-    return nullptr;
-  auto it = all.ById.find(id);
-  return it == all.ById.end() ? nullptr : &it->second;
 }
 
 // Records a name this process just created (or renamed to) in the listing of its folder.

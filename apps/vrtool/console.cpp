@@ -1,6 +1,7 @@
 #include "console.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -147,26 +148,20 @@ std::vector<TTempEntry>& Temps() {
   return temps;
 }
 volatile std::sig_atomic_t g_inHandler = 0;
+// Set while the list changes: a cleanup signal that arrives meanwhile is taken up once the change is
+// done (no system call per change, as blocking the signals would cost).
+std::atomic<int> g_changing{0};
+std::atomic<int> g_deferred{0};
 
-#ifndef _WIN32
-// Blocks the cleanup signals while the list changes.
-struct TSignalBlock {
-  sigset_t old;
-  TSignalBlock() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    sigprocmask(SIG_BLOCK, &set, &old);
+void CleanupAndDie(int sig);
+
+struct TListChange {
+  TListChange() { g_changing.store(1); }
+  ~TListChange() {
+    g_changing.store(0);
+    if (const int sig = g_deferred.exchange(0)) CleanupAndDie(sig);
   }
-  ~TSignalBlock() { sigprocmask(SIG_SETMASK, &old, nullptr); }
 };
-#else
-struct TSignalBlock {
-  TSignalBlock() {}  // the console's control handler runs on a thread of its own
-};
-#endif
 
 std::string HostName(const std::string& cp932) {
 #ifdef _WIN32
@@ -178,6 +173,10 @@ std::string HostName(const std::string& cp932) {
 }
 
 void CleanupAndDie(int sig) {
+  if (g_changing.load()) {
+    g_deferred.store(sig);
+    return;
+  }
   if (!g_inHandler) {
     g_inHandler = 1;
     for (const TTempEntry& t : Temps())
@@ -202,12 +201,12 @@ void RegisterTempFile(const std::string& cp932Path, bool parts) {
   if (parts)
     for (int i = 1; i < 100; ++i)
       e.Host.push_back(HostName(vr::TKoBigFileStream::PartFileName(cp932Path, i)));
-  TSignalBlock block;
+  TListChange change;
   Temps().push_back(std::move(e));
 }
 
 void UnregisterTempFile(const std::string& cp932Path) {
-  TSignalBlock block;
+  TListChange change;
   auto& temps = Temps();
   for (size_t i = temps.size(); i-- > 0;)
     if (temps[i].Cp932 == cp932Path) temps.erase(temps.begin() + static_cast<std::ptrdiff_t>(i));

@@ -17,10 +17,6 @@ e2e_name="install"
 . "$root/tests/e2e/lib.sh"
 e2e_begin "$0" "$@"
 
-vrtool=$native/apps/vrtool/vrtool
-setup_exe=$root/build/mingw-i686/apps/setup/setup.exe
-work=$(mktemp -d "${TMPDIR:-/tmp}/vr-install.XXXXXX")
-trap 'rm -rf "$work"' EXIT
 
 wait_title() {  # id title [seconds]: true once the window carries that title
   local id=$1 want=$2 limit=${3:-10} i

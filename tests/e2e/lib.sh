@@ -3,7 +3,8 @@
 
 # Re-runs the script inside its own Xvfb when there is no usable display; then builds what is missing
 # (vrtool and the demo package natively, setup.exe for i686) and makes sure the Wine prefix exists.
-# Sets `native` (the native build folder) and `demo`.
+# Sets `native` (the native build folder), `demo`, `vrtool`, `setup_exe` and `work` (a temporary folder
+# removed at exit).
 e2e_begin() {
   if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" "$@"
@@ -21,7 +22,11 @@ e2e_begin() {
   # Configure again first: a build folder made before the demo package existed has no target for it.
   cmake -S "$root" -B "$native" >/dev/null &&
     cmake --build "$native" --target vrtool demo -j2 >/dev/null || { echo "$e2e_name: native build failed" >&2; exit 1; }
-  if [ ! -x "$root/build/mingw-i686/apps/setup/setup.exe" ]; then
+  vrtool=$native/apps/vrtool/vrtool
+  setup_exe=$root/build/mingw-i686/apps/setup/setup.exe
+  work=$(mktemp -d "${TMPDIR:-/tmp}/vr-$e2e_name.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+  if [ ! -x "$setup_exe" ]; then
     [ -f "$root/build/mingw-i686/CMakeCache.txt" ] || (cd "$root" && cmake --preset mingw-i686 >/dev/null)
     cmake --build "$root/build/mingw-i686" --target setup -j2 >/dev/null ||
       { echo "$e2e_name: setup.exe build failed" >&2; exit 1; }

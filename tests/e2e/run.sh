@@ -14,12 +14,9 @@ e2e_name=e2e
 . "$root/tests/e2e/lib.sh"
 e2e_begin "$0" "$@"
 
-vrtool=$native/apps/vrtool/vrtool
 convert=/usr/bin/convert
 compare=/usr/bin/compare
 [ -x "$compare" ] || compare=compare
-work=$(mktemp -d "${TMPDIR:-/tmp}/vr-e2e.XXXXXX")
-trap 'rm -rf "$work"' EXIT
 
 # Waits for a background job of this shell and sets $status to its exit status, or to "timeout" (and
 # kills it) after $2 seconds.

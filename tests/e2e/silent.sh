@@ -16,10 +16,6 @@ e2e_name="silent"
 . "$root/tests/e2e/lib.sh"
 e2e_begin "$0" "$@"
 
-vrtool=$native/apps/vrtool/vrtool
-setup_exe=$root/build/mingw-i686/apps/setup/setup.exe
-work=$(mktemp -d "${TMPDIR:-/tmp}/vr-silent.XXXXXX")
-trap 'rm -rf "$work"' EXIT
 regkey='HKCU\Software\vrsetup\HoshimiDemo'
 programs=$(winepath -u 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs' 2>/dev/null)
 links="$programs/$title"

@@ -26,17 +26,10 @@ F* As(TForm* active) {
   return form;
 }
 
-class StartupRun : public ::testing::Test {
+class StartupRun : public starttest::TStartupFixture {
  protected:
-  StartupRun() : platform(drive.Folder() + "temp\\"), package(drive) {}
-  ~StartupRun() override {
-    SetWizardFactory(nullptr);
-    FileMode = savedFileMode;  // the run sets the process-wide default read mode
-  }
+  ~StartupRun() override { SetWizardFactory(nullptr); }
 
-  int Run(const std::string& exe, std::vector<std::string> params = {}) {
-    return RunSetup(TStartupEnvironment{exe, std::move(params)}, &report);
-  }
   // The title's single-instance mutex can be taken (nobody holds it any more).
   bool TitleFree() {
     const THandle h = CreateSingleInstanceMutex(package.Settings.Title);
@@ -65,14 +58,6 @@ class StartupRun : public ::testing::Test {
       headless::Click(wizard->btnClose);
     });
   }
-  std::string TempFolder() const { return drive.Folder() + "temp\\"; }
-
-  TTempDrive drive;
-  TStartupPlatform platform;
-  TPackage package;
-  THeadlessSession session;
-  TStartupReport report;
-  uint16_t savedFileMode = FileMode;
 };
 
 TEST_F(StartupRun, LauncherFromTheOwnFolderEndsSilentlyOnExitOrCloseBox) {

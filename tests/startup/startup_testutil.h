@@ -174,5 +174,26 @@ class TGlobalsScope {
   ~TGlobalsScope() { SetupGlobals() = TSetupGlobals{}; }
 };
 
+// A whole start-up run on a temporary drive: the package, the platform that records what the run
+// starts, a headless session and the run's report. The run changes the process-wide default read mode;
+// it is put back afterwards.
+class TStartupFixture : public ::testing::Test {
+ protected:
+  TStartupFixture() : platform(drive.Folder() + "temp\\"), package(drive) {}
+  ~TStartupFixture() override { FileMode = savedFileMode; }
+
+  int Run(const std::string& exe, std::vector<std::string> params = {}) {
+    return RunSetup(TStartupEnvironment{exe, std::move(params)}, &report);
+  }
+  std::string TempFolder() const { return drive.Folder() + "temp\\"; }
+
+  TTempDrive drive;
+  TStartupPlatform platform;
+  TPackage package;
+  THeadlessSession session;
+  TStartupReport report;
+  uint16_t savedFileMode = FileMode;
+};
+
 }  // namespace starttest
 }  // namespace vr

@@ -74,28 +74,13 @@ TEST(SetupLog, LinesAreUtf8OneMessageALineAndACopyAppends) {
   EXPECT_FALSE(none.IsOpen());
 }
 
-class UnattendedStartup : public ::testing::Test {
+class UnattendedStartup : public starttest::TStartupFixture {
  protected:
-  UnattendedStartup() : platform(drive.Folder() + "temp\\"), package(drive) {}
-  ~UnattendedStartup() override {
-    SetUnattendedRunner(nullptr);
-    FileMode = savedFileMode;
-  }
-  int Run(const std::string& exe, std::vector<std::string> params) {
-    return RunSetup(TStartupEnvironment{exe, std::move(params)}, &report);
-  }
+  ~UnattendedStartup() override { SetUnattendedRunner(nullptr); }
   std::string LogPath() const { return drive.PathOf("setup.log"); }
   bool Logged(const std::string& text) const {
     return Utf8ToCp932(drive.ReadFile(LogPath())).find(text) != std::string::npos;
   }
-  std::string TempFolder() const { return drive.Folder() + "temp\\"; }
-
-  TTempDrive drive;
-  TStartupPlatform platform;
-  TPackage package;
-  THeadlessSession session;
-  TStartupReport report;
-  uint16_t savedFileMode = FileMode;
 };
 
 TEST_F(UnattendedStartup, MediumHandsTheSwitchesToItsCopyAndEndsWithTheCopysOutcome) {

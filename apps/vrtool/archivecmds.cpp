@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <unordered_set>
 
 #include "archive/bigstreams.h"
@@ -11,6 +10,7 @@
 #include "archiveaccess.h"
 #include "commands.h"
 #include "console.h"
+#include "extractrun.h"
 #include "framework/classes.h"
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
@@ -49,116 +49,6 @@ std::string FormatDosTime(int32_t t) {
 bool IsSuperseded(const std::string& name) { return !name.empty() && name[0] == '/'; }
 
 bool ShowProgress(const Options& opt) { return !opt.Quiet && StderrIsTerminal(); }
-
-// The folders below the target folder, created one level at a time. A level that is a symbolic link
-// (or anything but a folder) is refused, never followed; levels already checked in this run are not
-// looked at again, so many entries in one folder and deep names cost linear time.
-class TTargetFolders {
- public:
-  explicit TTargetFolders(std::string root) : root_(vr::ExcludeTrailingBackslash(root)) {}
-
-  // The path the entry's file goes to (its folders created or checked), or "" for a folder entry.
-  std::string Prepare(const std::string& name) {
-    std::vector<std::string> parts = vr::SplitPath(name);
-    std::string path = root_;
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-      if (parts[i].empty()) continue;
-      path += "\\" + parts[i];
-      if (known_.count(path)) continue;
-      vr::TFileKind kind = vr::Platform().GetFileKind(path);
-      if (kind == vr::TFileKind::None) {
-        // Created right here: a link put in its place meanwhile makes the next check fail.
-        if (!vr::Platform().CreateDirectory(path))
-          kind = vr::Platform().GetFileKind(path);
-        else
-          kind = vr::TFileKind::Directory;
-        if (kind == vr::TFileKind::None)
-          throw ToolError(Printable(ToUtf8(path)) + ": the folder cannot be created");
-      }
-      if (kind == vr::TFileKind::Link)
-        throw ToolError(Printable(ToUtf8(path)) +
-                        ": is a symbolic link; extract does not follow links inside the target folder");
-      if (kind != vr::TFileKind::Directory)
-        throw ToolError(Printable(ToUtf8(path)) + ": a file of that name is in the way of a folder");
-      known_.insert(path);
-    }
-    // A name ending with a delimiter stands for a folder: nothing more to write.
-    return parts.back().empty() ? std::string() : path + "\\" + parts.back();
-  }
-
- private:
-  std::string root_;
-  std::unordered_set<std::string> known_;
-};
-
-// Copies a stored entry of a data file into the new file `h` inside the system (one copy, as cp makes).
-// False, with the file left empty, for any other entry or when the system refuses the copy: the entry
-// is then decoded through memory, which also reports damaged data.
-bool CopyStoredInSystem(vr::TVrFileCollection& archive, const vr::TVrFile& entry, vr::THandle h,
-                        const std::function<void(int64_t)>& progress) {
-  const bool stored = entry.Kind != vr::skCompressed && entry.Kind != vr::skScrambled &&
-                      entry.Kind != vr::skCompressedScrambled;
-  auto* data = dynamic_cast<vr::TKoBigFileStream*>(archive.DataStream.get());
-  if (!stored || !data || entry.Size <= 0 || entry.Offset < 0) return false;
-  data->SetPosition(entry.Offset);
-  if (data->GetPosition() != entry.Offset) return false;
-  const int64_t done = data->CopyToFileInSystem(h, 0, entry.Size);
-  if (done == entry.Size) {
-    if (progress) progress(done);
-    return true;
-  }
-  if (done > 0 && !vr::Platform().FileSetSize(h, 0)) throw ToolError("the temporary file cannot be emptied");
-  return false;
-}
-
-// Writes the entry under a new temporary name beside the target (created exclusively, so no link is
-// followed), then renames it over the target: a failure leaves no truncated file under the real name,
-// and an existing link of the entry's name is replaced, not written through.
-void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const std::string& target,
-                    const std::function<void(int64_t)>& progress) {
-  const std::string folder = vr::ExtractFilePath(target);
-  // A random stem for the run and a counter: no two files of one run try the same name, which would
-  // make the folder's kept listing look the name up on disk.
-  static std::mt19937 random{std::random_device{}()};
-  static const std::string stem = "~vrtool-" + std::to_string(random() % 100000000u) + "-";
-  static uint64_t serial = 0;
-  std::string temp;
-  vr::THandle h = vr::kInvalidHandle;
-  for (int attempt = 0; attempt < 100 && h == vr::kInvalidHandle; ++attempt) {
-    temp = folder + stem + std::to_string(serial++) +
-           (attempt > 0 ? "-" + std::to_string(random() % 1000000u) : "") + ".tmp";
-    h = vr::Platform().FileCreateNew(temp);
-  }
-  const std::string shown = Printable(ToUtf8(target));
-  if (h == vr::kInvalidHandle)
-    throw ToolError(shown + ": cannot be written (no temporary file can be created beside it)");
-  RegisterTempFile(temp);
-  bool open = true;
-  try {
-    vr::THandleStream out(h);
-    if (!CopyStoredInSystem(archive, entry, h, progress)) {
-      DecodeEntry(
-          archive, entry,
-          [&](const uint8_t* data, size_t size) { out.WriteBuffer(data, static_cast<int32_t>(size)); },
-          progress);
-    }
-    if (entry.Time != 0) vr::Platform().FileSetDosTime(h, static_cast<uint32_t>(entry.Time));
-    open = false;
-    vr::Platform().FileClose(h);
-    // The move refuses a folder in the way; only then is it worth a look to tell why.
-    if (!vr::Platform().MoveFileReplace(temp, target)) {
-      if (vr::Platform().GetFileKind(target) == vr::TFileKind::Directory)
-        throw ToolError(shown + ": a folder of that name is in the way");
-      throw ToolError(shown + ": cannot be written");
-    }
-  } catch (...) {
-    if (open) vr::Platform().FileClose(h);
-    vr::Platform().DeleteFile(temp);
-    UnregisterTempFile(temp);
-    throw;
-  }
-  UnregisterTempFile(temp);
-}
 
 }  // namespace
 
@@ -250,35 +140,8 @@ int CmdExtract(const ArchiveSource& src, const std::string& dir, const std::vect
   } else if (!(attr & vr::faDirectory)) {
     throw ToolError(dir + ": not a folder");
   }
-  int64_t total = 0;
-  for (vr::TVrFile* e : todo) total += std::max<int64_t>(e->Size, 0);
   ProgressBar bar(ShowProgress(opt), "extract");
-  TTargetFolders folders(target);
-  int64_t before = 0;
-  for (vr::TVrFile* e : todo) {
-    std::string shown = Printable(ToUtf8(e->Name()));
-    // Names come from the file: nothing may land outside the target folder.
-    if (!vr::IsSafeRelativeName(e->Name())) {
-      bar.Finish();
-      PrintError(shown + ": refused: the name leaves the target folder or names a device");
-      ++failures;
-      continue;
-    }
-    try {
-      std::string path = folders.Prepare(e->Name());
-      if (!path.empty())
-        WriteEntryFile(*archive, *e, path, [&](int64_t done) { bar.Update(before + done, total, shown); });
-    } catch (const vr::Exception& ex) {
-      bar.Finish();
-      PrintError(shown + ": " + Localize(ToUtf8(ex.Message)));
-      ++failures;
-    } catch (const ToolError& ex) {
-      bar.Finish();
-      PrintError(ex.what());
-      ++failures;
-    }
-    before += std::max<int64_t>(e->Size, 0);
-  }
+  failures += TExtractRun(*archive, target, bar).Run(todo);
   bar.Finish();
   if (failures)
     throw ToolError(std::to_string(failures) + (failures == 1 ? " entry was" : " entries were") +

@@ -1,7 +1,6 @@
 #include "archive/entryencoder.h"
 
 #include <cstring>
-#include <system_error>
 
 #include "archive/scrambles.h"
 #include "archive/vrfiles.h"
@@ -16,7 +15,7 @@ constexpr int kDefaultCompression = 2;
 
 }  // namespace
 
-void TEncodeJob::Encode() noexcept {
+void TEncodeJob::Run() noexcept {
   try {
     const int64_t size = Data.Size();
     const uint32_t contentCRC = ContentChecksum ? UpdateCRC(0, Data.Memory(), size) : 0;
@@ -44,63 +43,6 @@ void TEncodeJob::Encode() noexcept {
   } catch (...) {
     Error = std::current_exception();
   }
-}
-
-TEncodeWorkers::TEncodeWorkers(unsigned threads) {
-  threads_.reserve(threads);
-  try {
-    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
-  } catch (const std::system_error&) {
-    // Fewer threads than asked for (none: Submit encodes at once) do the same work.
-  }
-}
-
-TEncodeWorkers::~TEncodeWorkers() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-    pending_.clear();
-  }
-  wake_.notify_all();
-  for (std::thread& t : threads_) t.join();
-}
-
-void TEncodeWorkers::Submit(TEncodeJob& job) {
-  if (threads_.empty()) {
-    job.Encode();
-    job.Done = true;
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_.push_back(&job);
-  }
-  wake_.notify_one();
-}
-
-void TEncodeWorkers::Wait(TEncodeJob& job) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  finished_.wait(lock, [&job] { return job.Done; });
-}
-
-void TEncodeWorkers::Run() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [this] { return stop_ || !pending_.empty(); });
-    if (stop_) return;
-    TEncodeJob* job = pending_.front();
-    pending_.pop_front();
-    lock.unlock();
-    job->Encode();
-    lock.lock();
-    job->Done = true;
-    finished_.notify_all();
-  }
-}
-
-unsigned DefaultEncodeThreads() {
-  const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : n;
 }
 
 }  // namespace vr

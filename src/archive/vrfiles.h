@@ -104,6 +104,12 @@ using TVrProgressEvent = std::function<void(TVrFileCollection* sender, TVrFile* 
 // Receives decoded content piece by piece (DecodeItemTo).
 using TVrSink = std::function<void(const uint8_t* data, size_t size)>;
 
+// Decodes an entry's stored bytes of storage kind `kind` (TVrFile::Kind), held whole in memory, as
+// DecodeItemTo does; damaged data raises EVrError naming `name`. Touches no shared state: any thread may
+// call it.
+void DecodeStoredBytes(const uint8_t* stored, int64_t size, uint8_t kind, const std::string& name,
+                       const TVrSink& sink);
+
 // Result of checking one entry (VerifyEach).
 enum class TVerifyState {
   vsOk,         // stored bytes match the checksum

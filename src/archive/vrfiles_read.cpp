@@ -158,57 +158,79 @@ constexpr int64_t kScrambleWhole = 8 * 1048576;
 // Bytes handed to the sink at a time.
 constexpr size_t kDecodePiece = 1048576;
 
+// Where one entry's stored bytes are read from: the data stream at the entry's offset, or memory that
+// holds them whole. Positions are relative to the entry's first stored byte.
+struct TStoredBytes {
+  TKoBigStream* Stream = nullptr;
+  int64_t Offset = 0;
+  const uint8_t* Memory = nullptr;
+  int64_t Size = 0;
+  const std::string& Name;
+
+  void ReadAt(int64_t pos, uint8_t* buffer, int64_t count) const {
+    if (count <= 0) return;
+    if (pos < 0 || count > Size - pos) DamagedEntry(Name);
+    if (Memory) {
+      std::memcpy(buffer, Memory + pos, static_cast<size_t>(count));
+      return;
+    }
+    Stream->SetPosition(Offset + pos);
+    if (Stream->Read(buffer, count) != count) DamagedEntry(Name);
+  }
+};
+
 // Hands the payload of an entry's stored bytes (unscrambled when scrambled) to `put` in pieces, in
 // order. `put` returns nothing; damaged containers raise EVrError.
-void ReadPayload(TKoBigStream& data, const TVrFile& item, bool scrambled,
-                 const std::function<void(const uint8_t*, size_t)>& put,
+void ReadPayload(const TStoredBytes& in, bool scrambled, const std::function<void(const uint8_t*, size_t)>& put,
                  const std::function<void(int64_t)>& progress) {
-  auto readAt = [&](int64_t pos, uint8_t* buffer, int64_t count) {
-    data.SetPosition(pos);
-    if (count > 0 && data.Read(buffer, count) != count) DamagedEntry(item.Name());
-  };
   if (!scrambled) {
     std::vector<uint8_t> buffer(
-        static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(item.Size, 1), kCopyPiece)));
-    for (int64_t done = 0; done < item.Size;) {
-      const int64_t piece = std::min<int64_t>(item.Size - done, static_cast<int64_t>(buffer.size()));
-      readAt(item.Offset + done, buffer.data(), piece);
+        in.Memory ? 0 : static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(in.Size, 1), kCopyPiece)));
+    for (int64_t done = 0; done < in.Size;) {
+      const int64_t piece = std::min<int64_t>(in.Size - done, kCopyPiece);
+      if (in.Memory) {
+        put(in.Memory + done, static_cast<size_t>(piece));
+      } else {
+        in.ReadAt(done, buffer.data(), piece);
+        put(buffer.data(), static_cast<size_t>(piece));
+      }
       done += piece;
-      put(buffer.data(), static_cast<size_t>(piece));
       if (progress) progress(done);
     }
     return;
   }
-  if (item.Size < 8) DamagedEntry(item.Name());
+  if (in.Size < 8) DamagedEntry(in.Name);
   uint8_t header[8];
-  readAt(item.Offset, header, 8);
+  in.ReadAt(0, header, 8);
   const int32_t blockSize = static_cast<int32_t>(GetUInt32(header));
   const uint32_t seed = GetUInt32(header + 4) ^ SeedMask;
-  const int64_t length = item.Size - 8;
-  if (blockSize < 1) DamagedEntry(item.Name());
+  const int64_t length = in.Size - 8;
+  if (blockSize < 1) DamagedEntry(in.Name);
   if (length == 0) return;
   const int64_t blocks = (length - 1) / blockSize + 1;
   // Writers cut blocks of at least 256 bytes (ScrambleBlockSize): a large container cut into far more
   // blocks would make the permutation (8 bytes a block while it is drawn) outgrow its payload.
-  if (blocks > std::max<int64_t>(1 << 16, length / 256 + 1)) DamagedEntry(item.Name());
+  if (blocks > std::max<int64_t>(1 << 16, length / 256 + 1)) DamagedEntry(in.Name);
   TScrambleInts inverse(seed);
   inverse.MakeInverse(0, static_cast<int32_t>(blocks - 1));
-  std::vector<uint8_t> whole;
-  if (item.Size <= kScrambleWhole) {
-    whole.resize(static_cast<size_t>(length));
-    readAt(item.Offset + 8, whole.data(), length);
+  std::vector<uint8_t> read;
+  const uint8_t* whole = in.Memory ? in.Memory + 8 : nullptr;
+  if (!whole && in.Size <= kScrambleWhole) {
+    read.resize(static_cast<size_t>(length));
+    in.ReadAt(8, read.data(), length);
+    whole = read.data();
   }
-  std::vector<uint8_t> block(whole.empty() ? static_cast<size_t>(std::min<int64_t>(blockSize, length)) : 0);
+  std::vector<uint8_t> block(whole ? 0 : static_cast<size_t>(std::min<int64_t>(blockSize, length)));
   int64_t done = 0;
   for (int64_t v = 0; v < blocks; ++v) {
     // Every stored block but the last is whole; the payload's last block is always stored last.
     const int64_t storedAt = static_cast<int64_t>(inverse.Values[static_cast<size_t>(v)]) * blockSize;
     const int64_t size = std::min<int64_t>(blockSize, length - v * blockSize);
-    if (storedAt + size > length) DamagedEntry(item.Name());
-    if (!whole.empty()) {
-      put(whole.data() + storedAt, static_cast<size_t>(size));
+    if (storedAt + size > length) DamagedEntry(in.Name);
+    if (whole) {
+      put(whole + storedAt, static_cast<size_t>(size));
     } else {
-      readAt(item.Offset + 8 + storedAt, block.data(), size);
+      in.ReadAt(8 + storedAt, block.data(), size);
       put(block.data(), static_cast<size_t>(size));
     }
     done += size;
@@ -216,18 +238,13 @@ void ReadPayload(TKoBigStream& data, const TVrFile& item, bool scrambled,
   }
 }
 
-}  // namespace
-
-void TVrFileCollection::DecodeItemTo(int index, const TVrSink& sink,
-                                     const std::function<void(int64_t)>& progress) {
-  TVrFile& item = *Items(index);
-  if (!DataStream) throw EVrError(Format(kNoFileText, {item.Name()}));
-  TKoBigStream& data = *DataStream;
-  if (item.Offset < 0 || item.Size < 0 || item.Size > data.GetSize() - item.Offset) DamagedEntry(item.Name());
-  const bool scrambled = item.Kind == skScrambled || item.Kind == skCompressedScrambled;
-  const bool compressed = item.Kind == skCompressed || item.Kind == skCompressedScrambled;
+// Decodes stored bytes of storage kind `kind` into sink (see DecodeItemTo).
+void DecodePayload(const TStoredBytes& in, uint8_t kind, const TVrSink& sink,
+                   const std::function<void(int64_t)>& progress) {
+  const bool scrambled = kind == skScrambled || kind == skCompressedScrambled;
+  const bool compressed = kind == skCompressed || kind == skCompressedScrambled;
   if (!compressed) {
-    ReadPayload(data, item, scrambled, sink, progress);
+    ReadPayload(in, scrambled, sink, progress);
     return;
   }
   // Inflated as a stream: memory stays at two pieces whatever the content's size.
@@ -241,7 +258,7 @@ void TVrFileCollection::DecodeItemTo(int index, const TVrSink& sink,
   const std::unique_ptr<uint8_t[]> out(new uint8_t[kDecodePiece]);
   bool finished = false;
   ReadPayload(
-      data, item, scrambled,
+      in, scrambled,
       [&](const uint8_t* p, size_t n) {
         if (finished) return;  // bytes behind the end of the zlib stream are no content
         z.next_in = const_cast<Bytef*>(p);
@@ -250,7 +267,7 @@ void TVrFileCollection::DecodeItemTo(int index, const TVrSink& sink,
           z.next_out = out.get();
           z.avail_out = static_cast<uInt>(kDecodePiece);
           const int rc = inflate(&z, Z_NO_FLUSH);
-          if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) DamagedEntry(item.Name());
+          if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) DamagedEntry(in.Name);
           const size_t produced = kDecodePiece - z.avail_out;
           if (produced) sink(out.get(), produced);
           if (rc == Z_STREAM_END) {
@@ -261,7 +278,24 @@ void TVrFileCollection::DecodeItemTo(int index, const TVrSink& sink,
         } while (z.avail_in > 0 || z.avail_out == 0);
       },
       progress);
-  if (!finished) DamagedEntry(item.Name());
+  if (!finished) DamagedEntry(in.Name);
+}
+
+}  // namespace
+
+void TVrFileCollection::DecodeItemTo(int index, const TVrSink& sink,
+                                     const std::function<void(int64_t)>& progress) {
+  TVrFile& item = *Items(index);
+  if (!DataStream) throw EVrError(Format(kNoFileText, {item.Name()}));
+  TKoBigStream& data = *DataStream;
+  if (item.Offset < 0 || item.Size < 0 || item.Size > data.GetSize() - item.Offset) DamagedEntry(item.Name());
+  DecodePayload({&data, item.Offset, nullptr, item.Size, item.Name()}, item.Kind, sink, progress);
+}
+
+void DecodeStoredBytes(const uint8_t* stored, int64_t size, uint8_t kind, const std::string& name,
+                       const TVrSink& sink) {
+  if (size < 0) DamagedEntry(name);
+  DecodePayload({nullptr, 0, stored, size, name}, kind, sink, nullptr);
 }
 
 void TVrFileCollection::DecodeItem(TVrFile& item, TStream& dest) {

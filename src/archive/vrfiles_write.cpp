@@ -306,7 +306,7 @@ void SeedScrambleSeeds(uint32_t value) { SeedGenerator().seed(value); }
 void TVrFile::WriteData(TKoBigFileStream& dest, bool scramble) {
   TPendingEntry p;
   PrepareEntry(*this, scramble, p);
-  if (!p.Streamed) p.Job.Encode();
+  if (!p.Streamed) p.Job.Run();
   CommitEntry(dest, p);
 }
 
@@ -338,12 +338,12 @@ bool TVrFileCollection::SaveToStream(TKoBigFileStream& dest, bool scramble) {
   // Entries are read (and seeds drawn) in order, encoded by the workers, and written in order: the
   // archive's bytes do not depend on the number of threads. Reading runs ahead of writing as far as
   // the memory budget allows.
-  const unsigned threads = EncodeThreads > 0 ? EncodeThreads : DefaultEncodeThreads();
+  const unsigned threads = EncodeThreads > 0 ? EncodeThreads : DefaultWorkerThreads();
   const size_t maxAhead = threads > 1 ? kMaxEntriesAhead : 1;
   std::deque<std::unique_ptr<TPendingEntry>> ahead;
   int64_t held = 0;
   size_t next = 0;
-  TEncodeWorkers workers(threads > 1 ? threads : 0);
+  TWorkers workers(threads > 1 ? threads : 0);
 
   std::vector<int64_t> offsets;
   offsets.reserve(files.size() + 1);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "tooltest.h"
@@ -203,6 +204,57 @@ TEST(VrtoolExtract, AllEntriesEveryKindWithTimes) {
   EXPECT_EQ(miss.Status, 2);
   EXPECT_THAT(miss.Err, HasSubstr("nope.txt"));
   EXPECT_EQ(ReadFile(t.Path() / "miss" / "install.dat"), entries[0].Content);
+}
+
+// Small entries are decoded and written ahead of their turn: files, messages and their order must still
+// be those of a run that writes one entry after the other.
+TEST(VrtoolExtract, EntriesDoneAheadComeOutAsIfDoneInTurn) {
+  TempDir t;
+  std::vector<RawEntry> entries;
+  std::map<std::string, std::string> expected;
+  for (int i = 0; i < 1500; ++i) {
+    RawEntry e;
+    e.Name = "f" + std::to_string(i % 3) + "\\n" + std::to_string(i) + ".txt";
+    e.Content = std::string(static_cast<size_t>(i % 700), static_cast<char>('a' + i % 26)) + std::to_string(i);
+    e.Kind = i % 4;
+    entries.push_back(e);
+    expected["f" + std::to_string(i % 3) + "/n" + std::to_string(i) + ".txt"] = e.Content;
+  }
+  auto add = [&](const std::string& name, const std::string& content, int kind) {
+    entries.push_back(RawEntry{name, content, kind});
+  };
+  add("f1\\n7.txt", "a later entry of the same name wins", 0);
+  expected["f1/n7.txt"] = "a later entry of the same name wins";
+  add("F2\\N8.TXT", "so does one that differs in case", 3);
+  expected["f2/n8.txt"] = "so does one that differs in case";
+  add("f0\\damaged.txt", std::string(4000, 'd'), 0);
+  add("blocker", "a file where a later entry wants a folder", 1);
+  expected["blocker"] = "a file where a later entry wants a folder";
+  add("blocker\\inner.txt", "never written", 1);
+  std::string big(3 << 20, 'b');
+  for (size_t i = 0; i < big.size(); i += 4093) big[i] = static_cast<char>(i * 31);
+  add("f2\\big.bin", big, 2);
+  expected["f2/big.bin"] = big;
+  add("f0\\last.txt", "after everything", 0);
+  expected["f0/last.txt"] = "after everything";
+  std::string archive = BuildArchive(102, entries);
+  // Spoil the damaged entry's stored bytes (one deflate stream of 4,000 'd').
+  const std::string stored = StoredBytes(entries[1502]);
+  const size_t at = archive.find(stored);
+  ASSERT_NE(at, std::string::npos);
+  for (size_t i = 2; i < stored.size(); ++i) archive[at + i] = static_cast<char>(archive[at + i] ^ 0x5a);
+  WriteFile(t / "game.dat", archive);
+
+  RunResult r = RunTool({"extract", "-C", t / "out", t / "game.dat"});
+  EXPECT_EQ(r.Status, 2);
+  const size_t damaged = r.Err.find("damaged.txt"), blocker = r.Err.find("blocker");
+  ASSERT_NE(damaged, std::string::npos) << r.Err;
+  ASSERT_NE(blocker, std::string::npos) << r.Err;
+  EXPECT_LT(damaged, blocker);
+  EXPECT_THAT(r.Err, HasSubstr("2 entries were not extracted"));
+  auto tree = ReadTree(t.Path() / "out");
+  const std::vector<std::pair<std::string, std::string>> want(expected.begin(), expected.end());
+  EXPECT_EQ(tree, want);
 }
 
 TEST(VrtoolExtract, HostileNamesAreRefusedAndNothingLeavesTheFolder) {

@@ -289,6 +289,17 @@ std::string FindInFolder(const std::string& dir, const std::string& part, bool e
   return found;
 }
 
+// True when a listing kept for this command shows that nothing of the name's key is in its folder, so
+// the name is known to be free without asking the disk.
+bool KnownAbsent(const std::string& hostPath) {
+  const auto [dir, name] = SplitHost(hostPath);
+  TFolderListings& all = FolderListings();
+  std::lock_guard<std::mutex> guard(all.Lock);
+  if (!all.Held) return false;
+  TFolderListing* listing = KeptListing(all, dir, false);
+  return listing && !listing->Keys.count(KeyHash(NameKey(name)));
+}
+
 // Records a name this process just created (or renamed to) in the listing of its folder.
 void NoteCreated(const std::string& hostPath) {
   const auto [dir, name] = SplitHost(hostPath);
@@ -867,7 +878,8 @@ bool TPosixPlatform::MoveFileReplace(const std::string& from, const std::string&
   const std::string src = HostPath(from), dst = HostPath(to);
   struct stat st;
   if (src.empty() || dst.empty()) return false;
-  if (lstat(dst.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnlyMode(st.st_mode))) return false;
+  if (!KnownAbsent(dst) && lstat(dst.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnlyMode(st.st_mode)))
+    return false;
   if (rename(src.c_str(), dst.c_str()) != 0) return false;
   NoteRemoved(WithoutTrailingSlash(src));
   // When a folder moved, listings under either name describe what is no longer there.

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/bigstreams.h"
@@ -138,27 +140,30 @@ std::string Printable(const std::string& utf8) {
 
 namespace {
 
-// Registered temporary files: host names prepared in advance, so the signal handler only unlinks.
-struct TTempEntry {
-  std::string Cp932;
-  std::vector<std::string> Host;
-};
-std::vector<TTempEntry>& Temps() {
-  static std::vector<TTempEntry> temps;
+// Registered temporary files (code page 932 name -> host names), the host names prepared in advance
+// so the signal handler only unlinks. Keyed: an extract run has many registered at once.
+std::unordered_map<std::string, std::vector<std::string>>& Temps() {
+  static std::unordered_map<std::string, std::vector<std::string>> temps;
   return temps;
 }
-volatile std::sig_atomic_t g_inHandler = 0;
-// Set while the list changes: a cleanup signal that arrives meanwhile is taken up once the change is
-// done (no system call per change, as blocking the signals would cost).
-std::atomic<int> g_changing{0};
+// Who has the list: nobody, a change of it, or the signal handler removing the files. A cleanup signal
+// that arrives during a change is taken up once the change is done (no system call per change, as
+// blocking the signals would cost); the signal may be handled on any thread.
+enum : int { kListFree, kListChanging, kListCleaning };
+std::atomic<int> g_list{kListFree};
 std::atomic<int> g_deferred{0};
 
 void CleanupAndDie(int sig);
 
 struct TListChange {
-  TListChange() { g_changing.store(1); }
+  TListChange() {
+    // Only a handler on another thread holds the list; it ends the process.
+    for (int expected = kListFree; !g_list.compare_exchange_weak(expected, kListChanging);
+         expected = kListFree)
+      std::this_thread::yield();
+  }
   ~TListChange() {
-    g_changing.store(0);
+    g_list.store(kListFree);
     if (const int sig = g_deferred.exchange(0)) CleanupAndDie(sig);
   }
 };
@@ -173,14 +178,14 @@ std::string HostName(const std::string& cp932) {
 }
 
 void CleanupAndDie(int sig) {
-  if (g_changing.load()) {
+  int state = kListFree;
+  if (!g_list.compare_exchange_strong(state, kListCleaning) && state == kListChanging) {
     g_deferred.store(sig);
     return;
   }
-  if (!g_inHandler) {
-    g_inHandler = 1;
-    for (const TTempEntry& t : Temps())
-      for (const std::string& h : t.Host) {
+  if (state == kListFree) {
+    for (const auto& [name, hosts] : Temps())
+      for (const std::string& h : hosts) {
 #ifdef _WIN32
         vr::Platform().DeleteFile(h);
 #else
@@ -195,21 +200,16 @@ void CleanupAndDie(int sig) {
 }  // namespace
 
 void RegisterTempFile(const std::string& cp932Path, bool parts) {
-  TTempEntry e;
-  e.Cp932 = cp932Path;
-  e.Host.push_back(HostName(cp932Path));
+  std::vector<std::string> hosts{HostName(cp932Path)};
   if (parts)
-    for (int i = 1; i < 100; ++i)
-      e.Host.push_back(HostName(vr::TKoBigFileStream::PartFileName(cp932Path, i)));
+    for (int i = 1; i < 100; ++i) hosts.push_back(HostName(vr::TKoBigFileStream::PartFileName(cp932Path, i)));
   TListChange change;
-  Temps().push_back(std::move(e));
+  Temps()[cp932Path] = std::move(hosts);
 }
 
 void UnregisterTempFile(const std::string& cp932Path) {
   TListChange change;
-  auto& temps = Temps();
-  for (size_t i = temps.size(); i-- > 0;)
-    if (temps[i].Cp932 == cp932Path) temps.erase(temps.begin() + static_cast<std::ptrdiff_t>(i));
+  Temps().erase(cp932Path);
 }
 
 void InstallCleanupHandlers() {

@@ -1,6 +1,7 @@
 #include "extractrun.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <random>
@@ -78,7 +79,8 @@ void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const st
     h = vr::Platform().FileCreateNew(temp);
   }
   if (h == vr::kInvalidHandle)
-    throw ToolError(Printable(ToUtf8(target)) + ": cannot be written (no temporary file can be created beside it)");
+    throw ToolError(Printable(ToUtf8(target)) +
+                    ": cannot be written (no temporary file can be created beside it)");
   RegisterTempFile(temp);
   bool open = true;
   try {
@@ -158,10 +160,9 @@ struct TExtractRun::TAhead : vr::TWorkerJob {
     if (h == vr::kInvalidHandle) return;
     try {
       vr::THandleStream out(h);
-      vr::DecodeStoredBytes(Stored.data(), static_cast<int64_t>(Stored.size()), Entry->Kind, Entry->Name(),
-                            [&](const uint8_t* data, size_t size) {
-                              out.WriteBuffer(data, static_cast<int32_t>(size));
-                            });
+      vr::DecodeStoredBytes(
+          Stored.data(), static_cast<int64_t>(Stored.size()), Entry->Kind, Entry->Name(),
+          [&](const uint8_t* data, size_t size) { out.WriteBuffer(data, static_cast<int32_t>(size)); });
       if (Entry->Time != 0) vr::Platform().FileSetDosTime(h, static_cast<uint32_t>(Entry->Time));
       Written = true;
     } catch (...) {
@@ -223,14 +224,30 @@ std::unique_ptr<TExtractRun::TAhead> TExtractRun::StartAhead(vr::TVrFile& entry)
   if (target.empty()) return nullptr;
   auto ahead = std::make_unique<TAhead>();
   ahead->Stored.resize(static_cast<size_t>(entry.Size));
-  data->SetPosition(entry.Offset);
-  if (entry.Size > 0 && data->Read(ahead->Stored.data(), entry.Size) != entry.Size) return nullptr;
+  if (!ReadStored(*data, entry, ahead->Stored.data())) return nullptr;
   ahead->Entry = &entry;
   ahead->Held = entry.Size;
   ahead->Temp = TempName(vr::ExtractFilePath(target), 0);
   ahead->Target = std::move(target);
   RegisterTempFile(ahead->Temp);
   return ahead;
+}
+
+bool TExtractRun::ReadStored(vr::TKoBigStream& data, const vr::TVrFile& entry, uint8_t* dest) {
+  // Entries mostly lie one behind the other: one read of the data fills the window for many.
+  if (entry.Offset < windowStart_ || entry.Offset + entry.Size > windowStart_ + windowLength_) {
+    windowStart_ = entry.Offset;
+    windowLength_ = 0;
+    window_.resize(static_cast<size_t>(kMaxAheadEntry));
+    data.SetPosition(entry.Offset);
+    const int64_t got =
+        data.Read(window_.data(), std::min<int64_t>(kMaxAheadEntry, data.GetSize() - entry.Offset));
+    if (got < entry.Size) return false;
+    windowLength_ = got;
+  }
+  if (entry.Size > 0)
+    std::memcpy(dest, window_.data() + (entry.Offset - windowStart_), static_cast<size_t>(entry.Size));
+  return true;
 }
 
 void TExtractRun::FinishAhead(TAhead& ahead) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -44,6 +45,8 @@ class TExtractRun {
  private:
   struct TAhead;
   std::unique_ptr<TAhead> StartAhead(vr::TVrFile& entry);
+  // Copies the entry's stored bytes to dest through a window of the data; false when they cannot be read.
+  bool ReadStored(vr::TKoBigStream& data, const vr::TVrFile& entry, uint8_t* dest);
   void FinishAhead(TAhead& ahead);
   void ExtractInTurn(vr::TVrFile& entry);
   template <class F>
@@ -55,6 +58,8 @@ class TExtractRun {
   int64_t total_ = 0;
   int64_t before_ = 0;  // bytes of the entries done before the current one
   int failures_ = 0;
+  std::vector<uint8_t> window_;
+  int64_t windowStart_ = 0, windowLength_ = 0;
 };
 
 }  // namespace vrtool

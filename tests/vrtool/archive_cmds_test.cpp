@@ -215,7 +215,8 @@ TEST(VrtoolExtract, EntriesDoneAheadComeOutAsIfDoneInTurn) {
   for (int i = 0; i < 1500; ++i) {
     RawEntry e;
     e.Name = "f" + std::to_string(i % 3) + "\\n" + std::to_string(i) + ".txt";
-    e.Content = std::string(static_cast<size_t>(i % 700), static_cast<char>('a' + i % 26)) + std::to_string(i);
+    e.Content =
+        std::string(static_cast<size_t>(i % 700), static_cast<char>('a' + i % 26)) + std::to_string(i);
     e.Kind = i % 4;
     entries.push_back(e);
     expected["f" + std::to_string(i % 3) + "/n" + std::to_string(i) + ".txt"] = e.Content;
@@ -235,6 +236,9 @@ TEST(VrtoolExtract, EntriesDoneAheadComeOutAsIfDoneInTurn) {
   for (size_t i = 0; i < big.size(); i += 4093) big[i] = static_cast<char>(i * 31);
   add("f2\\big.bin", big, 2);
   expected["f2/big.bin"] = big;
+  // Small when stored, far larger once inflated.
+  add("f1\\zeros.bin", std::string(3 << 20, 'z'), 0);
+  expected["f1/zeros.bin"] = std::string(3 << 20, 'z');
   add("f0\\last.txt", "after everything", 0);
   expected["f0/last.txt"] = "after everything";
   std::string archive = BuildArchive(102, entries);

@@ -878,7 +878,8 @@ bool TPosixPlatform::MoveFileReplace(const std::string& from, const std::string&
   const std::string src = HostPath(from), dst = HostPath(to);
   struct stat st;
   if (src.empty() || dst.empty()) return false;
-  if (!KnownAbsent(dst) && lstat(dst.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnlyMode(st.st_mode)))
+  if (!KnownAbsent(dst) && lstat(dst.c_str(), &st) == 0 &&
+      (S_ISDIR(st.st_mode) || IsReadOnlyMode(st.st_mode)))
     return false;
   if (rename(src.c_str(), dst.c_str()) != 0) return false;
   NoteRemoved(WithoutTrailingSlash(src));

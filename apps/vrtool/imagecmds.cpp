@@ -1,11 +1,13 @@
 // image info / image convert: layered images described and written as PNG, PPM or PAM.
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "commands.h"
 #include "console.h"
 #include "imagewriter.h"
 #include "imaging/vesks.h"
+#include "platform/platform.h"
 #include "surfacergb.h"
 #include "textconv.h"
 
@@ -103,9 +105,24 @@ int CmdImageConvert(const std::string& file, uint32_t seed, int frame, const std
     throw ToolError("frame " + std::to_string(frame) + " does not exist: the image has " +
                     std::to_string(list.Count()) + (list.Count() == 1 ? " frame" : " frames"));
   }
-  RgbImage image = SurfaceToRgb(list.GetFrame(frame)->Surface());
-  if (image.Width <= 0 || image.Height <= 0) throw ToolError("frame " + std::to_string(frame) + " is empty");
-  std::string bytes = EncodeImage(image, out);
+  const vr::TDIBSurface& surface = list.GetFrame(frame)->Surface();
+  const TPictureRows rows = SurfaceRows(surface);
+  if (!rows.Row || rows.Width <= 0 || rows.Height <= 0)
+    throw ToolError("frame " + std::to_string(frame) + " is empty");
+  const std::string format = ImageFormat(out);
+  if (format == ".png") {
+    const std::string path = HostPathToCp932(out, "file name");
+    auto f = std::make_unique<vr::TFileStream>(path, vr::fmCreate);
+    try {
+      WritePng(rows, *f);
+    } catch (...) {
+      f.reset();
+      vr::Platform().DeleteFile(path);  // no half-written picture under its name
+      throw;
+    }
+    return 0;
+  }
+  std::string bytes = EncodeImage(SurfaceToRgb(surface), format);
   vr::TFileStream f(HostPathToCp932(out, "file name"), vr::fmCreate);
   f.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
   return 0;

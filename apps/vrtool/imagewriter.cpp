@@ -50,19 +50,27 @@ std::string EncodePam(const RgbImage& image) {
   return out;
 }
 
-void PutBE32(std::string& out, uint32_t v) {
-  const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                     static_cast<char>(v)};
-  out.append(b, 4);
+void PutBE32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
 }
 
 // One chunk: length, type, data and the CRC-32 of type and data.
-void PutChunk(std::string& out, const char* type, const void* data, size_t size) {
-  PutBE32(out, static_cast<uint32_t>(size));
-  const size_t start = out.size();
-  out.append(type, 4);
-  out.append(static_cast<const char*>(data), size);
-  PutBE32(out, vr::UpdateCRC(0, out.data() + start, static_cast<int64_t>(size + 4)));
+void WriteChunk(vr::TStream& out, const char* type, const uint8_t* data, size_t size) {
+  uint8_t head[8];
+  PutBE32(head, static_cast<uint32_t>(size));
+  std::memcpy(head + 4, type, 4);
+  uint8_t tail[4];
+  PutBE32(tail, vr::UpdateCRC(vr::UpdateCRC(0, head + 4, 4), data, static_cast<int64_t>(size)));
+  out.WriteBuffer(head, 8);
+  for (size_t at = 0; at < size;) {
+    const size_t piece = std::min<size_t>(size - at, 1u << 30);
+    out.WriteBuffer(data + at, static_cast<int32_t>(piece));
+    at += piece;
+  }
+  out.WriteBuffer(tail, 4);
 }
 
 // Memory that is written before it is read: not zero-filled first (a picture's worth is a pass of its
@@ -92,25 +100,38 @@ TRawBuffer ZlibFast(const TRawBuffer& raw, size_t& size) {
   return z;
 }
 
-// PNG, fast rather than small: every row with the Sub filter (each byte less its left neighbour's,
-// which flattens gradients) instead of trying every filter, deflated at the quickest level.
-std::string EncodePng(const RgbImage& image) {
-  const size_t width = static_cast<size_t>(image.Width);
-  const size_t height = static_cast<size_t>(image.Height);
-  const size_t channels = image.HasAlpha() ? 4 : 3;
+}  // namespace
+
+std::string ImageFormat(const std::string& outName) {
+  const std::string ext = LowerExtension(outName);
+  if (ext == ".png" || ext == ".ppm" || ext == ".pam") return ext;
+  throw ToolError("unknown output format \"" + outName + "\": use .png, .ppm or .pam");
+}
+
+std::string EncodeImage(const RgbImage& image, const std::string& format) {
+  return format == ".pam" ? EncodePam(image) : EncodePpm(image);
+}
+
+// Fast rather than small: every row with the Sub filter (each byte less its left neighbour's, which
+// flattens gradients) instead of trying every filter, deflated at the quickest level.
+void WritePng(const TPictureRows& picture, vr::TStream& out) {
+  const size_t width = static_cast<size_t>(picture.Width);
+  const size_t height = static_cast<size_t>(picture.Height);
+  const size_t channels = picture.HasAlpha ? 4 : 3;
   const size_t stride = 1 + width * channels;
   TRawBuffer raw(stride * height);
+  std::vector<uint8_t> rgb(picture.HasAlpha ? width * 3 : 0), alpha(picture.HasAlpha ? width : 0);
   for (size_t y = 0; y < height; ++y) {
     uint8_t* row = raw.Data.get() + y * stride;
     row[0] = 1;  // Sub
     uint8_t* px = row + 1;
-    const uint8_t* rgb = image.Rgb.data() + y * width * 3;
     if (channels == 3) {
-      for (size_t i = 0; i < std::min<size_t>(3, width * 3); ++i) px[i] = rgb[i];
-      for (size_t i = 3; i < width * 3; ++i) px[i] = static_cast<uint8_t>(rgb[i] - rgb[i - 3]);
+      // Filtered in place from the right, where every byte still holds its pixel.
+      picture.Row(static_cast<int>(y), px, nullptr);
+      for (size_t i = width * 3; i-- > 3;) px[i] = static_cast<uint8_t>(px[i] - px[i - 3]);
       continue;
     }
-    const uint8_t* alpha = image.Alpha.data() + y * width;
+    picture.Row(static_cast<int>(y), rgb.data(), alpha.data());
     uint8_t left[4] = {0, 0, 0, 0};
     for (size_t x = 0; x < width; ++x) {
       const uint8_t here[4] = {rgb[x * 3], rgb[x * 3 + 1], rgb[x * 3 + 2], alpha[x]};
@@ -121,31 +142,19 @@ std::string EncodePng(const RgbImage& image) {
   size_t zSize = 0;
   const TRawBuffer z = ZlibFast(raw, zSize);
 
-  std::string out("\x89PNG\r\n\x1a\n", 8);
-  std::string header;
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  out.WriteBuffer(kSignature, 8);
+  uint8_t header[13] = {};
   PutBE32(header, static_cast<uint32_t>(width));
-  PutBE32(header, static_cast<uint32_t>(height));
-  header += std::string("\x08", 1);                                    // bit depth
-  header += std::string(1, static_cast<char>(channels == 4 ? 6 : 2));  // RGBA or RGB
-  header += std::string(3, '\0');  // deflate, adaptive filtering, no interlace
-  PutChunk(out, "IHDR", header.data(), header.size());
+  PutBE32(header + 4, static_cast<uint32_t>(height));
+  header[8] = 8;                                            // bit depth
+  header[9] = static_cast<uint8_t>(channels == 4 ? 6 : 2);  // RGBA or RGB
+  // deflate, adaptive filtering, no interlace: zeros
+  WriteChunk(out, "IHDR", header, sizeof header);
   constexpr size_t kMaxChunk = 1u << 30;
   for (size_t at = 0; at < zSize; at += kMaxChunk)
-    PutChunk(out, "IDAT", z.Data.get() + at, std::min(kMaxChunk, zSize - at));
-  PutChunk(out, "IEND", nullptr, 0);
-  return out;
-}
-
-}  // namespace
-
-std::string EncodeImage(const RgbImage& image, const std::string& outName) {
-  std::string ext = LowerExtension(outName);
-  if (ext == ".ppm") return EncodePpm(image);
-  if (ext == ".pam") return EncodePam(image);
-  if (ext == ".png") {
-    return EncodePng(image);
-  }
-  throw ToolError("unknown output format \"" + outName + "\": use .png, .ppm or .pam");
+    WriteChunk(out, "IDAT", z.Data.get() + at, std::min(kMaxChunk, zSize - at));
+  WriteChunk(out, "IEND", nullptr, 0);
 }
 
 }  // namespace vrtool

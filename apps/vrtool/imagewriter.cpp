@@ -4,14 +4,16 @@
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <vector>
 
+#include <zlib.h>
 #ifdef VR_HAVE_LIBDEFLATE
 #include <libdeflate.h>
-#else
-#include <zlib.h>
 #endif
 
 #include "archive/vrfiles.h"
+#include "archive/workers.h"
 #include "console.h"
 
 namespace vrtool {
@@ -81,23 +83,130 @@ struct TRawBuffer {
   size_t Size;
 };
 
-// The zlib stream of `raw` at the quickest level; sets `size`.
-TRawBuffer ZlibFast(const TRawBuffer& raw, size_t& size) {
+// Turns a whole raw deflate stream into one that more blocks may follow: the final-block mark of its
+// last block is cleared (zlib's inflate, asked to stop at block boundaries, tells where each block
+// header starts, as in zlib's gzappend example), and an empty stored block brings the end to a byte
+// boundary, as a sync flush does. Returns the new size (at most 5 bytes more), or 0 when the stream
+// does not read as one.
+size_t MakeContinuable(uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return 0;
+  uint8_t junk[1 << 15];
+  z.next_in = data;
+  z.avail_in = static_cast<uInt>(size);
+  uint8_t* finalByte = (data[0] & 1) ? data : nullptr;  // where the final block's mark is
+  uint8_t finalMask = 1;
+  int padding = -1;  // unused bits of the byte the final block ends in (zero bits)
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    z.next_out = junk;
+    z.avail_out = sizeof junk;
+    rc = inflate(&z, Z_BLOCK);
+    if (rc != Z_OK || !(z.data_type & 128)) continue;
+    if (z.data_type & 64) {  // behind the final block, before the stream's end drops the padding
+      padding = z.data_type & 7;
+      continue;
+    }
+    if (finalByte) continue;
+    // At a block boundary: the next block's first bit lies behind the unused bits of the last byte
+    // taken, or in the next byte.
+    const int unused = z.data_type & 7;
+    uint8_t* byte = unused ? z.next_in - 1 : z.next_in;
+    const uint8_t mask = static_cast<uint8_t>(unused ? 0x100 >> unused : 1);
+    if ((unused || z.avail_in > 0) && (*byte & mask)) {
+      finalByte = byte;
+      finalMask = mask;
+    }
+  }
+  const bool whole = rc == Z_STREAM_END && z.avail_in == 0;
+  inflateEnd(&z);
+  if (!whole || !finalByte || padding < 0) return 0;
+  *finalByte = static_cast<uint8_t>(*finalByte & ~finalMask);
+  // The empty stored block: three zero header bits (in the padding, or in one byte more), then its
+  // length and the length's complement from the next byte on.
+  size_t end = size;
+  if (padding < 3) data[end++] = 0;
+  const uint8_t empty[4] = {0x00, 0x00, 0xFF, 0xFF};
+  std::memcpy(data + end, empty, 4);
+  return end + 4;
+}
+
+// One piece of the picture's zlib stream, deflated at the quickest level on its own (it shares no
+// history with the others). A piece that others follow does not end the stream; the first carries the
+// zlib header, the last the checksum.
+struct TDeflatePiece : vr::TWorkerJob {
+  const uint8_t* In = nullptr;
+  size_t Size = 0;
+  bool First = false, Last = false;
+  std::unique_ptr<uint8_t[]> Out;  // 2 bytes for the header, the deflate data, 4 for the checksum
+
+  size_t Begin = 0, End = 0;  // the bytes of the stream in Out; End 0: the piece failed
+  uLong Adler = 1;
+
+  void Run() noexcept override {
+    Adler = adler32(1, In, static_cast<uInt>(Size));
+    size_t produced = 0;
 #ifdef VR_HAVE_LIBDEFLATE
-  libdeflate_compressor* c = libdeflate_alloc_compressor(1);
-  if (!c) throw ToolError("PNG encoder: out of memory");
-  TRawBuffer z(libdeflate_zlib_compress_bound(c, raw.Size));
-  size = libdeflate_zlib_compress(c, raw.Data.get(), raw.Size, z.Data.get(), z.Size);
-  libdeflate_free_compressor(c);
+    libdeflate_compressor* c = libdeflate_alloc_compressor(1);
+    if (!c) return;
+    const size_t bound = libdeflate_deflate_compress_bound(c, Size);
+    Out.reset(new (std::nothrow) uint8_t[2 + bound + 5 + 4]);
+    if (Out) produced = libdeflate_deflate_compress(c, In, Size, Out.get() + 2, bound);
+    libdeflate_free_compressor(c);
+    if (produced != 0 && !Last) produced = MakeContinuable(Out.get() + 2, produced);
+    if (produced == 0) return;
 #else
-  if (raw.Size > 0xFFFFFFFFu) throw ToolError("PNG encoder: the picture is too large");
-  TRawBuffer z(compressBound(static_cast<uLong>(raw.Size)));
-  uLongf n = static_cast<uLongf>(z.Size);
-  if (compress2(z.Data.get(), &n, raw.Data.get(), static_cast<uLong>(raw.Size), 1) != Z_OK) n = 0;
-  size = n;
+    z_stream z{};
+    if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
+    // Room for the empty block that ends a piece others follow, besides zlib's bound.
+    const size_t bound = deflateBound(&z, static_cast<uLong>(Size)) + 16;
+    Out.reset(new (std::nothrow) uint8_t[2 + bound + 4]);
+    z.next_in = const_cast<Bytef*>(In);
+    z.avail_in = static_cast<uInt>(Size);
+    z.next_out = Out ? Out.get() + 2 : nullptr;
+    z.avail_out = static_cast<uInt>(bound);
+    // A sync flush ends the piece at a byte boundary with a block that is not the final one.
+    const int rc = Out ? deflate(&z, Last ? Z_FINISH : Z_SYNC_FLUSH) : Z_MEM_ERROR;
+    if ((rc == Z_STREAM_END || (rc == Z_OK && !Last)) && z.avail_in == 0) produced = bound - z.avail_out;
+    deflateEnd(&z);
+    if (produced == 0) return;
 #endif
-  if (size == 0) throw ToolError("PNG encoder failed");
-  return z;
+    Begin = First ? 0 : 2;
+    End = 2 + produced + (Last ? 4 : 0);
+    if (First) {
+      Out[0] = 0x78;  // deflate, 32 KiB window
+      Out[1] = 0x01;  // the quickest level
+    }
+  }
+};
+
+// The picture's zlib stream, deflated in pieces of 8 MiB side by side (the pieces do not depend on the
+// number of processors, so neither does the file), written as one IDAT chunk per piece.
+void WriteImageData(vr::TStream& out, const uint8_t* raw, size_t size) {
+  constexpr size_t kPiece = 8 << 20;
+  std::vector<TDeflatePiece> pieces((size + kPiece - 1) / kPiece + (size == 0 ? 1 : 0));
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    pieces[i].In = raw + i * kPiece;
+    pieces[i].Size = std::min(kPiece, size - i * kPiece);
+    pieces[i].First = i == 0;
+    pieces[i].Last = i + 1 == pieces.size();
+  }
+  {
+    const unsigned threads =
+        std::min<unsigned>(vr::DefaultWorkerThreads(), static_cast<unsigned>(pieces.size()));
+    vr::TWorkers workers(threads > 1 ? threads : 0);
+    for (TDeflatePiece& p : pieces) workers.Submit(p);
+    for (TDeflatePiece& p : pieces) workers.Wait(p);
+  }
+  uLong adler = 1;
+  for (const TDeflatePiece& p : pieces) {
+    if (p.End == 0) throw ToolError("PNG encoder failed");
+    adler = adler32_combine(adler, p.Adler, static_cast<z_off_t>(p.Size));
+  }
+  TDeflatePiece& last = pieces.back();
+  PutBE32(last.Out.get() + last.End - 4, static_cast<uint32_t>(adler));
+  for (const TDeflatePiece& p : pieces) WriteChunk(out, "IDAT", p.Out.get() + p.Begin, p.End - p.Begin);
 }
 
 }  // namespace
@@ -139,9 +248,6 @@ void WritePng(const TPictureRows& picture, vr::TStream& out) {
       std::memcpy(left, here, 4);
     }
   }
-  size_t zSize = 0;
-  const TRawBuffer z = ZlibFast(raw, zSize);
-
   static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   out.WriteBuffer(kSignature, 8);
   uint8_t header[13] = {};
@@ -151,9 +257,7 @@ void WritePng(const TPictureRows& picture, vr::TStream& out) {
   header[9] = static_cast<uint8_t>(channels == 4 ? 6 : 2);  // RGBA or RGB
   // deflate, adaptive filtering, no interlace: zeros
   WriteChunk(out, "IHDR", header, sizeof header);
-  constexpr size_t kMaxChunk = 1u << 30;
-  for (size_t at = 0; at < zSize; at += kMaxChunk)
-    WriteChunk(out, "IDAT", z.Data.get() + at, std::min(kMaxChunk, zSize - at));
+  WriteImageData(out, raw.Data.get(), raw.Size);
   WriteChunk(out, "IEND", nullptr, 0);
 }
 

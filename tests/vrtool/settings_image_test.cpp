@@ -254,8 +254,9 @@ TEST(VrtoolImage, ConvertEveryDepthToPpmPamAndPng) {
   EXPECT_EQ(p[25], 6);  // colour type RGBA: the frame has alpha
   const std::string pam = ReadFile(t.Path() / "OUT.PAM");
   EXPECT_EQ(PngPixels(p, true), Pixels(pam, pam.find("ENDHDR\n") + 7));
-  // A larger picture (gradients, noise, flat areas) comes back with the same pixels as the PPM shows.
-  WriteFile(t.Path() / "big.vsk", Text(vsktest::Picture24(301, 97, 7, [](int x, int y, uint8_t* bgr) {
+  // A larger picture (gradients, noise, flat areas; over 8 MiB of rows, which are deflated in pieces that
+  // must join into one stream) comes back with the same pixels as the PPM shows.
+  WriteFile(t.Path() / "big.vsk", Text(vsktest::Picture24(1703, 1801, 7, [](int x, int y, uint8_t* bgr) {
               bgr[0] = static_cast<uint8_t>(x * 3 + (y & 5));
               bgr[1] = static_cast<uint8_t>(y < 20 ? 40 : (x * y) >> 3);
               bgr[2] = static_cast<uint8_t>((x ^ y) * 37);
@@ -263,8 +264,8 @@ TEST(VrtoolImage, ConvertEveryDepthToPpmPamAndPng) {
   ASSERT_EQ(RunTool({"image", "convert", "--seed", "7", t / "big.vsk", t / "big.png"}).Status, 0);
   ASSERT_EQ(RunTool({"image", "convert", "--seed", "7", t / "big.vsk", t / "big.ppm"}).Status, 0);
   const std::string ppm = ReadFile(t.Path() / "big.ppm");
-  ASSERT_EQ(ppm.substr(0, 14), "P6\n301 97\n255\n");
-  EXPECT_EQ(PngPixels(ReadFile(t.Path() / "big.png"), false), Pixels(ppm, 14));
+  ASSERT_EQ(ppm.substr(0, 17), "P6\n1703 1801\n255\n");
+  EXPECT_EQ(PngPixels(ReadFile(t.Path() / "big.png"), false), Pixels(ppm, 17));
 #endif
   // Seeds are 32 bits in either spelling; anything else is a usage error.
   EXPECT_EQ(RunTool({"image", "info", "--seed", "-5", t / "img.vsk"}).Status, 0);

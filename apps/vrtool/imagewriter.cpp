@@ -83,6 +83,7 @@ struct TRawBuffer {
   size_t Size;
 };
 
+#ifdef VR_HAVE_LIBDEFLATE
 // Turns a whole raw deflate stream into one that more blocks may follow: the final-block mark of its
 // last block is cleared (zlib's inflate, asked to stop at block boundaries, tells where each block
 // header starts, as in zlib's gzappend example), and an empty stored block brings the end to a byte
@@ -131,6 +132,8 @@ size_t MakeContinuable(uint8_t* data, size_t size) {
   std::memcpy(data + end, empty, 4);
   return end + 4;
 }
+
+#endif
 
 // One piece of the picture's zlib stream, deflated at the quickest level on its own (it shares no
 // history with the others). A piece that others follow does not end the stream; the first carries the

@@ -3,9 +3,11 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../support/tempdrive.h"
+#include "archive/scrambles.h"
 #include "archive/vrfiles.h"
 #include "startup/instset.h"
 #include "vrfiles_testutil.h"
@@ -499,6 +501,57 @@ TEST(VrFilesRead, DamagedEntriesAndTrailers) {
   EXPECT_FALSE(LoadsOrRefuses(drive, exeWith(static_cast<uint32_t>(archive.size() + 3)), "past.exe"));
   EXPECT_FALSE(LoadsOrRefuses(drive, "rv", "tiny.exe"));
   EXPECT_FALSE(LoadsOrRefuses(drive, "MZ no archive here at all", "plain.exe"));
+}
+
+// Stored bytes held in memory decode as the archive's own stream decodes them, on any thread at once.
+TEST(VrFilesRead, DecodeStoredBytesInMemory) {
+  auto scrambled = [](const std::string& bytes) {
+    TMemoryStream m;
+    Put(m, bytes);
+    ScrambleStream(m, ScrambleBlockSize(m.Size()), 99);
+    return MemoryText(m);
+  };
+  const std::string text = Text(50000, 5), big(6 << 20, 'z');
+  struct Case {
+    std::string stored;
+    uint8_t kind;
+    std::string content;
+  };
+  const std::vector<Case> cases{
+      {"plain", skStored, "plain"},         {"", skStored, ""},
+      {Zlib(text), skCompressed, text},     {Zlib(text) + "bytes behind the stream", skCompressed, text},
+      {Zlib(big), skCompressed, big},  // far larger than a first guess from its stored size
+      {scrambled(text), skScrambled, text}, {scrambled(Zlib(text)), skCompressedScrambled, text},
+  };
+  auto decode = [](const Case& c) {
+    std::string out;
+    DecodeStoredBytes(reinterpret_cast<const uint8_t*>(c.stored.data()),
+                      static_cast<int64_t>(c.stored.size()), c.kind, "e",
+                      [&](const uint8_t* p, size_t n) { out.append(reinterpret_cast<const char*>(p), n); });
+    return out;
+  };
+  for (const Case& c : cases) EXPECT_EQ(decode(c), c.content);
+  std::vector<std::thread> threads;
+  std::vector<int> wrong(4, 0);
+  for (size_t t = 0; t < wrong.size(); ++t)
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 5; ++round)
+        for (const Case& c : cases) wrong[t] += decode(c) != c.content;
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
+
+  std::string damaged = Zlib(text);
+  damaged[damaged.size() / 2] ^= 0x55;
+  for (const Case& c : {Case{damaged, skCompressed, ""}, Case{Zlib(text).substr(0, 100), skCompressed, ""},
+                        Case{"abc", skScrambled, ""}}) {
+    try {
+      decode(c);
+      ADD_FAILURE() << "accepted damaged bytes of kind " << int{c.kind};
+    } catch (const EVrError& e) {
+      EXPECT_EQ(e.Message, "e:アーカイブのデータが壊れています");
+    }
+  }
 }
 
 TEST(VrFilesRead, FindInstallerExe) {

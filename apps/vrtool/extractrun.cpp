@@ -74,14 +74,16 @@ void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const st
   const std::string folder = vr::ExtractFilePath(target);
   std::string temp;
   vr::THandle h = vr::kInvalidHandle;
+  // Registered before it exists: an interruption at any point finds it.
   for (int attempt = 0; attempt < 100 && h == vr::kInvalidHandle; ++attempt) {
     temp = TempName(folder, attempt);
+    RegisterTempFile(temp);
     h = vr::Platform().FileCreateNew(temp);
+    if (h == vr::kInvalidHandle) UnregisterTempFile(temp);
   }
   if (h == vr::kInvalidHandle)
     throw ToolError(Printable(ToUtf8(target)) +
                     ": cannot be written (no temporary file can be created beside it)");
-  RegisterTempFile(temp);
   bool open = true;
   try {
     vr::THandleStream out(h);
@@ -147,17 +149,19 @@ std::string TTargetFolders::KnownPath(const std::string& name) const {
   return parts.back().empty() ? std::string() : path + "\\" + parts.back();
 }
 
-// An entry read ahead: its stored bytes, decoded and written by a worker into the temporary file.
+// An entry read ahead: its stored bytes, decoded and written by a worker into the temporary file the
+// main thread created. Files appear only on the thread that registers them, so a cleanup signal (kept
+// off the workers) finds every one.
 struct TExtractRun::TAhead : vr::TWorkerJob {
   vr::TVrFile* Entry = nullptr;
   std::string Target, Temp;  // Temp: registered for cleanup until it is moved or removed
+  vr::THandle File = vr::kInvalidHandle;
   std::vector<uint8_t> Stored;
   int64_t Held = 0;
   bool Written = false;  // the temporary file holds the content, its time is set, it is closed
 
   void Run() noexcept override {
-    const vr::THandle h = vr::Platform().FileCreateNew(Temp);
-    if (h == vr::kInvalidHandle) return;
+    const vr::THandle h = File;
     try {
       vr::THandleStream out(h);
       vr::DecodeStoredBytes(
@@ -169,12 +173,14 @@ struct TExtractRun::TAhead : vr::TWorkerJob {
       // Done again at its turn, which reports the failure.
     }
     vr::Platform().FileClose(h);
+    File = vr::kInvalidHandle;
     if (!Written) vr::Platform().DeleteFile(Temp);
     Stored = std::vector<uint8_t>();
   }
 
   // Whatever was not moved into place goes (also when the run is left by an exception).
   ~TAhead() override {
+    if (File != vr::kInvalidHandle) vr::Platform().FileClose(File);
     if (Temp.empty()) return;
     vr::Platform().DeleteFile(Temp);
     UnregisterTempFile(Temp);
@@ -227,9 +233,15 @@ std::unique_ptr<TExtractRun::TAhead> TExtractRun::StartAhead(vr::TVrFile& entry)
   if (!ReadStored(*data, entry, ahead->Stored.data())) return nullptr;
   ahead->Entry = &entry;
   ahead->Held = entry.Size;
-  ahead->Temp = TempName(vr::ExtractFilePath(target), 0);
+  const std::string temp = TempName(vr::ExtractFilePath(target), 0);
+  RegisterTempFile(temp);
+  ahead->File = vr::Platform().FileCreateNew(temp);
+  if (ahead->File == vr::kInvalidHandle) {
+    UnregisterTempFile(temp);
+    return nullptr;
+  }
+  ahead->Temp = temp;
   ahead->Target = std::move(target);
-  RegisterTempFile(ahead->Temp);
   return ahead;
 }
 

@@ -2,15 +2,30 @@
 
 #include <system_error>
 
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
+#endif
+
 namespace vr {
 
 TWorkers::TWorkers(unsigned threads) {
   threads_.reserve(threads);
+#ifndef _WIN32
+  // The threads take the signal mask of the thread creating them: with every signal blocked, signals
+  // meant for the process (an interruption) are handled on the threads that started the work.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+#endif
   try {
     for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Loop(); });
   } catch (const std::system_error&) {
     // Fewer threads than asked for (none: Submit runs the job at once) do the same work.
   }
+#ifndef _WIN32
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+#endif
 }
 
 TWorkers::~TWorkers() {

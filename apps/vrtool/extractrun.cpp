@@ -36,6 +36,22 @@ std::string TempName(const std::string& folder, int attempt) {
          (attempt > 0 ? "-" + std::to_string(random() % 1000000u) : "") + ".tmp";
 }
 
+// Creates a new temporary file beside `target` (exclusively, so no link is followed), trying up to
+// `attempts` names, and sets `temp` to its name; the file is registered for cleanup before it exists,
+// so an interruption at any point finds it. kInvalidHandle (temp empty) when no name could be created.
+vr::THandle CreateTempBeside(const std::string& target, int attempts, std::string& temp) {
+  const std::string folder = vr::ExtractFilePath(target);
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    temp = TempName(folder, attempt);
+    RegisterTempFile(temp);
+    const vr::THandle h = vr::Platform().FileCreateNew(temp);
+    if (h != vr::kInvalidHandle) return h;
+    UnregisterTempFile(temp);
+  }
+  temp.clear();
+  return vr::kInvalidHandle;
+}
+
 // Moves the written temporary file over the target. The move refuses a folder in the way; only then is
 // it worth a look to tell why.
 void MoveIntoPlace(const std::string& temp, const std::string& target) {
@@ -71,16 +87,8 @@ bool CopyStoredInSystem(vr::TVrFileCollection& archive, const vr::TVrFile& entry
 // and an existing link of the entry's name is replaced, not written through.
 void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const std::string& target,
                     const std::function<void(int64_t)>& progress) {
-  const std::string folder = vr::ExtractFilePath(target);
   std::string temp;
-  vr::THandle h = vr::kInvalidHandle;
-  // Registered before it exists: an interruption at any point finds it.
-  for (int attempt = 0; attempt < 100 && h == vr::kInvalidHandle; ++attempt) {
-    temp = TempName(folder, attempt);
-    RegisterTempFile(temp);
-    h = vr::Platform().FileCreateNew(temp);
-    if (h == vr::kInvalidHandle) UnregisterTempFile(temp);
-  }
+  const vr::THandle h = CreateTempBeside(target, 100, temp);
   if (h == vr::kInvalidHandle)
     throw ToolError(Printable(ToUtf8(target)) +
                     ": cannot be written (no temporary file can be created beside it)");
@@ -110,13 +118,18 @@ void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const st
 
 TTargetFolders::TTargetFolders(const std::string& root) : root_(vr::ExcludeTrailingBackslash(root)) {}
 
-std::string TTargetFolders::Prepare(const std::string& name) {
+std::string TTargetFolders::Prepare(const std::string& name) { return Walk(name, true); }
+
+std::string TTargetFolders::KnownPath(const std::string& name) { return Walk(name, false); }
+
+std::string TTargetFolders::Walk(const std::string& name, bool prepare) {
   std::vector<std::string> parts = vr::SplitPath(name);
   std::string path = root_;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     if (parts[i].empty()) continue;
     path += "\\" + parts[i];
     if (known_.count(path)) continue;
+    if (!prepare) return std::string();
     vr::TFileKind kind = vr::Platform().GetFileKind(path);
     if (kind == vr::TFileKind::None) {
       // Created right here: a link put in its place meanwhile makes the next check fail.
@@ -138,17 +151,6 @@ std::string TTargetFolders::Prepare(const std::string& name) {
   return parts.back().empty() ? std::string() : path + "\\" + parts.back();
 }
 
-std::string TTargetFolders::KnownPath(const std::string& name) const {
-  std::vector<std::string> parts = vr::SplitPath(name);
-  std::string path = root_;
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    if (parts[i].empty()) continue;
-    path += "\\" + parts[i];
-    if (!known_.count(path)) return std::string();
-  }
-  return parts.back().empty() ? std::string() : path + "\\" + parts.back();
-}
-
 // An entry read ahead: its stored bytes, decoded and written by a worker into the temporary file the
 // main thread created. Files appear only on the thread that registers them, so a cleanup signal (kept
 // off the workers) finds every one.
@@ -157,7 +159,6 @@ struct TExtractRun::TAhead : vr::TWorkerJob {
   std::string Target, Temp;  // Temp: registered for cleanup until it is moved or removed
   vr::THandle File = vr::kInvalidHandle;
   std::vector<uint8_t> Stored;
-  int64_t Held = 0;
   bool Written = false;  // the temporary file holds the content, its time is set, it is closed
 
   void Run() noexcept override {
@@ -232,15 +233,8 @@ std::unique_ptr<TExtractRun::TAhead> TExtractRun::StartAhead(vr::TVrFile& entry)
   ahead->Stored.resize(static_cast<size_t>(entry.Size));
   if (!ReadStored(*data, entry, ahead->Stored.data())) return nullptr;
   ahead->Entry = &entry;
-  ahead->Held = entry.Size;
-  const std::string temp = TempName(vr::ExtractFilePath(target), 0);
-  RegisterTempFile(temp);
-  ahead->File = vr::Platform().FileCreateNew(temp);
-  if (ahead->File == vr::kInvalidHandle) {
-    UnregisterTempFile(temp);
-    return nullptr;
-  }
-  ahead->Temp = temp;
+  ahead->File = CreateTempBeside(target, 1, ahead->Temp);
+  if (ahead->File == vr::kInvalidHandle) return nullptr;
   ahead->Target = std::move(target);
   return ahead;
 }
@@ -281,17 +275,16 @@ int TExtractRun::Run(const std::vector<vr::TVrFile*>& todo) {
   for (vr::TVrFile* e : todo) total_ += std::max<int64_t>(e->Size, 0);
   before_ = 0;
   failures_ = 0;
-  const unsigned threads = vr::DefaultWorkerThreads();
   // Declared before the workers: the threads end before the jobs they run go.
   std::deque<std::unique_ptr<TAhead>> ahead;
-  vr::TWorkers workers(threads > 1 ? threads : 0);
+  vr::TWorkers workers(vr::DefaultWorkerThreads());
   int64_t held = 0;
   size_t next = 0;  // the next entry to start ahead
   for (size_t i = 0; i < todo.size(); ++i) {
     while (next < todo.size() && ahead.size() < kMaxAheadEntries && held < kMaxAheadBytes) {
       std::unique_ptr<TAhead> job = StartAhead(*todo[next]);
       if (!job) break;  // it waits for its turn
-      held += job->Held;
+      held += job->Entry->Size;
       workers.Submit(*job);
       ahead.push_back(std::move(job));
       ++next;
@@ -303,7 +296,7 @@ int TExtractRun::Run(const std::vector<vr::TVrFile*>& todo) {
       std::unique_ptr<TAhead> job = std::move(ahead.front());
       ahead.pop_front();
       workers.Wait(*job);
-      held -= job->Held;
+      held -= job->Entry->Size;
       FinishAhead(*job);
     }
     before_ += std::max<int64_t>(todo[i]->Size, 0);

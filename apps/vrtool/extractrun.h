@@ -23,9 +23,13 @@ class TTargetFolders {
   std::string Prepare(const std::string& name);
   // The same without touching the disk: "" unless every folder of the name was prepared already and
   // the name is a file's.
-  std::string KnownPath(const std::string& name) const;
+  std::string KnownPath(const std::string& name);
 
  private:
+  // The path of the name's file; with `prepare`, folders not known yet are checked or created, else
+  // the first of them makes the answer "".
+  std::string Walk(const std::string& name, bool prepare);
+
   std::string root_;
   std::unordered_set<std::string> known_;
 };

@@ -67,11 +67,7 @@ void WriteChunk(vr::TStream& out, const char* type, const uint8_t* data, size_t 
   uint8_t tail[4];
   PutBE32(tail, vr::UpdateCRC(vr::UpdateCRC(0, head + 4, 4), data, static_cast<int64_t>(size)));
   out.WriteBuffer(head, 8);
-  for (size_t at = 0; at < size;) {
-    const size_t piece = std::min<size_t>(size - at, 1u << 30);
-    out.WriteBuffer(data + at, static_cast<int32_t>(piece));
-    at += piece;
-  }
+  out.WriteBuffer(data, static_cast<int32_t>(size));  // chunks hold at most one 8 MiB piece
   out.WriteBuffer(tail, 4);
 }
 
@@ -143,8 +139,7 @@ struct TDeflatePiece : vr::TWorkerJob {
   size_t Size = 0;
   bool First = false, Last = false;
   std::unique_ptr<uint8_t[]> Out;  // 2 bytes for the header, the deflate data, 4 for the checksum
-
-  size_t Begin = 0, End = 0;  // the bytes of the stream in Out; End 0: the piece failed
+  size_t Begin = 0, End = 0;       // the bytes of the stream in Out; End 0: the piece failed
   uLong Adler = 1;
 
   void Run() noexcept override {
@@ -196,9 +191,8 @@ void WriteImageData(vr::TStream& out, const uint8_t* raw, size_t size) {
     pieces[i].Last = i + 1 == pieces.size();
   }
   {
-    const unsigned threads =
-        std::min<unsigned>(vr::DefaultWorkerThreads(), static_cast<unsigned>(pieces.size()));
-    vr::TWorkers workers(threads > 1 ? threads : 0);
+    vr::TWorkers workers(
+        std::min<unsigned>(vr::DefaultWorkerThreads(), static_cast<unsigned>(pieces.size())));
     for (TDeflatePiece& p : pieces) workers.Submit(p);
     for (TDeflatePiece& p : pieces) workers.Wait(p);
   }

@@ -343,7 +343,7 @@ bool TVrFileCollection::SaveToStream(TKoBigFileStream& dest, bool scramble) {
   std::deque<std::unique_ptr<TPendingEntry>> ahead;
   int64_t held = 0;
   size_t next = 0;
-  TWorkers workers(threads > 1 ? threads : 0);
+  TWorkers workers(threads);
 
   std::vector<int64_t> offsets;
   offsets.reserve(files.size() + 1);

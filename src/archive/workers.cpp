@@ -10,6 +10,7 @@
 namespace vr {
 
 TWorkers::TWorkers(unsigned threads) {
+  if (threads < 2) return;
   threads_.reserve(threads);
 #ifndef _WIN32
   // The threads take the signal mask of the thread creating them: with every signal blocked, signals

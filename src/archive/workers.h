@@ -21,7 +21,7 @@ class TWorkerJob {
   bool done_ = false;  // under the workers' lock
 };
 
-// With no threads, Submit runs the job at once.
+// With fewer than two threads (one would only take turns with the caller), Submit runs the job at once.
 class TWorkers {
  public:
   explicit TWorkers(unsigned threads);

@@ -283,6 +283,17 @@ TEST(PlatformFiles, KeptFolderListingsFollowOwnChanges) {
   ASSERT_TRUE(p.MoveFileReplace(drive.PathOf("real\\Bar.txt"), drive.PathOf("real\\Baz.txt")));
   EXPECT_EQ(drive.ReadFile("real\\baz.txt"), "bar");
   EXPECT_EQ(p.GetFileAttributes(drive.PathOf("real\\bar.txt")), faInvalid);
+  // A listing vouches only for free names: a read-only file or a folder in the way, in any spelling, is
+  // still refused by a move.
+  drive.WriteFile("real\\Locked.txt", "keep");
+  ASSERT_TRUE(p.SetFileAttributes(drive.PathOf("real\\Locked.txt"), faReadOnly));
+  ASSERT_TRUE(p.CreateDirectory(drive.PathOf("real\\Dir")));
+  drive.WriteFile("real\\new.txt", "new");
+  EXPECT_FALSE(p.MoveFileReplace(drive.PathOf("real\\new.txt"), drive.PathOf("real\\LOCKED.TXT")));
+  EXPECT_FALSE(p.MoveFileReplace(drive.PathOf("real\\new.txt"), drive.PathOf("real\\dir")));
+  EXPECT_EQ(drive.ReadFile("real\\locked.txt"), "keep");
+  EXPECT_TRUE(p.MoveFileReplace(drive.PathOf("real\\new.txt"), drive.PathOf("real\\free.txt")));
+  EXPECT_EQ(drive.ReadFile("real\\Free.txt"), "new");
 
   // A folder moved away and another moved in its place: listings of the old one and below are dropped.
   ASSERT_TRUE(p.CreateDirectory(drive.PathOf("old")));

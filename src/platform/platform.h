@@ -155,6 +155,9 @@ class TPlatform {
   virtual std::string GetSystemDirectory() = 0;   // without trailing backslash
   // Shell special folder (CSIDL); nullopt when the shell cannot resolve the number.
   virtual std::optional<std::string> GetSpecialFolder(int csidl) = 0;
+  // The host user's own home folder where it is not one of the special folders (the POSIX layer's
+  // $HOME, as a path on the drive that maps it); nullopt when there is none or no drive maps it.
+  virtual std::optional<std::string> HostHomeFolder() { return std::nullopt; }
   virtual void Sleep(uint32_t milliseconds) = 0;
   virtual uint32_t GetTickCount() = 0;
 

@@ -1,7 +1,8 @@
 #include "wizard/uninstallrun.h"
 
-#include <algorithm>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "framework/sysutils.h"
@@ -47,7 +48,100 @@ std::vector<std::string> CriticalFolders() {
     if (std::optional<std::string> folder = p.GetSpecialFolder(csidl))
       folders.push_back(ExtractFileDir(ExcludeTrailingBackslash(*folder)));
   }
+  if (std::optional<std::string> home = p.HostHomeFolder()) folders.push_back(*home);
   return folders;
+}
+
+}  // namespace
+
+// Listings of folders, each taken once and then kept current with the deletions made through it. A
+// name is looked up as spelt on disk, else without regard to case as the file system matches names, so
+// a name that is missing or in other letter cases costs no look at the disk (the POSIX layer would read
+// the whole folder again for each), and the sweep knows which folders are empty without listing them
+// again.
+class TFolderListings {
+ public:
+  struct TEntry {
+    std::string Name;
+    uint32_t Attr = 0;
+    bool Gone = false;
+  };
+  struct TFolder {
+    bool Listed = false;  // false: the folder could not be listed
+    std::vector<TEntry> Entries;
+    size_t Left = 0;  // entries not gone
+    std::unordered_map<std::string_view, size_t> Exact;
+    // Lower-cased name -> entries, made at the first name not found as spelt.
+    std::unordered_map<std::string, std::vector<size_t>> Folded;
+    bool FoldedMade = false;
+  };
+
+  // The listing of `folder` (no trailing backslash), taken at its first use.
+  TFolder& Of(const std::string& folder) {
+    auto [it, inserted] = folders_.try_emplace(folder);
+    TFolder& f = it->second;
+    if (!inserted) return f;
+    if (std::optional<std::vector<TFindData>> list = Platform().ListFolder(folder)) {
+      f.Listed = true;
+      f.Entries.reserve(list->size());
+      for (TFindData& e : *list) f.Entries.push_back(TEntry{std::move(e.Name), e.Attr, false});
+      f.Left = f.Entries.size();
+      f.Exact.reserve(f.Entries.size());
+      for (size_t i = 0; i < f.Entries.size(); ++i) f.Exact.emplace(f.Entries[i].Name, i);
+    }
+    return f;
+  }
+
+  // The entry of `folder` named `name`; nullptr when there is none.
+  TEntry* Find(TFolder& folder, const std::string& name) {
+    if (auto it = folder.Exact.find(name); it != folder.Exact.end() && !folder.Entries[it->second].Gone)
+      return &folder.Entries[it->second];
+    TPlatform& p = Platform();
+    if (!folder.FoldedMade) {
+      folder.FoldedMade = true;
+      for (size_t i = 0; i < folder.Entries.size(); ++i)
+        folder.Folded[p.LowerCaseJ(folder.Entries[i].Name)].push_back(i);
+    }
+    if (auto it = folder.Folded.find(p.LowerCaseJ(name)); it != folder.Folded.end())
+      for (size_t i : it->second)
+        if (!folder.Entries[i].Gone) return &folder.Entries[i];
+    return nullptr;
+  }
+
+  // Notes that `entry` was deleted or removed.
+  static void Remove(TFolder& folder, TEntry& entry) {
+    if (entry.Gone) return;
+    entry.Gone = true;
+    --folder.Left;
+  }
+
+ private:
+  std::unordered_map<std::string, TFolder> folders_;
+};
+
+namespace {
+
+// Removes the empty folders below `folder` deepest first, then `folder` itself when it is empty; links
+// go themselves and are never entered. True when `folder` was removed.
+bool Sweep(TFolderListings& listings, const std::string& folder, TRunHost* log) {
+  TPlatform& p = Platform();
+  TFolderListings::TFolder& listing = listings.Of(folder);
+  if (!listing.Listed) return false;
+  for (TFolderListings::TEntry& e : listing.Entries) {
+    if (e.Gone || !(e.Attr & faDirectory)) continue;
+    const std::string path = folder + "\\" + e.Name;
+    if (e.Attr & faReparsePoint) {
+      // A folder link: the link goes, what it points to is never entered.
+      if (!p.RemoveDirectory(path)) continue;
+      TFolderListings::Remove(listing, e);
+      if (log) log->Log("リンクを削除しました: " + path);
+    } else if (Sweep(listings, path, log)) {
+      TFolderListings::Remove(listing, e);
+    }
+  }
+  if (listing.Left != 0 || !p.RemoveDirectory(folder)) return false;
+  if (log) log->Log("フォルダを削除しました: " + folder);
+  return true;
 }
 
 }  // namespace
@@ -76,32 +170,25 @@ bool IsProtectedFolder(const std::string& folder) {
     // The folder is a critical one, or holds one.
     if (c.compare(0, key.size(), key) == 0) return true;
   }
+  // Another user's profile: a folder directly in the one holding the current user's.
+  if (std::optional<std::string> profile = Platform().GetSpecialFolder(0x28)) {
+    const std::string users = FolderKey(ExtractFileDir(ExcludeTrailingBackslash(*profile)));
+    if (FolderKey(ExtractFileDir(ExcludeTrailingBackslash(key))) == users) return true;
+  }
   return false;
 }
 
 void RemoveEmptyFolders(const std::string& folder, TRunHost* log) {
-  TPlatform& p = Platform();
-  const std::string base = AddTrailingBackslash(folder);
-  if (auto entries = p.ListFolder(base)) {
-    for (const TFindData& e : *entries) {
-      if (!(e.Attr & faDirectory)) continue;
-      if (e.Attr & faReparsePoint) {
-        // A folder link: the link goes, what it points to is never entered.
-        if (p.RemoveDirectory(base + e.Name) && log) log->Log("リンクを削除しました: " + base + e.Name);
-        continue;
-      }
-      RemoveEmptyFolders(base + e.Name, log);
-    }
-  }
-  std::optional<std::vector<TFindData>> rest = p.ListFolder(base);
-  if (rest && rest->empty() && p.RemoveDirectory(ExcludeTrailingBackslash(base)) && log)
-    log->Log("フォルダを削除しました: " + ExcludeTrailingBackslash(base));
+  TFolderListings listings;
+  Sweep(listings, ExcludeTrailingBackslash(folder), log);
 }
 
 TUninstallRun::TUninstallRun(TRunHost& host, const TRovaInstallSet& settings, TUninstallOptions options)
-    : host_(host), settings_(settings), options_(std::move(options)) {
+    : host_(host), settings_(settings), options_(std::move(options)), listings_(new TFolderListings) {
   if (!options_.GameFolder.empty()) options_.GameFolder = AddTrailingBackslash(options_.GameFolder);
 }
+
+TUninstallRun::~TUninstallRun() = default;
 
 bool TUninstallRun::Execute() {
   host_.SetHeading(settings_.Title + " を削除しています");
@@ -160,19 +247,40 @@ void TUninstallRun::DeleteBelowGameFolder(const std::string& name) {
     host_.Log("ゲームのフォルダの外を指す名前は削除しません: " + name);
     return;
   }
-  // A link on the way would lead out of the game folder: its files are not touched.
+  // Each part is taken as the listing of its folder spells it. A link on the way would lead out of the
+  // game folder: its files are not touched.
   std::string folder = ExcludeTrailingBackslash(options_.GameFolder);
   const std::vector<std::string> parts = SplitPath(name);
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    folder += "\\" + parts[i];
-    if (IsLink(Platform().GetFileAttributes(folder))) {
+    const TFolderListings::TEntry* sub = listings_->Find(listings_->Of(folder), parts[i]);
+    if (!sub) return;
+    if (IsLink(sub->Attr)) {
       host_.Log("リンクの先にあるため削除しません: " + name);
       return;
     }
+    if (!(sub->Attr & faDirectory)) return;
+    folder += "\\" + sub->Name;
   }
-  DeleteAndLog(options_.GameFolder + name);
+  TFolderListings::TFolder& listing = listings_->Of(folder);
+  TFolderListings::TEntry* entry = listings_->Find(listing, parts.back());
+  if (!entry) return;
+  TPlatform& p = Platform();
+  const std::string path = folder + "\\" + entry->Name;
+  bool deleted = false;
+  if (IsLink(entry->Attr)) {
+    // A link is deleted itself; its target keeps its attributes.
+    deleted = (entry->Attr & faDirectory) ? p.RemoveDirectory(path) : p.DeleteFile(path);
+  } else if (!(entry->Attr & faDirectory)) {
+    if (entry->Attr & faReadOnly) {
+      const uint32_t rest = entry->Attr & ~static_cast<uint32_t>(faReadOnly);
+      p.SetFileAttributes(path, rest == 0 ? static_cast<uint32_t>(faNormal) : rest);
+    }
+    deleted = p.DeleteFile(path);
+  }
+  if (!deleted) return;
+  TFolderListings::Remove(listing, *entry);
+  host_.Log("ファイルを削除しました: " + path);
 }
-
 void TUninstallRun::DeleteRecordedFiles() {
   for (int i = 0; i < settings_.InstalledFileCount(); ++i) DeleteBelowGameFolder(settings_.InstalledFile(i));
 }
@@ -190,35 +298,25 @@ void TUninstallRun::DeleteSaveData() {
 }
 
 void TUninstallRun::RemoveFolders() {
-  const std::string& game = options_.GameFolder;
-  if (!IsProtectedFolder(game)) {
-    RemoveEmptyFolders(game, &host_);
+  const std::string game = ExcludeTrailingBackslash(options_.GameFolder);
+  if (!IsProtectedFolder(options_.GameFolder)) {
+    Sweep(*listings_, game, &host_);
     return;
   }
-  // A game folder that is a drive root or a system folder is never swept: only the folders that held
-  // recorded files go when they are empty, deepest first, and the game folder itself stays.
+  // A game folder that is a drive root, a system folder or a user's home is never swept itself: only
+  // the folders on the way to recorded files go, with the empty folders below them, deepest first.
+  // Sweeping each topmost such folder covers every one below it.
+  TFolderListings::TFolder& top = listings_->Of(game);
   std::set<std::string> folders;
   for (int i = 0; i < settings_.InstalledFileCount(); ++i) {
     const std::string& name = settings_.InstalledFile(i);
     if (!IsSafeRelativeName(name)) continue;
-    std::vector<std::string> parts = SplitPath(name);
-    std::string path = ExcludeTrailingBackslash(game);
-    for (size_t j = 0; j + 1 < parts.size(); ++j) {
-      path += "\\" + parts[j];
-      folders.insert(path);
-    }
+    const std::vector<std::string> parts = SplitPath(name);
+    if (parts.size() < 2) continue;
+    const TFolderListings::TEntry* sub = listings_->Find(top, parts[0]);
+    if (sub && (sub->Attr & faDirectory) && !IsLink(sub->Attr)) folders.insert(sub->Name);
   }
-  std::vector<std::string> ordered(folders.begin(), folders.end());
-  std::sort(ordered.begin(), ordered.end(),
-            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-  TPlatform& p = Platform();
-  for (const std::string& folder : ordered) {
-    const uint32_t attr = p.GetFileAttributes(folder);
-    if (attr == faInvalid || !(attr & faDirectory) || IsLink(attr)) continue;
-    std::optional<std::vector<TFindData>> entries = p.ListFolder(folder);
-    if (entries && entries->empty() && p.RemoveDirectory(folder))
-      host_.Log("フォルダを削除しました: " + folder);
-  }
+  for (const std::string& folder : folders) Sweep(*listings_, game + "\\" + folder, &host_);
 }
 
 }  // namespace vr

@@ -23,6 +23,7 @@ class TForwardPlatform : public TPlatform {
   std::string GetWindowsDirectory() override { return inner_.GetWindowsDirectory(); }
   std::string GetSystemDirectory() override { return inner_.GetSystemDirectory(); }
   std::optional<std::string> GetSpecialFolder(int csidl) override { return inner_.GetSpecialFolder(csidl); }
+  std::optional<std::string> HostHomeFolder() override { return inner_.HostHomeFolder(); }
   void Sleep(uint32_t ms) override { inner_.Sleep(ms); }
   uint32_t GetTickCount() override { return inner_.GetTickCount(); }
 

@@ -3,12 +3,17 @@
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include "framework/dialogs.h"
+#include "framework/forwardplatform.h"
+#include "platform/codepage.h"
 #include "startup/syshelpers.h"
 #include "wizard/shortcuts.h"
 #include "wizard/uninstallrun.h"
@@ -201,6 +206,113 @@ TEST(UninstallRun, SystemFoldersAndDriveRootsAreNeverSwept) {
   EXPECT_FALSE(DirectoryExists("D:\\data"));
   EXPECT_TRUE(DirectoryExists("D:\\Unrelated\\empty"));
   EXPECT_TRUE(DirectoryExists("D:\\"));
+}
+
+// Counts what the POSIX layer can only answer by reading a whole folder: listings, and names below
+// the game folder that are not on disk as spelt (matched without regard to case by a look at the
+// folder).
+class TLookCounter : public TForwardPlatform {
+ public:
+  TLookCounter(std::string game, std::string hostGame)
+      : game_(std::move(game)), hostGame_(std::move(hostGame)) {}
+  std::map<std::string, int> Listings;  // lower-cased folder -> listings of it
+  int Unspelt = 0;
+
+  std::optional<std::vector<TFindData>> ListFolder(const std::string& f) override {
+    ++Listings[LowerCaseJ(ExcludeTrailingBackslash(f))];
+    return TForwardPlatform::ListFolder(f);
+  }
+  uint32_t GetFileAttributes(const std::string& n) override {
+    Look(n);
+    return TForwardPlatform::GetFileAttributes(n);
+  }
+  bool SetFileAttributes(const std::string& n, uint32_t a) override {
+    Look(n);
+    return TForwardPlatform::SetFileAttributes(n, a);
+  }
+  bool DeleteFile(const std::string& n) override {
+    Look(n);
+    return TForwardPlatform::DeleteFile(n);
+  }
+  bool RemoveDirectory(const std::string& n) override {
+    Look(n);
+    return TForwardPlatform::RemoveDirectory(n);
+  }
+
+ private:
+  void Look(const std::string& path) {
+    if (path.compare(0, game_.size(), game_) != 0) return;
+    struct stat st;
+    const std::string rest = Cp932ToUtf8(ReplaceDelimiters(path.substr(game_.size()), '/'));
+    if (lstat((hostGame_ + "/" + rest).c_str(), &st) != 0) ++Unspelt;
+  }
+  std::string game_, hostGame_;
+};
+
+TEST(UninstallRun, ListsEachFolderOnceWhateverNamesAreMissingOrInOtherCases) {
+  TInstalled g;
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "data\\many\\file" + std::to_string(i) + ".bin";
+    if (i % 3 == 0) {
+      g.settings.AddInstalledFile(name);  // recorded, never on disk
+    } else if (i % 3 == 1) {
+      g.Write(g.game + name, "x");
+      g.settings.AddInstalledFile(Platform().UpperCaseJ(name));
+    } else {
+      g.Write(g.game + name, "x");
+      g.settings.AddInstalledFile(name);
+    }
+  }
+  g.settings.AddInstalledFile("Data\\Deep\\B.BIN");  // the same file again, in other cases
+  TLookCounter counter(g.game, g.Host("C:\\Game"));
+  TRecordingHost host;
+  EXPECT_TRUE(g.Run(host));
+
+  EXPECT_FALSE(DirectoryExists("C:\\Game")) << "every file went, whatever its spelling";
+  for (const auto& [folder, count] : counter.Listings) EXPECT_EQ(count, 1) << folder;
+  EXPECT_EQ(counter.Listings.size(), 6u);
+  EXPECT_EQ(counter.Unspelt, 0);
+  EXPECT_EQ(host.Logs.size(), 1u + 8u + 200u + 6u + 1u);
+}
+
+// Host paths of the drive that maps the host's root, as vrtool uninstall reaches a game folder.
+std::string OnRootDrive(const std::string& host) { return "Z:" + ReplaceDelimiters(host, '\\'); }
+
+TEST(UninstallRun, AHomeOrProfileFolderLosesOnlyWhatTheInstallMade) {
+  TInstalled g;
+  const std::string hostHome = g.drive.HostRoot() + "/home/player";
+  std::filesystem::create_directories(hostHome);
+  g.drive.Posix()->MapDrive('Z', "/");
+  struct THome {
+    const char* old = std::getenv("HOME");
+    std::string saved = old ? old : "";
+    explicit THome(const std::string& home) { setenv("HOME", home.c_str(), 1); }
+    ~THome() { old ? setenv("HOME", saved.c_str(), 1) : unsetenv("HOME"); }
+  } homeSet(hostHome + "/");
+  const std::string home = OnRootDrive(hostHome);
+
+  for (const char* folder : {"C:\\users\\other", "C:\\USERS\\Other\\", home.c_str(),
+                             OnRootDrive(g.drive.HostRoot() + "/home").c_str()})
+    EXPECT_TRUE(IsProtectedFolder(folder)) << folder;
+  for (const std::string& folder : {std::string("C:\\users\\other\\Games\\Title"), home + "\\Games",
+                                    OnRootDrive(g.drive.HostRoot() + "/homeless")})
+    EXPECT_FALSE(IsProtectedFolder(folder)) << folder;
+
+  for (const std::string& game :
+       {std::string("C:\\users\\user\\"), std::string("C:\\users\\other\\"), home + "\\"}) {
+    SCOPED_TRACE(game);
+    g.game = game;
+    for (int i = 0; i < g.settings.InstalledFileCount(); ++i)
+      g.Write(game + g.settings.InstalledFile(i), "file");
+    for (const char* folder : {"data\\empty\\inner", "Desktop", "Music", ".config\\app"})
+      TTempDrive::MakeFolders(game + folder);
+    TRecordingHost host;
+    EXPECT_TRUE(g.Run(host));
+    EXPECT_FALSE(DirectoryExists(game + "data")) << "the install's folder goes with what is empty in it";
+    for (const char* kept : {"Desktop", "Music", ".config\\app"})
+      EXPECT_TRUE(DirectoryExists(game + kept)) << kept;
+    EXPECT_TRUE(DirectoryExists(game));
+  }
 }
 
 TEST(UninstallRun, HostileTitleStopsTheRunBeforeAnyDeletion) {

@@ -537,7 +537,9 @@ std::string TPosixPlatform::WindowsPath(const std::string& hostPath) {
       forms[1] = real;
       std::free(real);
     }
-    for (const std::string& f : forms) {
+    for (const std::string& form : forms) {
+      // A drive mapped to the host's root holds every absolute path.
+      const std::string f = form == "/" ? std::string() : form;
       if (hostPath == f || (hostPath.size() > f.size() && hostPath.compare(0, f.size(), f) == 0 &&
                             hostPath[f.size()] == '/')) {
         std::string rest = hostPath.substr(f.size());
@@ -611,6 +613,19 @@ std::optional<std::string> TPosixPlatform::GetSpecialFolder(int csidl) {
     }
   }
   return std::nullopt;
+}
+
+std::optional<std::string> TPosixPlatform::HostHomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (!home || *home != '/') return std::nullopt;
+  std::string host = WithoutTrailingSlash(home);
+  if (char* real = realpath(host.c_str(), nullptr)) {
+    host = real;
+    std::free(real);
+  }
+  const std::string path = WindowsPath(host);
+  if (path.size() < 2 || path[1] != ':') return std::nullopt;
+  return path;
 }
 
 void TPosixPlatform::Sleep(uint32_t milliseconds) {

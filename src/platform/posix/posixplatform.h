@@ -84,6 +84,7 @@ class TPosixPlatform : public TPlatform {
   std::string GetWindowsDirectory() override;
   std::string GetSystemDirectory() override;
   std::optional<std::string> GetSpecialFolder(int csidl) override;
+  std::optional<std::string> HostHomeFolder() override;
   void Sleep(uint32_t milliseconds) override;
   uint32_t GetTickCount() override;
 

@@ -10,11 +10,13 @@
 // `vr_bench --make-stored FILE MB ENTRY_MB` only writes an archive of stored entries (for bench.sh);
 // `--make-patterned FILE N` one of N patterned double-byte names in one folder, `--make-deep FILE
 // LEVELS COUNT` one of COUNT entries below LEVELS folder levels each; `--make-mixed DIR MB` a game
-// folder of MB MiB of mixed files (see MakeMixed).
+// folder of MB MiB of mixed files (see MakeMixed); `--make-installed DIR N JSON` an installed game of N
+// recorded files (see MakeInstalled).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -418,6 +420,32 @@ void MakeDeep(const fs::path& path, int64_t levels, int64_t count) {
   MakeNamed(path, names);
 }
 
+// An installed game's folder `dir` for an uninstall: N recorded names in four folders, of which one in
+// 32 is missing on disk and one in 32 is recorded in upper case while the disk has it in lower case,
+// plus "install.dat". `json` gets the settings (for vrtool settings build) that record them all; the
+// caller builds install.dat from it.
+void MakeInstalled(const fs::path& dir, int64_t n, const fs::path& json) {
+  File out(json, "wb");
+  std::fputs(
+      "{ \"Title\": \"bench\", \"DiskCount\": 1, \"BaseSizes\": [0], \"DataSizes\": [0],\n"
+      "  \"SoundSizes\": [0], \"MovieSizes\": [0], \"Uninstaller\": true,\n"
+      "  \"InstalledFiles\": [\"install.dat\"",
+      out.f);
+  for (int d = 0; d < 4; ++d) fs::create_directories(dir / ("d" + std::to_string(d)));
+  char name[64];
+  for (int64_t i = 0; i < n; ++i) {
+    std::snprintf(name, sizeof name, "d%d/file%07lld.ogg", static_cast<int>(i % 4),
+                  static_cast<long long>(i));
+    std::string recorded = name;
+    recorded.replace(2, 1, "\\\\");  // a JSON string's backslash
+    if (i % 32 == 1)
+      for (char& c : recorded) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::fprintf(out.f, ",\n    \"%s\"", recorded.c_str());
+    if (i % 32 != 0) File(dir / name, "wb");
+  }
+  std::fputs("] }\n", out.f);
+}
+
 // ---- benchmarks ---------------------------------------------------------------------------------
 
 const fs::path& BigStored() {
@@ -568,6 +596,10 @@ int main(int argc, char** argv) {
   }
   if (argc == 4 && std::string(argv[1]) == "--make-patterned") {
     MakePatterned(argv[2], std::atoll(argv[3]));
+    return 0;
+  }
+  if (argc == 5 && std::string(argv[1]) == "--make-installed") {
+    MakeInstalled(argv[2], std::atoll(argv[3]), argv[4]);
     return 0;
   }
   if (argc == 5 && std::string(argv[1]) == "--make-deep") {

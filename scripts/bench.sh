@@ -3,7 +3,8 @@
 # measurements of vrtool (time against cp, peak memory), then prints the ratios.
 # Sizes: VR_BENCH_MB (default 2048) for the mixed game folder and the install package, VR_BENCH_BIG_ENTRY_MB (default 1024) for
 # the single stored entry, VR_BENCH_GROWTH (default "10000 100000 1000000") for the entry counts of the
-# growth rows, VR_BENCH_DEEP_ENTRIES (default 20) for the deep names, plus the variables vr_bench reads
+# growth rows, VR_BENCH_DEEP_ENTRIES (default 20) for the deep names, VR_BENCH_UNINSTALL (default
+# "10000 100000") for the recorded files of the uninstall growth rows, plus the variables vr_bench reads
 # (see bench/archive_bench.cpp).
 # VR_BENCH_QUICK=1 shrinks everything for a fast run. Large files go to VR_BENCH_DIR (default: the temp
 # folder) and are deleted afterwards.
@@ -144,6 +145,21 @@ for levels in 250 500 1000; do
   [ -n "$deep_first" ] || deep_first=$per
   growth_rows+=("$(awk -v l="$levels" -v c="$deep_count" -v t="$t_x" -v p="$per" -v f="$deep_first" 'BEGIN {
     printf "GROWTH %-47s extract %8.2f s (x%5.2f per entry and level)", c " names of " l " folder levels", t, (f > 0 ? p / f : 0) }')")
+done
+# Uninstall of an installed game whose recorded files lie in four folders, one in 32 of them missing and
+# one in 32 recorded in other letter cases: time per file as a multiple of the first row's (100,000
+# files are to take well under 10 s).
+uninstall_first=""
+for n in ${VR_BENCH_UNINSTALL:-10000 100000}; do
+  "$vr_bench" --make-installed "$work/installed" "$n" "$work/installed.json"
+  "$vrtool" settings build "$work/installed.json" -o "$work/installed/install.dat" >/dev/null
+  measure "$vrtool" --quiet uninstall "$work/installed"; t_u=$t
+  if [ -e "$work/installed" ]; then echo "uninstall left $work/installed behind"; exit 1; fi
+  rm -f "$work/installed.json"
+  per=$(awk -v t="$t_u" -v n="$n" 'BEGIN { printf "%.9f", t / n }')
+  [ -n "$uninstall_first" ] || uninstall_first=$per
+  growth_rows+=("$(awk -v n="$n" -v t="$t_u" -v p="$per" -v f="$uninstall_first" 'BEGIN {
+    printf "GROWTH %-47s uninstall %8.2f s (x%5.2f per file)", n " recorded files (1/32 missing, 1/32 other case)", t, (f > 0 ? p / f : 0) }')")
 done
 
 

@@ -19,12 +19,19 @@ namespace {
 
 bool ShowProgress(const Options& opt) { return !opt.Quiet && StderrIsTerminal(); }
 
+#ifdef _WIN32
+const char kHostDelimiter[] = "\\";
+#else
+const char kHostDelimiter[] = "/";
+#endif
+
 // Every file below `folder`, as names relative to it with "\" between folder levels, sorted by bytes.
-void CollectFiles(const std::string& folder, const std::string& prefix, std::vector<std::string>& names,
-                  int depth) {
-  if (depth > 64) throw ToolError(ToUtf8(folder) + ": folders nested too deeply");
+// `shown` is the folder as the user named it (UTF-8), for messages.
+void CollectFiles(const std::string& folder, const std::string& shown, const std::string& prefix,
+                  std::vector<std::string>& names, int depth) {
+  if (depth > 64) throw ToolError(shown + ": folders nested too deeply");
   auto list = vr::Platform().ListFolder(folder);
-  if (!list) throw ToolError(ToUtf8(folder) + ": the folder cannot be listed");
+  if (!list) throw ToolError(shown + ": the folder cannot be listed");
   std::vector<vr::TFindData> items = std::move(*list);
   std::sort(items.begin(), items.end(),
             [](const vr::TFindData& a, const vr::TFindData& b) { return a.Name < b.Name; });
@@ -33,15 +40,23 @@ void CollectFiles(const std::string& folder, const std::string& prefix, std::vec
     // Only regular files and real folders: a pipe would hang the reader, a device never ends, a link
     // may lead anywhere.
     const vr::TFileKind kind = vr::Platform().GetFileKind(folder + "\\" + f.Name);
+    const std::string shownItem = shown + kHostDelimiter + ToUtf8(f.Name);
+    if (kind == vr::TFileKind::None) {
+      // Listed, yet not there under the listed name: a name code page 932 cannot hold comes back with
+      // its characters replaced.
+      const std::string name = UnrepresentableName(folder, f.Name);
+      if (name.empty()) throw ToolError(shownItem + ": cannot be reached under its name");
+      throw ToolError(shown + kHostDelimiter + name +
+                      ": the name cannot be represented in code page 932, which entry names are written in");
+    }
     if (kind != vr::TFileKind::File && kind != vr::TFileKind::Directory) {
-      throw ToolError(ToUtf8(folder + "\\" + f.Name) +
-                      (kind == vr::TFileKind::Link
-                           ? ": is a symbolic link; pack takes regular files and folders only"
-                           : ": is not a regular file (a pipe, device or socket); pack "
-                             "takes regular files and folders only"));
+      throw ToolError(shownItem + (kind == vr::TFileKind::Link
+                                       ? ": is a symbolic link; pack takes regular files and folders only"
+                                       : ": is not a regular file (a pipe, device or socket); pack "
+                                         "takes regular files and folders only"));
     }
     if (kind == vr::TFileKind::Directory) {
-      CollectFiles(folder + "\\" + f.Name, rel, names, depth + 1);
+      CollectFiles(folder + "\\" + f.Name, shownItem, rel, names, depth + 1);
     } else {
       names.push_back(rel);
     }
@@ -104,7 +119,9 @@ int CmdPack(const std::string& dir, const std::string& out, bool scramble,
     throw ToolError(out + ": a program's archive is made with pack and then append");
   }
   std::vector<std::string> names;
-  CollectFiles(folder, "", names, 0);
+  std::string shown = dir;
+  while (shown.size() > 1 && (shown.back() == '/' || shown.back() == kHostDelimiter[0])) shown.pop_back();
+  CollectFiles(folder, shown, "", names, 0);
 
   vr::TVrFileCollection archive;
   archive.EncodeThreads = threads;
@@ -182,10 +199,13 @@ int CmdMerge(const std::string& dataFile, const ArchiveSource& source, const Opt
     target.OpenPath(data, true);
   }
   ProgressBar bar(ShowProgress(opt), "merge");
+  // Progress comes for every entry taken (and for every piece of the bytes copied), in entry order.
   int merged = 0;
+  const vr::TVrFile* last = nullptr;
   target.OnProgress = [&](vr::TVrFileCollection*, vr::TVrFile* item, int64_t, int32_t index, int32_t count,
                           bool&) {
-    ++merged;
+    if (item && item != last) ++merged;
+    last = item;
     bar.Update(index, count, item ? ToUtf8(item->Name()) : std::string());
   };
   bool changed = target.MergeFrom(*src);

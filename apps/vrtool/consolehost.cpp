@@ -24,11 +24,18 @@ TInterruptScope::TInterruptScope() {
   interrupted = 0;
   previousInt_ = std::signal(SIGINT, OnInterrupt);
   previousTerm_ = std::signal(SIGTERM, OnInterrupt);
+#ifdef SIGHUP
+  previousHup_ = std::signal(SIGHUP, SIG_IGN);
+  if (previousHup_ != SIG_IGN) std::signal(SIGHUP, OnInterrupt);
+#endif
 }
 
 TInterruptScope::~TInterruptScope() {
   std::signal(SIGINT, previousInt_);
   std::signal(SIGTERM, previousTerm_);
+#ifdef SIGHUP
+  std::signal(SIGHUP, previousHup_);
+#endif
 }
 
 bool Interrupted() { return interrupted != 0; }
@@ -53,11 +60,6 @@ bool TConsoleHost::AbortRequested() {
     log_.Line("中断されました");
   }
   return aborted_;
-}
-
-void TConsoleHost::SetModalResult(int result) {
-  if (result == vr::mrAbort) aborted_ = true;
-  modalResult_ = result;
 }
 
 bool TConsoleHost::PromptMedium(const std::string& text) {
@@ -88,6 +90,11 @@ void TConsoleHost::Warning(const std::string& text) {
 
 std::string TConsoleHost::MediumFolder(int32_t index, const std::string& current) {
   return media_.Folder(index, current);
+}
+
+void TConsoleHost::ShowError(const std::string& text) {
+  bar_.Finish();
+  Report(Localize(ToUtf8(text)));
 }
 
 void TConsoleHost::Report(const std::string& utf8) {

@@ -2,6 +2,7 @@
 // stderr, a UTF-8 log file, fixed answers to the run's questions, and Ctrl-C as the abort.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <set>
@@ -14,7 +15,8 @@
 
 namespace vrtool {
 
-// Ctrl-C and SIGTERM ask the run to stop at its next check while the scope lives.
+// Ctrl-C, SIGTERM and a closed terminal (SIGHUP, unless it is ignored as under nohup) ask the run to
+// stop at its next check while the scope lives.
 class TInterruptScope {
  public:
   TInterruptScope();
@@ -25,8 +27,11 @@ class TInterruptScope {
  private:
   void (*previousInt_)(int);
   void (*previousTerm_)(int);
+#ifdef SIGHUP
+  void (*previousHup_)(int);
+#endif
 };
-// Ctrl-C or SIGTERM came during the last TInterruptScope.
+// One of those signals came during the last TInterruptScope.
 bool Interrupted();
 
 class TConsoleHost : public vr::TRunHost {
@@ -34,25 +39,21 @@ class TConsoleHost : public vr::TRunHost {
   TConsoleHost(const std::string& label, bool progress, vr::TSetupLog& log,
                std::vector<std::string> mediaDirs);
 
-  void SetCaption(const std::string&) override {}
   void SetHeading(const std::string& text) override { log_.Line(text); }
   void SetStatus(const std::string& text) override;
   void SetProgressRange(int32_t max) override { max_ = max; }
   void SetProgressPosition(int32_t position) override;
   void HideProgress() override {}
-  void HideNavigation(bool) override {}
   void ProcessMessages() override {}
-  void BringToFront() override {}
   void Wait(uint32_t) override {}
   void Log(const std::string& line) override { log_.Line(line); }
   bool AbortRequested() override;
-  void SetModalResult(int result) override;
   bool PromptMedium(const std::string& text) override;
   bool Confirm(const std::string& text) override;
   void Warning(const std::string& text) override;
+  void ShowError(const std::string& text) override;
   std::string MediumFolder(int32_t index, const std::string& current) override;
 
-  int ModalResult() const { return modalResult_; }
   void Finish() { bar_.Finish(); }
 
  private:
@@ -62,7 +63,6 @@ class TConsoleHost : public vr::TRunHost {
   vr::TMediaFolders media_;
   std::string status_;
   int64_t position_ = 0, max_ = 0;
-  int modalResult_ = 0;
   bool aborted_ = false;
 };
 

@@ -2,6 +2,7 @@
 // ones the wizard drives; this file only answers them from the command line, a log and a progress bar.
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,20 +28,21 @@
 namespace vrtool {
 namespace {
 
-// The uninstall run sweeps only folders on a drive (a bare host path could lie anywhere), so the host's
-// root gets a drive letter of its own, as Wine's Z: does.
-std::string GameFolderForRun(const std::string& utf8) {
+// The runs and the destination check know folders on a drive (a bare host path could lie anywhere), so
+// the host's root gets a drive letter of its own, as Wine's Z: does. The part of the path that exists
+// is resolved; missing levels at its end are kept as given.
+std::string FolderForRun(const std::string& utf8) {
 #ifndef _WIN32
   auto* posix = dynamic_cast<vr::TPosixPlatform*>(&vr::Platform());
-  char* real = realpath(utf8.c_str(), nullptr);
-  if (posix && real && !posix->Config().Drives.count('Z')) {
-    std::string host(real);
-    std::free(real);
+  std::error_code error;
+  const std::filesystem::path full =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(utf8), error);
+  if (posix && !error && !posix->Config().Drives.count('Z')) {
     posix->MapDrive('Z', "/");
+    std::string host = full.string();
     std::replace(host.begin(), host.end(), '/', '\\');
     return vr::AddTrailingBackslash("Z:" + ToCp932(host, "folder name"));
   }
-  std::free(real);
 #endif
   return vr::AddTrailingBackslash(ToCp932(utf8, "folder name"));
 }
@@ -65,39 +67,51 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
     // An archive file or a program carrying one: its settings come from the archive.
     archive.Open(medium);
     vr::TMemoryStream stream;
-    archive.ExtractToStream(stream, "install.dat");
+    archive.ExtractToStream(stream, vr::kSettingsFileName);
     settings->LoadFromStream(stream);
     sourceFolder = vr::ExtractFilePath(medium);
   } else if (vr::DirectoryExists(medium)) {
     sourceFolder = vr::AddTrailingBackslash(medium);
-    if (!vr::FileExists(sourceFolder + "install.dat"))
+    if (!vr::FileExists(sourceFolder + vr::kSettingsFileName))
       throw ToolError(io.Medium + ": no install.dat in this folder");
-    settings->LoadFromFile(sourceFolder + "install.dat");
-    archive.Open(sourceFolder + "game.dat");
+    settings->LoadFromFile(sourceFolder + vr::kSettingsFileName);
+    archive.Open(sourceFolder + vr::kDataFileName);
   } else {
     throw ToolError(io.Medium + ": no such file or folder");
   }
   if (settings->Uninstaller) throw ToolError(io.Medium + ": this is an installed game, not a package");
 
-  vr::TInstallChoices choices;
-  choices.SourceFolder = sourceFolder;
-  choices.Destination = vr::AddTrailingBackslash(ToCp932(io.Destination, "folder name"));
-  choices.AllMedia = true;
+  bool data = false, sound = false, movie = false;
   for (const std::string& c :
        vr::SplitList(io.Components.empty() ? "data,sound,movie" : io.Components, ',')) {
     if (c == "data")
-      choices.Data = true;
+      data = true;
     else if (c == "sound")
-      choices.Sound = true;
+      sound = true;
     else if (c == "movie")
-      choices.Movie = true;
+      movie = true;
     else if (c != "program")
       throw ToolError("--components: unknown group '" + c + "' (data, sound, movie)");
   }
-  choices.RequiredBytes =
-      vr::RequiredInstallBytes(*settings, true, choices.Data, choices.Sound, choices.Movie);
+  const std::string named = FolderForRun(io.Destination);
+  vr::TInstallChoices choices =
+      vr::MakeInstallChoices(*settings, sourceFolder, named, true, data, sound, movie);
   // Programs-menu shortcuts, the registry and the shell have no meaning here.
   choices.Shortcuts = choices.Registry = choices.OpenReadme = false;
+  switch (vr::CheckInstallDestination(*settings, named, choices.RequiredBytes)) {
+    case vr::TDestinationCheck::dcOk:
+      break;
+    case vr::TDestinationCheck::dcBad:
+      throw ToolError(io.Destination +
+                      ": cannot take the install (a file is in its place, or its drive is missing)");
+    case vr::TDestinationCheck::dcSystemFolder:
+      throw ToolError(io.Destination +
+                      ": a drive's root, a system folder or a home folder cannot be the install folder");
+    case vr::TDestinationCheck::dcNoGame:
+      throw ToolError(io.Destination + ": the game this add-on belongs to is not installed there");
+    case vr::TDestinationCheck::dcLowSpace:
+      throw ToolError(io.Destination + ": not enough free space for the install");
+  }
   if (!opt.Quiet) PrintError(kNoShellNote);
 
   vr::TSetupLog log;
@@ -105,34 +119,40 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
   TConsoleHost host("install", !opt.Quiet && StderrIsTerminal(), log, vr::SplitList(io.MediaDirs, ';'));
   TInterruptScope interrupt;
   vr::TInstallRun run(host, *settings, archive, choices);
-  bool complete = false;
+  vr::TRunOutcome outcome;
   try {
-    complete = run.Execute();
+    outcome = run.Execute();
   } catch (...) {
     host.Finish();
-    if (run.RolledBack()) log.Line(vr::TInstallRun::RolledBackText);
     throw;
   }
   host.Finish();
-  if (complete) {
-    WriteStdout("installed into " + io.Destination + "\n");
-    return 0;
+  switch (outcome.End) {
+    case vr::TRunEnd::reCompleted:
+      WriteStdout("installed into " + io.Destination + "\n");
+      return 0;
+    case vr::TRunEnd::reCheckFailed:
+      // The run has said why (its warning) and that the destination is as it was.
+      return 1;
+    case vr::TRunEnd::reStopped:
+      throw ToolError(Interrupted() ? "interrupted; the destination is as it was"
+                                    : "stopped; the destination is as it was");
+    case vr::TRunEnd::reFailed:
+      break;
   }
-  // A failed data check ends the run with Abort and its warning; anything else is an error.
-  if (run.CheckFailed()) return 1;
-  throw ToolError(Interrupted() ? "interrupted; the destination is as it was"
-                                : "the install did not complete");
+  throw ToolError(outcome.RolledBack ? "the install did not complete; the destination is as it was"
+                                     : "the install did not complete");
 }
 
 int CmdUninstall(const UninstallOptions& uo, const Options& opt) {
   if (!vr::DirectoryExists(vr::AddTrailingBackslash(ToCp932(uo.GameFolder, "folder name"))))
     throw ToolError(uo.GameFolder + ": no such folder");
-  const std::string folder = GameFolderForRun(uo.GameFolder);
+  const std::string folder = FolderForRun(uo.GameFolder);
   if (!vr::DirectoryExists(folder)) throw ToolError(uo.GameFolder + ": no such folder");
-  if (!vr::FileExists(folder + "install.dat"))
+  if (!vr::FileExists(folder + vr::kSettingsFileName))
     throw ToolError(uo.GameFolder + ": no install.dat in this folder");
   vr::TRovaInstallSet settings;
-  settings.LoadFromFile(folder + "install.dat");
+  settings.LoadFromFile(folder + vr::kSettingsFileName);
   if (!settings.Uninstaller) throw ToolError(uo.GameFolder + ": this is a package, not an installed game");
 
   vr::TUninstallOptions options;

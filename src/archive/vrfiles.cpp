@@ -386,7 +386,7 @@ std::string FindInstallerExe(const std::string& folder, const std::string& title
       TVrFileCollection files;
       files.Open(exe);
       TMemoryStream settingsData;
-      files.ExtractToStream(settingsData, "install.dat");
+      files.ExtractToStream(settingsData, kSettingsFileName);
       TRovaInstallSet settings;
       settings.LoadFromStream(settingsData);
       if (settings.Title == title) return exe;

@@ -97,7 +97,10 @@ class TVrFile : public THashCollectionItem {
   bool indexed_ = false;
 };
 
-// Progress of VerifyData, SaveToStream and MergeFrom; set cancel to true to stop the operation.
+// Progress of VerifyData, SaveToStream and MergeFrom; set cancel to true to stop the operation. For the
+// writers `size` is the bytes written since the last call (SaveToStream: once per entry; MergeFrom:
+// after every piece of at most a few MiB on disk, for the entry being copied), so the sizes add up to
+// what is on disk.
 using TVrProgressEvent = std::function<void(TVrFileCollection* sender, TVrFile* item, int64_t size,
                                             int32_t index, int32_t count, bool& cancel)>;
 
@@ -182,9 +185,10 @@ class TVrFileCollection : public THashCollection {
   // so far. Damaged data raises EVrError "%s:アーカイブのデータが壊れています" (possibly after some
   // pieces were handed out).
   void DecodeItemTo(int index, const TVrSink& sink, const std::function<void(int64_t)>& progress = nullptr);
-  // Writes the entry at `index` as the file folder + its name (folders created as needed) and returns
-  // the path. Names that could leave the folder ("..", absolute paths, drives, device names) are
-  // refused with EVrError.
+  // Writes the entry at `index` as the file folder + its name and returns the path (TEntryWriter: the
+  // folder is created as needed, the folders below it one level at a time and never through a link;
+  // the file is written under a temporary name and renamed into place). Names that could leave the
+  // folder ("..", absolute paths, drives, device names) and folder entries are refused with EVrError.
   std::string ExtractItemToFolder(int index, const std::string& folder);
 
   // True when every entry with a checksum (superseded ones and the end marker excepted) matches its
@@ -207,7 +211,8 @@ class TVrFileCollection : public THashCollection {
   // New bytes go right behind the data the directory describes; bytes behind that (left by a merge
   // that was interrupted) are never counted into an entry. A merge that fails (an error, or cancel
   // through OnProgress, which returns false) cuts the data file back to its old length, leaves the
-  // ".ext" file alone and restores the collection's entries and names.
+  // ".ext" file alone and restores the collection's entries and names. Stored bytes are copied in
+  // pieces with OnProgress between them.
   bool MergeFrom(TVrFileCollection& source);
 
  protected:

@@ -97,37 +97,49 @@ uint32_t AppendScrambled(TKoBigFileStream& dest, TStream& source, uint32_t seed,
 }
 
 // Copies stored bytes of entries from one big stream to the end of another. Entries that lie one
-// behind the other in the source are copied as one run, inside the system where both are files.
+// behind the other in the source are copied as one run, inside the system where both are files, in
+// pieces of at most kMergePiece bytes; `written` hears of each piece once it is on disk (so a caller
+// can show progress and stop between pieces). Ranges wait to be joined only while they are shorter
+// than a piece.
 class TEntryCopier {
  public:
-  explicit TEntryCopier(TKoBigFileStream& dest) : dest_(dest) {}
+  TEntryCopier(TKoBigFileStream& dest, std::function<void(int64_t)> written)
+      : dest_(dest), written_(std::move(written)) {}
 
   void Copy(TKoBigStream& source, int64_t offset, int64_t count, const std::string& name) {
     if (count <= 0) return;
     if (source_ == &source && offset == end_) {
       end_ += count;
-      return;
+    } else {
+      Flush();
+      source_ = &source;
+      start_ = offset;
+      end_ = offset + count;
+      name_ = name;
     }
-    Flush();
-    source_ = &source;
-    start_ = offset;
-    end_ = offset + count;
-    name_ = name;
+    if (end_ - start_ >= kMergePiece) Flush();
   }
 
   void Flush() {
-    if (!source_ || end_ == start_) return;
-    source_->SetPosition(start_);
-    try {
-      dest_.CopyFromBig(*source_, end_ - start_);
-    } catch (const EReadError&) {
-      DamagedEntry(name_);
+    while (source_ && end_ > start_) {
+      const int64_t piece = std::min<int64_t>(end_ - start_, kMergePiece);
+      source_->SetPosition(start_);
+      try {
+        dest_.CopyFromBig(*source_, piece);
+      } catch (const EReadError&) {
+        DamagedEntry(name_);
+      }
+      start_ += piece;
+      if (written_) written_(piece);
     }
-    start_ = end_;
   }
 
  private:
+  // Bytes copied between two reports: a few milliseconds of a disk's writing.
+  static constexpr int64_t kMergePiece = 4 << 20;
+
   TKoBigFileStream& dest_;
+  std::function<void(int64_t)> written_;
   TKoBigStream* source_ = nullptr;
   int64_t start_ = 0;
   int64_t end_ = 0;
@@ -175,16 +187,27 @@ void CheckEntryCount(size_t n) {
 // Writes a file in full beside its final name, then puts it in place, so that an interrupted write
 // never leaves a damaged file behind.
 void ReplaceFile(const std::string& fileName, const std::string& bytes) {
+  TPlatform& p = Platform();
   const std::string temp = fileName + ".tmp";
+  // Created exclusively: whatever an earlier run left under the name (a file, or a link that must
+  // not be written through) goes first.
+  THandle h = p.FileCreateNew(temp);
+  if (h == kInvalidHandle && p.GetFileKind(temp) != TFileKind::Directory) {
+    p.DeleteFile(temp);
+    h = p.FileCreateNew(temp);
+  }
+  if (h == kInvalidHandle) throw EVrError(Format(kWriteFailedText, {fileName}));
   try {
-    TFileStream out(temp, fmCreate);
+    THandleStream out(h);
     for (size_t done = 0; done < bytes.size();) {
       const int32_t piece = static_cast<int32_t>(std::min<size_t>(bytes.size() - done, 0x40000000));
       out.WriteBuffer(bytes.data() + done, piece);
       done += static_cast<size_t>(piece);
     }
+    p.FileClose(h);
   } catch (const Exception&) {
-    Platform().DeleteFile(temp);
+    p.FileClose(h);
+    p.DeleteFile(temp);
     throw EVrError(Format(kWriteFailedText, {fileName}));
   }
   if (!Platform().MoveFileReplace(temp, fileName)) {
@@ -437,8 +460,18 @@ bool TVrFileCollection::MergeFrom(TVrFileCollection& source) {
   };
 
   bool changed = false;
+  // Progress reports the bytes on disk: after each piece copied, for the entry queued last.
+  struct TCancelled {};
+  TVrFile* current = nullptr;
+  int32_t currentIndex = 0;
+  auto written = [&](int64_t bytes) {
+    if (!OnProgress) return;
+    bool cancel = false;
+    OnProgress(this, current, bytes, currentIndex, source.Count(), cancel);
+    if (cancel) throw TCancelled();
+  };
   try {
-    TEntryCopier copier(data);
+    TEntryCopier copier(data, written);
     for (int i = 0; i < source.Count(); ++i) {
       const TVrFile& from = *source.Items(i);
       if (from.IsEndMarker() || from.Separate) continue;
@@ -456,14 +489,8 @@ bool TVrFileCollection::MergeFrom(TVrFileCollection& source) {
       added.CRC = from.CRC;
       added.Time = from.Time;
       added.Kind = from.Kind;
-      if (OnProgress) {
-        bool cancel = false;
-        OnProgress(this, &added, added.Size, i, source.Count(), cancel);
-        if (cancel) {
-          rollBack();
-          return false;
-        }
-      }
+      current = &added;
+      currentIndex = i;
       if (from.Size > 0) {
         TKoBigStream* in = source.DataStream.get();
         if (!in || from.Offset < 0 || from.Size < 0 || from.Size > in->GetSize() - from.Offset)
@@ -471,6 +498,9 @@ bool TVrFileCollection::MergeFrom(TVrFileCollection& source) {
         copier.Copy(*in, from.Offset, from.Size, from.Name());
       }
       dataSize += from.Size;
+      // Every entry is heard of (nothing on disk yet for those still queued), so that a caller can
+      // look at the user between many small entries too.
+      written(0);
     }
     copier.Flush();
     if (!changed) {
@@ -495,6 +525,9 @@ bool TVrFileCollection::MergeFrom(TVrFileCollection& source) {
     offsets.push_back(dataSize);
     CheckEntryCount(files.size());
     ReplaceFile(ChangeFileExt(FileName, ".ext"), EncodeNames(files) + EncodeTable(files, offsets));
+  } catch (const TCancelled&) {
+    rollBack();
+    return false;
   } catch (...) {
     rollBack();
     throw;

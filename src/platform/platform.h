@@ -81,6 +81,9 @@ struct TResourceData {
   std::shared_ptr<const void> Keep;
 };
 
+// The show command ShellExecute is given for what the program opens (SW_SHOW).
+constexpr int kShowWindow = 5;
+
 // Contents of a shell link (.lnk) file.
 struct TShellLinkData {
   std::string Target;
@@ -253,6 +256,9 @@ class TPlatform {
   // Creates a new, empty file for reading and writing (sharing: exclusive). Fails, creating nothing,
   // when anything of that name exists already, a link (dangling or not) included: never follows one.
   virtual THandle FileCreateNew(const std::string& name) = 0;
+  // The system's own words for why the last failed file call of this thread failed ("" when it has
+  // none); read it right after the failure.
+  virtual std::string LastErrorText() { return std::string(); }
 
   // --- the process -------------------------------------------------------------------------------
   // Makes `path` the process's current folder (a folder that is some process's current folder cannot be

@@ -303,19 +303,28 @@ void TRovaInstallSet::SaveToStream(TStream& s) const {
   PutString(s, LicenseText);
 }
 
+std::string TRovaInstallSet::TempFileName(const std::string& fileName) {
+  return ExtractFilePath(fileName) + "~" + ExtractFileName(fileName) + ".tmp";
+}
+
 void TRovaInstallSet::SaveToFile(const std::string& fileName) const {
   TMemoryStream content;
   SaveToStream(content);
   TPlatform& p = Platform();
-  const std::string temp = ExtractFilePath(fileName) + "~" + ExtractFileName(fileName) + ".tmp";
-  bool created = false;
+  const std::string temp = TempFileName(fileName);
+  // Created anew and exclusively: what an earlier run left under the name goes first, and a link of
+  // that name is removed, never written through.
+  if (p.GetFileKind(temp) == TFileKind::File || p.GetFileKind(temp) == TFileKind::Link) p.DeleteFile(temp);
+  const THandle h = p.FileCreateNew(temp);
+  if (h == kInvalidHandle) throw EFCreateError(Format(SFCreateError, {fileName}));
   try {
-    TFileStream file(temp, fmCreate);
-    created = true;
+    THandleStream file(h);
     content.SaveToStream(file);
-    if (!p.FileFlush(file.Handle())) throw EWriteError(SWriteError);
+    if (!p.FileFlush(h)) throw EWriteError(SWriteError);
+    p.FileClose(h);
   } catch (const Exception&) {
-    if (created) p.DeleteFile(temp);
+    p.FileClose(h);
+    p.DeleteFile(temp);
     throw EFCreateError(Format(SFCreateError, {fileName}));
   }
   if (!p.MoveFileReplace(temp, fileName)) {

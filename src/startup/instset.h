@@ -9,6 +9,18 @@
 
 namespace vr {
 
+// The files of a package and of an installed game.
+constexpr const char* kSettingsFileName = "install.dat";
+constexpr const char* kDataFileName = "game.dat";
+constexpr const char* kUninstallerName = "install.exe";
+
+// TRovaInstallSet::InstallKind.
+enum : uint8_t {
+  kInstallChoice = 0,  // the user picks the media and file groups
+  kInstallFull = 1,    // every file group, no choice pages
+  kInstallSystem = 2,  // into the Windows folder, no destination page, nothing recorded
+};
+
 // The description of one game package. Fields are public so that tools can dump and rebuild every one
 // of them; the file format is read by LoadFromStream and written by SaveToStream.
 class TRovaInstallSet {
@@ -61,7 +73,9 @@ class TRovaInstallSet {
   void SaveToStream(TStream& stream) const;
   // Replaces the file atomically (temporary file beside it, then rename); EFCreateError on failure,
   // leaving any previous file as it was.
+  // Written under TempFileName(fileName) first, flushed, then renamed over the file.
   void SaveToFile(const std::string& fileName) const;
+  static std::string TempFileName(const std::string& fileName);
 
   // Sets DiskCount and resizes the four per-medium arrays, keeping existing entries, zeroing new ones.
   void SetDiskCount(int32_t count);

@@ -10,11 +10,7 @@
 
 namespace vr {
 
-namespace {
-
-constexpr int kShowNormal = 5;  // SW_SHOW
-
-}  // namespace
+namespace {}  // namespace
 
 void DrawBackdropPicture(TDXPaintBox* PaintBox) {
   const TSetupGlobals& g = SetupGlobals();
@@ -98,7 +94,7 @@ void TFormStart::btnStartClick(TObject* Sender) {
 
 void TFormStart::RunSideSetup(const std::string& folder, const std::string& file) {
   // The setup runs on its own; its result is not looked at and the launcher stays open.
-  Platform().ShellExecute("open", exeFolder_ + folder + file, "", "", kShowNormal);
+  Platform().ShellExecute("open", exeFolder_ + folder + file, "", "", kShowWindow);
 }
 
 void TFormStart::btnDirectXClick(TObject* /*Sender*/) { RunSideSetup("directx\\", "dxsetup.exe"); }

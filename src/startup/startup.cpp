@@ -20,13 +20,8 @@ namespace vr {
 
 namespace {
 
-constexpr int kShowNormal = 5;  // SW_SHOW
 constexpr const char* kResourceName = "DUMMY";
 constexpr const char* kResourceType = "BINTYPE";
-constexpr const char* kSettingsName = "install.dat";
-constexpr const char* kDataFileName = "game.dat";
-
-constexpr const char* kUninstallerName = "install.exe";
 // Beside the temp copy: the outcome of an unattended uninstall, written before the copy waits for its
 // starter to end.
 constexpr const char* kOutcomeSuffix = ".exit";
@@ -205,7 +200,7 @@ void TStartup::Run() {
     }
   } else {
     OpenArchive();
-    if (HasParam() || s.AddOnPackage || s.InstallKind == 2) {
+    if (HasParam() || s.AddOnPackage || s.InstallKind == kInstallSystem) {
       // Only the temp copy this program made goes: a package copied to a disk keeps its setup program.
       if (!s.ArchiveInstall && IsOwnTempCopy()) DeleteOnRestart(env_.ExeName);
       if (Unattended())
@@ -250,7 +245,7 @@ bool TStartup::ProbeTrailer() {
 
 void TStartup::LoadSettingsFromArchive(TVrFileCollection& files) {
   TMemoryStream stream;
-  files.ExtractToStream(stream, kSettingsName);
+  files.ExtractToStream(stream, kSettingsFileName);
   settings_->LoadFromStream(stream);
 }
 
@@ -270,7 +265,7 @@ bool TStartup::LoadSettings() {
     sourceFolder_ = param_;
   } else {
     sourceFolder_ = HasParam() ? param_ : exeFolder_;
-    const std::string name = AddTrailingBackslash(sourceFolder_) + kSettingsName;
+    const std::string name = AddTrailingBackslash(sourceFolder_) + kSettingsFileName;
     if (!FileExists(name)) {
       Tell("インストール設定ファイルがありません");
       return false;
@@ -449,7 +444,7 @@ void TStartup::StartTarget() {
     StartAndWait();
     return;
   }
-  const intptr_t result = Platform().ShellExecute("open", runTarget_, runParameters_, "", kShowNormal);
+  const intptr_t result = Platform().ShellExecute("open", runTarget_, runParameters_, "", kShowWindow);
   if (result <= 32) {
     report_.End = TEnd::StartFailed;
     WarningDlg(std::string("プログラムを実行できませんでした\r\n") +

@@ -226,6 +226,11 @@ int64_t FileSizeOf(const std::string& path) {
   return size < 0 ? 0 : size;
 }
 
+std::string SystemReason() {
+  const std::string reason = Platform().LastErrorText();
+  return reason.empty() ? std::string() : "\r\n(" + reason + ")";
+}
+
 std::string FormatThousands(int64_t value) {
   std::string digits = IntToStr(value);
   std::string sign;

@@ -58,6 +58,10 @@ bool CopyFileIfChanged(const std::string& source, const std::string& destination
 // 64-bit size: files of 2 GiB and more never count as negative.
 int64_t FileSizeOf(const std::string& path);
 
+// The system's reason for the last failed file call, as a line to append to a message ("\r\n(" +
+// reason + ")"); "" when the system gives none.
+std::string SystemReason();
+
 // Decimal text with "," between groups of three digits: 12345 -> "12,345".
 std::string FormatThousands(int64_t value);
 

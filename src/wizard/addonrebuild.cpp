@@ -170,7 +170,7 @@ bool TAddonRebuild::Rebuild(TVrFileCollection& package, TVrFileCollection& data)
   return true;
 }
 
-void TAddonRebuild::CopyBack() {
+void TAddonRebuild::CopyBack(const std::function<void(const std::string&)>& beforeCreate) {
   RequireWorkFolder();
   TPlatform& p = Platform();
   const std::string program = NewExecutable();
@@ -182,6 +182,7 @@ void TAddonRebuild::CopyBack() {
   for (int n = 1; n <= kMaxCandidates && !done; ++n) {
     const std::string temp = stem + (n == 1 ? std::string() : IntToStr(n)) + ".tmp";
     if (p.GetFileAttributes(temp) != faInvalid) continue;
+    if (beforeCreate) beforeCreate(temp);
     // A copy that fails takes its partial file away itself; one that finds the name taken leaves
     // that file alone.
     if (!p.CopyFile(program, temp, true)) break;

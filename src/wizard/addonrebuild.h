@@ -3,6 +3,7 @@
 // program part again, checked by the install run, and copied back over the executable.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace vr {
@@ -43,7 +44,8 @@ class TAddonRebuild {
   bool Rebuild(TVrFileCollection& package, TVrFileCollection& data);
   // Copying back: the new executable is copied beside the target and renamed over it, so the target is
   // never left half written; when that fails the old executable stays and EVrError is raised.
-  void CopyBack();
+  // `beforeCreate` hears of the temporary file's name before it is made.
+  void CopyBack(const std::function<void(const std::string&)>& beforeCreate = nullptr);
   // DeleteTree of the work folder (also done by the destructor).
   void DeleteWorkFolder();
 

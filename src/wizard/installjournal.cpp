@@ -1,29 +1,281 @@
-// The install journal: every change is noted before it is made, and undone in reverse order.
+// The install journal: every change is written down and flushed before it is made, and undone in
+// reverse order.
 #include "wizard/installjournal.h"
+
+#include <algorithm>
+#include <cstdlib>
 
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
 #include "startup/syshelpers.h"
+#include "wizard/runhost.h"
 
 namespace vr {
 
+const char* const kJournalName = "~vrinstall.jnl";
+
 namespace {
 
-// A name beside `path` that is not in use.
+using TRecord = TInstallJournal::TRecord;
+
+const char kHeader[] = "vrjournal 1\n";
+// A journal is a line per change; anything longer than this is not one of ours.
+constexpr int64_t kMaxJournalBytes = 64 << 20;
+
+enum : char {
+  rkParentMade = 'P',  // a folder at or above the journal's folder (Arg: levels above it, 0 = itself)
+  rkFolderMade = 'D',
+  rkFileMade = 'F',
+  rkSetAside = 'A',   // Arg: the backup the file was moved to
+  rkCopyAside = 'C',  // Arg: the backup a copy of the file was written to
+  rkGrowth = 'G',     // Arg: the file's length before the run appended to it
+  rkCommitted = 'K',
+  rkRollingBack = 'R',  // a rollback begun after the commit point: the commit no longer holds
+};
+
+// Record fields hold names of any bytes: control bytes, tabs and "%" are written as %XX.
+std::string Escape(const std::string& s) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : s) {
+    const auto b = static_cast<uint8_t>(c);
+    if (b < 0x20 || b == '%' || b == 0x7F) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size()) {
+      const std::string hex = s.substr(i + 1, 2);
+      char* end = nullptr;
+      const long v = std::strtol(hex.c_str(), &end, 16);
+      if (end == hex.c_str() + 2) {
+        out += static_cast<char>(v);
+        i += 2;
+        continue;
+      }
+    }
+    out += s[i];
+  }
+  return out;
+}
+
+std::string EncodeRecord(const TRecord& r) {
+  return std::string(1, r.Kind) + "\t" + Escape(r.Name) + "\t" + Escape(r.Arg) + "\n";
+}
+
+// The complete lines of a journal; a line cut short by a crash (no line end) is not a record.
+std::vector<TRecord> ParseRecords(const std::string& text) {
+  std::vector<TRecord> records;
+  if (text.compare(0, sizeof kHeader - 1, kHeader) != 0) return records;
+  size_t at = sizeof kHeader - 1;
+  for (;;) {
+    const size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const size_t tab1 = line.find('\t');
+    const size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
+    if (tab1 != 1 || tab2 == std::string::npos) continue;
+    records.push_back({line[0], Unescape(line.substr(2, tab2 - 2)), Unescape(line.substr(tab2 + 1))});
+  }
+  return records;
+}
+
+bool IsFileOrLink(TFileKind kind) { return kind == TFileKind::File || kind == TFileKind::Link; }
+
+// A free name beside `path` for its backup.
 std::string FreeBackupName(const std::string& path) {
   for (int n = 0;; ++n) {
     const std::string name = path + Format(".~vr%d", {n});
-    if (Platform().GetFileAttributes(name) == faInvalid) return name;
+    if (Platform().GetFileKind(name) == TFileKind::None) return name;
+  }
+}
+
+// A backup name of `name`: name + ".~vr" + digits; anything else is not a backup the journal made.
+bool IsBackupOf(const std::string& backup, const std::string& name) {
+  const std::string prefix = name + ".~vr";
+  if (backup.size() <= prefix.size() || backup.compare(0, prefix.size(), prefix) != 0) return false;
+  return std::all_of(backup.begin() + static_cast<std::ptrdiff_t>(prefix.size()), backup.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The path a record names below `folder`, or "" when it must not be touched: a name that leaves the
+// folder, or one whose folders pass through a link.
+std::string SafePath(const std::string& folder, const std::string& name) {
+  if (!IsSafeRelativeName(name)) return std::string();
+  const std::vector<std::string> parts = SplitPath(name);
+  std::string path = ExcludeTrailingBackslash(folder);
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    path += "\\" + parts[i];
+    if (Platform().GetFileKind(path) == TFileKind::Link) return std::string();
+  }
+  return folder + name;
+}
+
+// The folder `levels` above `folder` (0: the folder itself), or "" above the root.
+std::string FolderAbove(const std::string& folder, int levels) {
+  std::string path = ExcludeTrailingBackslash(folder);
+  for (int i = 0; i < levels; ++i) {
+    const std::string parent = ExcludeTrailingBackslash(ExtractFilePath(path));
+    if (parent.empty() || parent == path || (parent.size() == 2 && parent[1] == ':')) return std::string();
+    path = parent;
+  }
+  return path;
+}
+
+void DeleteFileOrLink(const std::string& path) {
+  const TFileKind kind = Platform().GetFileKind(path);
+  if (kind == TFileKind::None || kind == TFileKind::Directory) return;
+  if (kind == TFileKind::File) ClearReadOnly(path);
+  Platform().DeleteFile(path);
+}
+
+void LogLine(TRunHost* log, const std::string& line) {
+  if (log) log->Log(line);
+}
+
+// Undoes (or, for a committed run, completes) what the records describe, then deletes the journal.
+void Finish(const std::string& folder, const std::vector<TRecord>& records, bool committed, TRunHost* log) {
+  TPlatform& p = Platform();
+  if (committed) {
+    for (const TRecord& r : records) {
+      if (r.Kind != rkSetAside && r.Kind != rkCopyAside) continue;
+      const std::string path = SafePath(folder, r.Name);
+      if (path.empty() || !IsBackupOf(r.Arg, r.Name) || SafePath(folder, r.Arg).empty()) continue;
+      DeleteFileOrLink(folder + r.Arg);
+      if (r.Kind == rkCopyAside) DeleteFileOrLink(folder + r.Arg + ".part");
+    }
+    p.DeleteFile(folder + kJournalName);
+    return;
+  }
+  for (auto it = records.rbegin(); it != records.rend(); ++it) {
+    const TRecord& r = *it;
+    if (r.Kind == rkFolderMade || r.Kind == rkParentMade || r.Kind == rkCommitted || r.Kind == rkRollingBack)
+      continue;
+    const std::string path = SafePath(folder, r.Name);
+    if (path.empty()) {
+      LogLine(log, "元に戻せない名前を飛ばしました: " + r.Name);
+      continue;
+    }
+    switch (r.Kind) {
+      case rkFileMade:
+        DeleteFileOrLink(path);
+        break;
+      case rkSetAside:
+      case rkCopyAside: {
+        if (!IsBackupOf(r.Arg, r.Name)) break;
+        const std::string backup = folder + r.Arg;
+        if (r.Kind == rkCopyAside) DeleteFileOrLink(backup + ".part");
+        // A backup that is not there was never made (or is back already): the file stays as it is.
+        if (!IsFileOrLink(p.GetFileKind(backup))) break;
+        if (r.Kind == rkSetAside) DeleteFileOrLink(path);
+        if (!p.MoveFileReplace(backup, path)) LogLine(log, "元に戻せませんでした: " + path);
+        break;
+      }
+      case rkGrowth: {
+        const int64_t size = std::strtoll(r.Arg.c_str(), nullptr, 10);
+        if (size < 0 || p.GetFileKind(path) != TFileKind::File) break;
+        const THandle h = p.FileOpen(path, fmOpenReadWrite | fmShareExclusive);
+        if (h == kInvalidHandle) {
+          LogLine(log, "元に戻せませんでした: " + path);
+          break;
+        }
+        if (p.FileSeek(h, 0, TSeekOrigin::soEnd) > size) p.FileSetSize(h, size);
+        p.FileClose(h);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  p.DeleteFile(folder + kJournalName);
+  // Folders last, deepest first, and only when empty: a file somebody else put there keeps its folder.
+  for (auto it = records.rbegin(); it != records.rend(); ++it) {
+    std::string path;
+    if (it->Kind == rkFolderMade) {
+      path = SafePath(folder, it->Name);
+    } else if (it->Kind == rkParentMade) {
+      const int levels = std::atoi(it->Arg.c_str());
+      if (levels >= 0 && levels < 256) path = FolderAbove(folder, levels);
+    }
+    if (!path.empty() && p.GetFileKind(path) == TFileKind::Directory) p.RemoveDirectory(path);
   }
 }
 
 }  // namespace
 
+TInstallJournal::TInstallJournal(const std::string& folder) : folder_(AddTrailingBackslash(folder)) {}
+
+TInstallJournal::~TInstallJournal() {
+  if (file_ != kInvalidHandle) Platform().FileClose(file_);
+}
+
+std::string TInstallJournal::Relative(const std::string& path) const {
+  if (path.size() <= folder_.size() || path.compare(0, folder_.size(), folder_) != 0)
+    throw EVrError(path + "\r\nファイルが作成できません");
+  return path.substr(folder_.size());
+}
+
+void TInstallJournal::Write(const TRecord& record) {
+  records_.push_back(record);
+  if (file_ == kInvalidHandle &&
+      Platform().GetFileKind(ExcludeTrailingBackslash(folder_)) != TFileKind::Directory) {
+    // The destination is not made yet: the folders above it are written down once it is.
+    pending_.push_back(record);
+    return;
+  }
+  WriteText(EncodeRecord(record));
+}
+
+void TInstallJournal::WriteText(const std::string& text) {
+  TPlatform& p = Platform();
+  const std::string name = folder_ + kJournalName;
+  if (file_ == kInvalidHandle) {
+    file_ = p.FileCreateNew(name);
+    if (file_ == kInvalidHandle) throw EVrError(name + "\r\nファイルが作成できません" + SystemReason());
+    std::string head = kHeader;
+    for (const TRecord& r : pending_) head += EncodeRecord(r);
+    pending_.clear();
+    WriteText(head);
+  }
+  const std::string& line = text;
+  if (p.FileWrite(file_, line.data(), static_cast<int32_t>(line.size())) !=
+          static_cast<int32_t>(line.size()) ||
+      !p.FileFlush(file_))
+    throw EVrError(name + "\r\nファイルに書き込めません" + SystemReason());
+}
+
 bool TInstallJournal::MakeFolders(const std::string& folder) {
+  TPlatform& p = Platform();
   const std::string dir = ExcludeTrailingBackslash(folder);
+  const std::string root = ExcludeTrailingBackslash(folder_);
   if (dir.empty()) return false;
-  if (DirectoryExists(dir)) return true;
+  // Levels below the destination that exist must be folders, never links: whatever lies behind a link
+  // is not the destination's.
+  const bool inside = dir.size() > root.size() && dir.compare(0, folder_.size(), folder_) == 0;
+  if (inside) {
+    std::string level = root;
+    for (const std::string& part : SplitPath(dir.substr(folder_.size()))) {
+      level += "\\" + part;
+      const TFileKind kind = p.GetFileKind(level);
+      if (kind == TFileKind::None) break;
+      if (kind != TFileKind::Directory) return false;
+    }
+  }
+  if (DirectoryExists(dir)) {
+    if (!pending_.empty()) WriteText(std::string());
+    return true;
+  }
   // Find the missing levels from the top down, so that each one made is noted.
   std::vector<std::string> missing;
   for (std::string level = dir; !level.empty() && !DirectoryExists(level);) {
@@ -33,63 +285,116 @@ bool TInstallJournal::MakeFolders(const std::string& folder) {
     level = parent;
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (!Platform().CreateDirectory(*it)) {
-      if (!DirectoryExists(*it)) return false;
-      continue;  // made by somebody else meanwhile: not ours to remove
+    const std::string& level = *it;
+    if (level.size() > root.size() && level.compare(0, folder_.size(), folder_) == 0) {
+      Write({rkFolderMade, level.substr(folder_.size()), ""});
+    } else {
+      // The destination itself or a folder above it.
+      int levels = 0;
+      for (std::string up = root; up.size() > level.size(); ++levels)
+        up = ExcludeTrailingBackslash(ExtractFilePath(up));
+      Write({rkParentMade, "", IntToStr(levels)});
     }
-    if (enabled_) changes_.push_back({TChange::TKind::FolderMade, *it, {}});
+    if (!p.CreateDirectory(level) && p.GetFileKind(level) != TFileKind::Directory) return false;
   }
+  // The folders above the destination are on record as soon as the journal can be written.
+  if (!pending_.empty()) WriteText(std::string());
   return true;
 }
 
 bool TInstallJournal::SetAside(const std::string& path) {
-  const uint32_t attr = Platform().GetFileAttributes(path);
-  if (attr == faInvalid) return true;
-  if (attr & faDirectory) return false;
-  if (!enabled_) {
-    ClearReadOnly(path);
-    return Platform().DeleteFile(path);
-  }
+  TPlatform& p = Platform();
+  const TFileKind kind = p.GetFileKind(path);
+  if (kind == TFileKind::None) return true;
+  if (kind == TFileKind::Directory) return false;
   const std::string backup = FreeBackupName(path);
-  if (!Platform().MoveFileReplace(path, backup)) return false;
-  changes_.push_back({TChange::TKind::FileSetAside, path, backup});
+  Write({rkSetAside, Relative(path), Relative(backup)});
+  return p.MoveFileReplace(path, backup);
+}
+
+bool TInstallJournal::CopyAside(const std::string& path) {
+  TPlatform& p = Platform();
+  const TFileKind kind = p.GetFileKind(path);
+  if (kind == TFileKind::None) return true;
+  if (kind != TFileKind::File) return false;
+  const std::string backup = FreeBackupName(path);
+  Write({rkCopyAside, Relative(path), Relative(backup)});
+  // Copied under a part name and flushed first, so that a backup under its own name is complete.
+  const std::string part = backup + ".part";
+  if (!p.CopyFile(path, part, false)) return false;
+  const THandle h = p.FileOpen(part, fmOpenReadWrite | fmShareExclusive);
+  const bool flushed = h != kInvalidHandle && p.FileFlush(h);
+  if (h != kInvalidHandle) p.FileClose(h);
+  if (!flushed || !p.MoveFileReplace(part, backup)) {
+    p.DeleteFile(part);
+    return false;
+  }
   return true;
 }
 
-void TInstallJournal::FileCreated(const std::string& path) {
-  if (enabled_) changes_.push_back({TChange::TKind::FileMade, path, {}});
+void TInstallJournal::NoteGrowth(const std::string& path, int64_t size) {
+  Write({rkGrowth, Relative(path), IntToStr(size)});
+}
+
+void TInstallJournal::FileCreated(const std::string& path) { Write({rkFileMade, Relative(path), ""}); }
+
+void TInstallJournal::MarkComplete() {
+  if (marked_ || records_.empty()) return;
+  Write({rkCommitted, "", ""});
+  marked_ = true;
 }
 
 void TInstallJournal::Commit() {
-  for (const TChange& c : changes_) {
-    if (c.Kind != TChange::TKind::FileSetAside) continue;
-    ClearReadOnly(c.Backup);
-    Platform().DeleteFile(c.Backup);
-  }
-  changes_.clear();
+  MarkComplete();
+  if (file_ != kInvalidHandle) Platform().FileClose(file_);
+  file_ = kInvalidHandle;
+  if (!records_.empty()) Finish(folder_, records_, true, nullptr);
+  records_.clear();
+  pending_.clear();
+  marked_ = false;
 }
 
 void TInstallJournal::Rollback() {
-  for (auto it = changes_.rbegin(); it != changes_.rend(); ++it) {
-    switch (it->Kind) {
-      case TChange::TKind::FileMade:
-        ClearReadOnly(it->Path);
-        Platform().DeleteFile(it->Path);
-        break;
-      case TChange::TKind::FolderMade:
-        // Only when empty: a file somebody else put there keeps its folder.
-        Platform().RemoveDirectory(it->Path);
-        break;
-      case TChange::TKind::FileSetAside:
-        if (Platform().GetFileAttributes(it->Path) != faInvalid) {
-          ClearReadOnly(it->Path);
-          Platform().DeleteFile(it->Path);
-        }
-        Platform().MoveFileReplace(it->Backup, it->Path);
-        break;
+  if (marked_) {
+    try {
+      Write({rkRollingBack, "", ""});
+    } catch (const Exception&) {
+      // The rollback goes on; only a crash during it would now complete the run instead.
     }
   }
-  changes_.clear();
+  if (file_ != kInvalidHandle) Platform().FileClose(file_);
+  file_ = kInvalidHandle;
+  if (!records_.empty()) Finish(folder_, records_, false, nullptr);
+  records_.clear();
+  pending_.clear();
+  marked_ = false;
+}
+
+bool TInstallJournal::Recover(const std::string& folder, TRunHost* log) {
+  TPlatform& p = Platform();
+  const std::string dir = AddTrailingBackslash(folder);
+  const std::string name = dir + kJournalName;
+  if (p.GetFileKind(name) != TFileKind::File) return false;
+  std::string text;
+  const THandle h = p.FileOpen(name, fmOpenRead | fmShareDenyNone);
+  if (h == kInvalidHandle) return false;
+  const int64_t size = p.FileSeek(h, 0, TSeekOrigin::soEnd);
+  if (size > 0 && size <= kMaxJournalBytes && p.FileSeek(h, 0, TSeekOrigin::soBeginning) == 0) {
+    text.resize(static_cast<size_t>(size));
+    if (p.FileRead(h, &text[0], static_cast<int32_t>(size)) != static_cast<int32_t>(size)) text.clear();
+  }
+  p.FileClose(h);
+  const std::vector<TRecord> records = ParseRecords(text);
+  // The last word on the run: the commit point, or a rollback begun after it.
+  bool committed = false;
+  for (const TRecord& r : records) {
+    if (r.Kind == rkCommitted) committed = true;
+    if (r.Kind == rkRollingBack) committed = false;
+  }
+  Finish(dir, records, committed, log);
+  LogLine(log, committed ? "前回のインストールを完了させました: " + dir
+                         : "前回中断されたインストールを元に戻しました: " + dir);
+  return true;
 }
 
 }  // namespace vr

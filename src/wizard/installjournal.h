@@ -1,44 +1,86 @@
-// What an install run changed in the file system, so that an aborted or failed install can be taken
-// back: files and folders it created are removed, files it replaced or deleted come back.
+// What an install run changed in its destination folder, so that a run that fails, is stopped, or is
+// killed half-way can be taken back: files and folders it created are removed, files it replaced come
+// back, files it appended to are cut back to their old length.
+//
+// The journal is kept on disk in the destination folder while the run lasts ("~vrinstall.jnl"): each
+// change is written there and flushed before it is made. The next run of any host (install or
+// uninstall) that finds the file finishes what the killed run left: a run that had reached its commit
+// point is committed (its backups deleted), any other is rolled back. The file names only paths below
+// its own folder; a journal found on disk is untrusted like any other file there: names that leave the
+// folder or pass through a link are skipped, and backups are only ever the "NAME.~vrN" files of NAME.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace vr {
+
+class TRunHost;
+
+extern const char* const kJournalName;
 
 class TInstallJournal {
  public:
-  // A disabled journal keeps nothing: replaced files are simply deleted, and Rollback does nothing.
-  explicit TInstallJournal(bool enabled) : enabled_(enabled) {}
-  ~TInstallJournal() = default;
+  // folder: the destination folder; nothing is written before the first change.
+  explicit TInstallJournal(const std::string& folder);
+  // Closes the file and leaves it: a run that neither committed nor rolled back is finished by the
+  // next one.
+  ~TInstallJournal();
   TInstallJournal(const TInstallJournal&) = delete;
   TInstallJournal& operator=(const TInstallJournal&) = delete;
 
-  bool Enabled() const { return enabled_; }
-
-  // Creates the folder and the missing folders above it, noting each one made. True when it exists.
+  // Creates the folder and the missing folders above it, noting each one made. False when it cannot be
+  // made, or when a level below the destination folder is a link (never followed) or a file.
   bool MakeFolders(const std::string& folder);
-  // Moves an existing file out of the way before the run writes or deletes it (kept beside it under a
-  // backup name until Commit). True when the name is free afterwards.
+  // Moves an existing file (or link) out of the way before the run writes or deletes it; it is kept
+  // beside it under a backup name until Commit. True when the name is free afterwards.
   bool SetAside(const std::string& path);
-  // Notes a file the run is about to create where none existed.
+  // Keeps a copy of an existing file that the run changes or replaces while still using it (an
+  // installed data file's directory). True when there is nothing to keep or the copy is complete.
+  bool CopyAside(const std::string& path);
+  // Notes the length of a file the run is about to append to; a rollback cuts it back.
+  void NoteGrowth(const std::string& path, int64_t size);
+  // Notes a file the run is about to create where none exists.
   void FileCreated(const std::string& path);
 
-  // The install succeeded: the set-aside files are deleted.
+  // The commit point: from here on a run killed before Commit is completed by the next run, not
+  // rolled back (its files are all in place). Written and flushed like a change.
+  void MarkComplete();
+  // The run is complete: marked so when it was not yet, then the backups are deleted and so is the
+  // journal.
   void Commit();
-  // Removes every noted file and folder (folders only when empty) and puts the set-aside files back,
-  // newest change first. Failures are skipped; nothing that was there before is deleted.
+  // Undoes every change, newest first, then deletes the journal and the folders made (only when
+  // empty). Failures are skipped; nothing that was there before the run is deleted.
   void Rollback();
 
- private:
-  struct TChange {
-    enum class TKind { FolderMade, FileMade, FileSetAside } Kind;
-    std::string Path;
-    std::string Backup;
+  // Finishes the run a journal in `folder` describes, if there is one: committed when it had reached
+  // its commit point, otherwise rolled back. Each step is logged through `log` when given. True when a
+  // journal was found.
+  static bool Recover(const std::string& folder, TRunHost* log = nullptr);
+
+  // The change records: kind, a name relative to the folder, and an argument (a backup's name, a
+  // length, or the number of levels above the folder).
+  struct TRecord {
+    char Kind = 0;
+    std::string Name;
+    std::string Arg;
   };
-  bool enabled_;
-  std::vector<TChange> changes_;
+
+ private:
+  void Write(const TRecord& record);
+  // Appends text to the journal file (created, with what was pending, on first use) and flushes it.
+  void WriteText(const std::string& text);
+  std::string Relative(const std::string& path) const;
+
+  std::string folder_;  // with a trailing backslash
+  THandle file_ = kInvalidHandle;
+  bool marked_ = false;
+  std::vector<TRecord> records_;
+  // Folders above or at the destination made before the journal could be written there.
+  std::vector<TRecord> pending_;
 };
 
 }  // namespace vr

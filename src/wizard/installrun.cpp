@@ -5,8 +5,8 @@
 #include <limits>
 
 #include "archive/bigstreams.h"
+#include "archive/crcstream.h"
 #include "archive/vrfiles.h"
-#include "framework/forms.h"
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
@@ -14,7 +14,6 @@
 #include "startup/syshelpers.h"
 #include "wizard/addonrebuild.h"
 #include "wizard/installjournal.h"
-#include "wizard/insttype.h"
 #include "wizard/runhost.h"
 #include "wizard/shortcuts.h"
 
@@ -25,8 +24,6 @@ const char* const TInstallRun::RolledBackText =
 
 namespace {
 
-const char kDataFileName[] = "game.dat";
-const char kSettingsName[] = "install.dat";
 const char kProjectEntry[] = "rova.rpb";
 const char kOriginalProjectEntry[] = "/original_rova.rpb";
 const char kAbortQuestion[] = "インストールを中断しますか？";
@@ -34,52 +31,8 @@ const char kCheckFailedText[] =
     "ファイルの内容が正しくありません\r\nインストールしなおしてください\r\n何度も失敗する場合は、スキャンディ"
     "スクを実行して\r\n"
     "ハードディスクに異常がないか調べてください";
+// The build's progress is redrawn at least after this many bytes written (and every tenth entry).
 constexpr int64_t kLargeEntry = 3145728;
-constexpr int kShowNormal = 5;  // SW_SHOW
-
-// Writes into a file and computes the CRC-32 of what was written on the way. Should the writer ever
-// go back over bytes already written, the sum is taken from the finished file instead.
-class TCrcWriteStream : public TStream {
- public:
-  explicit TCrcWriteStream(TStream& file) : file_(file) {}
-  int32_t Read(void* buffer, int32_t count) override {
-    const int32_t n = file_.Read(buffer, count);
-    if (n > 0) position_ += n;
-    return n;
-  }
-  int32_t Write(const void* buffer, int32_t count) override {
-    const int32_t n = file_.Write(buffer, count);
-    if (n <= 0) return n;
-    if (position_ == summed_) {
-      crc_ = UpdateCRC(crc_, buffer, n);
-      summed_ += n;
-    } else {
-      sequential_ = false;
-    }
-    position_ += n;
-    return n;
-  }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    const int64_t at = file_.Seek(offset, origin);
-    if (at >= 0) position_ = at;
-    return at;
-  }
-  void SetSize(int64_t size) override {
-    file_.SetSize(size);
-    if (size != summed_) sequential_ = false;
-  }
-  uint32_t Crc() {
-    if (sequential_ && file_.Size() == summed_) return crc_;
-    return StreamCRC(file_);
-  }
-
- private:
-  TStream& file_;
-  int64_t position_ = 0;
-  int64_t summed_ = 0;
-  uint32_t crc_ = 0;
-  bool sequential_ = true;
-};
 
 std::string DataFilePart(const std::string& destination, int n) {
   return destination + "game" + Format(".%.3d", {n});
@@ -96,13 +49,13 @@ TInstallRun::TInstallRun(TRunHost& host, TRovaInstallSet& settings, TVrFileColle
 
 TInstallRun::~TInstallRun() = default;
 
-bool TInstallRun::Execute() {
-  // Only a new install is taken back; an add-on changes an installation that was there before.
-  journal_ = std::make_unique<TInstallJournal>(!settings_.AddOnPackage);
+TRunOutcome TInstallRun::Execute() {
+  TRunOutcome outcome;
+  TInstallJournal::Recover(destination_, &host_);
+  journal_ = std::make_unique<TInstallJournal>(destination_);
   auto takeBack = [&]() {
     data_.reset();
     rebuild_.reset();
-    if (!journal_->Enabled()) return;
     if (shortcutsMade_) {
       try {
         DeleteShortcuts(settings_);
@@ -111,25 +64,33 @@ bool TInstallRun::Execute() {
       }
     }
     journal_->Rollback();
-    rolledBack_ = true;
+    outcome.RolledBack = true;
     host_.Log("インストール先を元の状態に戻しました");
   };
   try {
     Run();
-    journal_->Commit();
-    return true;
-  } catch (const TAbort&) {
-    takeBack();
-    if (rolledBack_) host_.Warning(RolledBackText);
-    return false;
+    journal_->MarkComplete();
+  } catch (const TAbort& abort) {
+    outcome.End = abort.End;
+  } catch (const Exception& e) {
+    outcome.End = TRunEnd::reFailed;
+    outcome.Error = e.Message;
+    host_.ShowError(e.Message);
   } catch (...) {
     takeBack();
     throw;
   }
+  if (outcome.Completed()) {
+    journal_->Commit();
+    return outcome;
+  }
+  takeBack();
+  host_.Warning(RolledBackText);
+  return outcome;
 }
 
 void TInstallRun::CheckAbort() {
-  if (host_.AbortRequested()) throw TAbort();
+  if (host_.AbortRequested()) throw TAbort{TRunEnd::reStopped};
 }
 
 void TInstallRun::SetProgressPosition() {
@@ -140,16 +101,10 @@ void TInstallRun::SetProgressPosition() {
 
 void TInstallRun::Run() {
   const TRovaInstallSet& s = settings_;
-  host_.HideNavigation(false);
-  host_.SetCaption("ファイルコピー");
   host_.ProcessMessages();
   host_.Log("インストール先: " + destination_);
 
-  if (s.AddOnPackage && !FileExists(destination_ + kSettingsName)) {
-    rebuild_ = std::make_unique<TAddonRebuild>(destination_, s.Title);
-    rebuild_->Prepare();
-    if (rebuild_->Target().empty()) rebuild_.reset();
-  }
+  if (s.AddOnPackage) CheckAddonTarget();
 
   copiedBytes_ = 0;
   // "Bytes div 10" as long as that fits the bar; larger packages are scaled further.
@@ -171,24 +126,46 @@ void TInstallRun::Run() {
 
   if (rebuild_ && !rebuild_->Rebuild(package_, *data_)) CheckAbort();
   CheckDataFile();
-  if (rebuild_) rebuild_->CopyBack();
+  if (rebuild_) {
+    // The old executable is kept aside until the run commits.
+    const std::string& target = rebuild_->Target();
+    if (!journal_->SetAside(target)) throw EVrError(target + "\r\nファイルが作成できません" + SystemReason());
+    journal_->FileCreated(target);
+    rebuild_->CopyBack([this](const std::string& temp) { journal_->FileCreated(temp); });
+  }
   RecordPartFiles();
   data_.reset();
   if (rebuild_) rebuild_->DeleteWorkFolder();
 
-  if (s.InstallKind != 2 && !rebuild_) SaveSettingsAndShortcuts();
+  if (s.InstallKind != kInstallSystem && !rebuild_) SaveSettingsAndShortcuts();
   OpenReadmeAfterInstall();
 }
 
+// An add-on goes only where its game is: a folder whose "install.dat" has its title, or a
+// one-executable game of that title whose archive can be read. Refused before anything is written.
+void TInstallRun::CheckAddonTarget() {
+  if (!HoldsGameForAddon(settings_, destination_))
+    throw EVrError(kBadDestinationText + std::string("\r\n") + destination_);
+  if (FileExists(destination_ + kSettingsFileName)) return;
+  rebuild_ = std::make_unique<TAddonRebuild>(destination_, settings_.Title);
+  rebuild_->Prepare();
+  if (rebuild_->Target().empty()) throw EVrError(kBadDestinationText + std::string("\r\n") + destination_);
+}
+
 // A new install replaces the data file of an earlier one: "game.dat", its directory file and its part
-// files up to the first number that is missing.
+// files up to the first number that is missing. A file that cannot be set aside ends the run here,
+// with the system's reason.
 void TInstallRun::RemoveOldDataFile() {
   const std::string data = destination_ + kDataFileName;
-  journal_->SetAside(data);
-  journal_->SetAside(ChangeFileExt(data, ".ext"));
-  for (int n = 1; FileExists(DataFilePart(destination_, n)); ++n) {
-    if (!journal_->SetAside(DataFilePart(destination_, n))) break;
-  }
+  auto setAside = [&](const std::string& path) {
+    if (!journal_->SetAside(path)) {
+      const std::string reason = SystemReason();
+      throw EVrError(path + "\r\nファイルを削除できません" + reason);
+    }
+  };
+  setAside(data);
+  setAside(ChangeFileExt(data, ".ext"));
+  for (int n = 1; FileExists(DataFilePart(destination_, n)); ++n) setAside(DataFilePart(destination_, n));
 }
 
 void TInstallRun::OpenDataArchive() {
@@ -201,9 +178,14 @@ void TInstallRun::OpenDataArchive() {
                              bool& cancel) { OnBuildProgress(size, index, count, cancel); };
 }
 
+// Sizes are bytes on disk, reported after each piece written: the bar follows the file as it grows,
+// and the user's abort is looked at between pieces.
 void TInstallRun::OnBuildProgress(int64_t size, int32_t index, int32_t count, bool& cancel) {
   copiedBytes_ += static_cast<uint64_t>(std::max<int64_t>(0, size));
-  if (index % 10 != 9 && size <= kLargeEntry) return;
+  const bool tenth = index % 10 == 9 && index != drawnIndex_;
+  if (!tenth && copiedBytes_ - drawnBytes_ <= static_cast<uint64_t>(kLargeEntry)) return;
+  drawnBytes_ = copiedBytes_;
+  drawnIndex_ = index;
   SetProgressPosition();
   host_.SetStatus(Format("データファイルを構築中(%d/%d)...", {index + 1, count}));
   host_.ProcessMessages();
@@ -223,13 +205,10 @@ void TInstallRun::OnCheckProgress(int32_t index, int32_t count, bool& cancel) {
 void TInstallRun::ChangeMedium(int32_t index) {
   package_.Open("");
   choices_.SourceFolder = AddTrailingBackslash(host_.MediumFolder(index, choices_.SourceFolder));
-  const std::string settingsFile = choices_.SourceFolder + kSettingsName;
+  const std::string settingsFile = choices_.SourceFolder + kSettingsFileName;
   while (settings_.DiskIndex != index) {
     if (!host_.PromptMedium(Format("ディスク%dを入れてからOKをクリックしてください", {index + 1}))) {
-      if (host_.Confirm(kAbortQuestion)) {
-        host_.SetModalResult(mrAbort);
-        throw TAbort();
-      }
+      if (host_.Confirm(kAbortQuestion)) throw TAbort{TRunEnd::reStopped};
       continue;
     }
     host_.Wait(500);
@@ -287,17 +266,17 @@ void TInstallRun::CopyLooseFiles() {
     const std::string target = destination_ + relative;
     if (!journal_->MakeFolders(ExtractFilePath(target))) {
       host_.Warning("ディレクトリを作成できませんでした");
-      host_.SetModalResult(mrOk);
-      throw TAbort();
+      host_.Log("ディレクトリを作成できませんでした: " + ExtractFilePath(target));
+      throw TAbort{TRunEnd::reFailed};
     }
     const bool placed = journal_->SetAside(target);
     if (placed) journal_->FileCreated(target);
     if (!placed || !CopyFileIfChanged(source, target, false)) {
       // A file that did not arrive is never recorded as installed.
-      host_.Warning(Format("%s\r\nファイルをコピーできませんでした", {target}));
-      host_.Log("コピーできませんでした: " + target);
-      host_.SetModalResult(mrOk);
-      throw TAbort();
+      const std::string reason = SystemReason();
+      host_.Warning(Format("%s\r\nファイルをコピーできませんでした", {target}) + reason);
+      host_.Log("コピーできませんでした: " + target + reason);
+      throw TAbort{TRunEnd::reFailed};
     }
     ClearReadOnly(target);
     settings_.AddInstalledFile(relative);
@@ -317,39 +296,65 @@ void TInstallRun::BuildDataFile() {
     rebuild_->TakeAddonEntries(package_, *data_);
   } else {
     const std::string data = destination_ + kDataFileName;
-    if (!FileExists(data)) {
-      dataFileCreated_ = true;
-      journal_->FileCreated(data);
-      journal_->FileCreated(ChangeFileExt(data, ".ext"));
-    }
-    // Part files the merges of a data file this run created have added since the last look (a later
-    // medium may add more).
-    auto noteParts = [&]() {
-      auto* stream = dynamic_cast<TKoBigFileStream*>(data_->DataStream.get());
-      if (!stream || !dataFileCreated_) return;
-      for (; dataPartsNoted_ < stream->PartCount(); ++dataPartsNoted_)
-        journal_->FileCreated(stream->PartFileName(dataPartsNoted_));
-    };
-    bool added = false;
-    try {
-      added = data_->MergeFrom(package_);
-    } catch (...) {
-      noteParts();
-      throw;
-    }
-    noteParts();
-    if (added) settings_.AddInstalledFile(ChangeFileExt(kDataFileName, ".ext"));
+    NoteDataFile();
+    NoteNewDataParts();
+    if (data_->MergeFrom(package_)) settings_.AddInstalledFile(ChangeFileExt(kDataFileName, ".ext"));
     host_.Log("データファイル: " + data);
   }
   CheckAbort();
   if (choices_.Data && !settings_.AddOnPackage) settings_.DataInstalled = true;
 }
 
+// Before the first merge: a data file that is there already (an add-on's game) is noted with its
+// length, to be cut back, and its directory file copied aside; a new one is noted as made.
+void TInstallRun::NoteDataFile() {
+  if (dataFileNoted_) return;
+  dataFileNoted_ = true;
+  const std::string data = destination_ + kDataFileName;
+  const std::string directory = ChangeFileExt(data, ".ext");
+  auto* stream = dynamic_cast<TKoBigFileStream*>(data_->DataStream.get());
+  if (stream && stream->PartCount() > 0) {
+    // Every part but the last is full.
+    const int lastIndex = stream->PartCount() - 1;
+    journal_->NoteGrowth(stream->PartFileName(lastIndex), stream->GetSize() - stream->PartSize() * lastIndex);
+    dataPartsNoted_ = stream->PartCount();
+  } else {
+    if (!journal_->SetAside(data)) throw EVrError(data + "\r\nファイルが作成できません");
+    journal_->FileCreated(data);
+    dataPartsNoted_ = 1;
+  }
+  if (FileExists(directory)) {
+    if (!journal_->CopyAside(directory)) {
+      const std::string reason = SystemReason();
+      throw EVrError(directory + "\r\nファイルが作成できません" + reason);
+    }
+  } else {
+    journal_->FileCreated(directory);
+  }
+  // The directory is written under a temporary name first.
+  journal_->FileCreated(directory + ".tmp");
+}
+
+// The part files a merge of this medium's archive may create, noted before they exist (whatever lies
+// under their names already is set aside), so that a run killed during the merge leaves none behind.
+void TInstallRun::NoteNewDataParts() {
+  const std::string data = destination_ + kDataFileName;
+  const int64_t partSize = TKoBigFileStream::DefaultPartSize();
+  const int64_t size = data_->DataStream ? data_->DataStream->GetSize() : 0;
+  const int64_t incoming = package_.DataStream ? package_.DataStream->GetSize() : 0;
+  const int64_t lastPart = partSize > 0 ? (size + incoming) / partSize : 0;
+  for (; dataPartsNoted_ <= lastPart; ++dataPartsNoted_) {
+    const std::string part = DataFilePart(destination_, dataPartsNoted_);
+    if (!journal_->SetAside(part)) throw EVrError(part + "\r\nファイルが作成できません");
+    journal_->FileCreated(part);
+  }
+}
+
 void TInstallRun::WriteSeparateEntries() {
   const std::string targetName = rebuild_ ? ExtractFileName(rebuild_->Target()) : std::string();
   for (int i = 0; i < package_.Count(); ++i) {
     const TVrFile& entry = *package_.Items(i);
-    if (!entry.Separate || entry.IsEndMarker() || entry.Name() == kSettingsName) continue;
+    if (!entry.Separate || entry.IsEndMarker() || entry.Name() == kSettingsFileName) continue;
     if (!targetName.empty() && Platform().CompareTextJ(entry.Name(), targetName) == 0) continue;
     WriteSeparateEntry(i);
   }
@@ -364,7 +369,7 @@ void TInstallRun::WriteSeparateEntry(int index) {
   const std::string target = destination_ + name;
   // DOS date-times compare as unsigned values (a signed compare flips for dates after 2043).
   if (FileExists(target) && FileAge(target) >= static_cast<int64_t>(static_cast<uint32_t>(entry.Time)) &&
-      settings_.InstallKind != 2) {
+      settings_.InstallKind != kInstallSystem) {
     settings_.AddInstalledFile(name);
     return;
   }
@@ -417,11 +422,9 @@ void TInstallRun::CheckDataFile() {
                              bool& cancel) { OnCheckProgress(index, count, cancel); };
   host_.SetHeading("データファイルをチェックしています");
   if (!data_->VerifyData()) {
-    checkFailed_ = true;
     host_.Log("データファイルのチェック: 不正");
     host_.Warning(kCheckFailedText);
-    host_.SetModalResult(mrAbort);
-    throw TAbort();
+    throw TAbort{TRunEnd::reCheckFailed};
   }
   CheckAbort();
   host_.Log("データファイルのチェック: 正常");
@@ -438,17 +441,28 @@ void TInstallRun::RecordPartFiles() {
 void TInstallRun::SaveSettingsAndShortcuts() {
   TRovaInstallSet& s = settings_;
   s.Uninstaller = true;
-  s.AddInstalledFile(kSettingsName);
-  const std::string settingsFile = destination_ + kSettingsName;
+  s.AddInstalledFile(kSettingsFileName);
+  const std::string settingsFile = destination_ + kSettingsFileName;
+  // Replaced, never rewritten in place: a rollback puts the old file back.
+  auto replace = [&](TRovaInstallSet& settings) {
+    if (!journal_->SetAside(settingsFile)) {
+      const std::string reason = SystemReason();
+      throw EFCreateError(settingsFile + "\r\nファイルが作成できません" + reason);
+    }
+    journal_->FileCreated(settingsFile);
+    journal_->FileCreated(TRovaInstallSet::TempFileName(settingsFile));
+    settings.SaveToFile(settingsFile);
+    // With the settings file the game's files are all in place: a run killed from here on is
+    // completed, not taken back.
+    journal_->MarkComplete();
+  };
   if (s.AddOnPackage && FileExists(settingsFile)) {
     TRovaInstallSet installed;
     installed.LoadFromFile(settingsFile);
     for (int i = 0; i < s.InstalledFileCount(); ++i) installed.AddInstalledFile(s.InstalledFile(i));
-    installed.SaveToFile(settingsFile);
+    replace(installed);
   } else {
-    if (!journal_->SetAside(settingsFile)) throw EFCreateError(settingsFile + "\r\nファイルが作成できません");
-    journal_->FileCreated(settingsFile);
-    s.SaveToFile(settingsFile);
+    replace(s);
   }
   host_.Log("設定ファイル: " + settingsFile);
 
@@ -460,7 +474,6 @@ void TInstallRun::SaveSettingsAndShortcuts() {
     CreateShortcuts(s, destination_, choices_.OpenShortcutFolder);
     host_.Log("ショートカット: " + s.Title);
     host_.Wait(2000);
-    host_.BringToFront();
   }
   if (choices_.Registry) {
     s.WriteSetting("InstallPath", destination_);
@@ -476,9 +489,8 @@ void TInstallRun::OpenReadmeAfterInstall() {
   if (s.ReadmeFile.empty() || !s.OpenReadme || !choices_.OpenReadme) return;
   // The name comes from the package: it must stay inside the install folder.
   if (!IsSafeRelativeName(s.ReadmeFile)) return;
-  Platform().ShellExecute("open", destination_ + s.ReadmeFile, "", destination_, kShowNormal);
+  Platform().ShellExecute("open", destination_ + s.ReadmeFile, "", destination_, kShowWindow);
   host_.Wait(1000);
-  host_.BringToFront();
 }
 
 }  // namespace vr

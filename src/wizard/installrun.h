@@ -11,37 +11,16 @@
 #include <memory>
 #include <string>
 
+#include "wizard/destination.h"
+#include "wizard/runhost.h"
+
 namespace vr {
 
 class TRovaInstallSet;
-class TRunHost;
 class TVrFile;
 class TVrFileCollection;
 class TInstallJournal;
 class TAddonRebuild;
-
-// What the user chose before the run.
-struct TInstallChoices {
-  // The folder holding the package's loose files, its "install.dat" and "game.dat".
-  std::string SourceFolder;
-  // The install folder.
-  std::string Destination;
-  // Every medium, or only the one the settings describe.
-  bool AllMedia = false;
-  // The file groups: scenario and graphics (the data file), sound, movie.
-  bool Data = false;
-  bool Sound = false;
-  bool Movie = false;
-  // Bytes the run is expected to handle, for the progress bar.
-  uint64_t RequiredBytes = 0;
-  // Programs-menu shortcuts, and the folder window shown after them.
-  bool Shortcuts = true;
-  bool OpenShortcutFolder = true;
-  // The read-me opened after the install, when the package asks for it.
-  bool OpenReadme = true;
-  // The per-user "InstallPath" value.
-  bool Registry = true;
-};
 
 class TInstallRun {
  public:
@@ -52,25 +31,26 @@ class TInstallRun {
   TInstallRun(const TInstallRun&) = delete;
   TInstallRun& operator=(const TInstallRun&) = delete;
 
-  // Runs every step. True when the install is complete; false when the run left early (the user's
-  // abort, a folder or file that could not be made, a failed check), with the host's modal result
-  // set. Errors propagate. A new install that does not complete is taken back first: what it created
-  // is removed and what it replaced comes back.
-  bool Execute();
+  // Finishes first what a killed run left in the destination (its journal), then runs every step.
+  // An install (new or add-on) that does not complete is taken back: what it created is removed, what
+  // it replaced comes back, the data file it appended to is cut back; the run tells the user so. The
+  // framework's errors end the run as reFailed (shown through the host); other exceptions propagate
+  // after the rollback.
+  TRunOutcome Execute();
 
   uint64_t CopiedBytes() const { return copiedBytes_; }
-  // The destination was put back as it was before the run.
-  bool RolledBack() const { return rolledBack_; }
-  // The run stopped because the data file did not pass its check.
-  bool CheckFailed() const { return checkFailed_; }
 
   // Text told to the user after a rollback.
   static const char* const RolledBackText;
 
  private:
-  class TAbort {};  // leaves the run through its abort exit
+  // Leaves the run through its abort exit, ending it as `end`.
+  struct TAbort {
+    TRunEnd End;
+  };
 
   void Run();
+  void CheckAddonTarget();
   void CheckAbort();
   void SetProgressPosition();
   void RemoveOldDataFile();
@@ -85,6 +65,8 @@ class TInstallRun {
   void SaveSettingsAndShortcuts();
   void OpenReadmeAfterInstall();
   void OnBuildProgress(int64_t size, int32_t index, int32_t count, bool& cancel);
+  void NoteDataFile();
+  void NoteNewDataParts();
   void OnCheckProgress(int32_t index, int32_t count, bool& cancel);
 
   TRunHost& host_;
@@ -99,11 +81,13 @@ class TInstallRun {
   // The bar takes 32-bit values: bytes are divided by this (10, or more for very large packages).
   uint64_t progressDivisor_ = 10;
   bool shortcutsMade_ = false;
-  // The run made the data file; its part files from this number on are not noted in the journal yet.
-  bool dataFileCreated_ = false;
+  // The data file is in the journal; its part files from this number on are not noted yet.
+  bool dataFileNoted_ = false;
   int dataPartsNoted_ = 1;
-  bool rolledBack_ = false;
-  bool checkFailed_ = false;
+  // Build progress: the bytes and the entry count at the last redraw.
+  uint64_t drawnBytes_ = 0;
+  int32_t drawnIndex_ = -1;
+  uint32_t drawnTick_ = 0;
 };
 
 }  // namespace vr

@@ -188,9 +188,9 @@ void TFormType::FormCreate(TObject*) {
   for (bool& enabled : PageEnabled) enabled = true;
   PageEnabled[pgHello] = !settings_.WelcomeText.empty();
   PageEnabled[pgLicense] = !settings_.LicenseText.empty();
-  if (settings_.InstallKind == 2) {
+  if (settings_.InstallKind == kInstallSystem) {
     PageEnabled[pgMedia] = PageEnabled[pgFile] = PageEnabled[pgSelDir] = false;
-  } else if (settings_.AddOnPackage || settings_.InstallKind == 1) {
+  } else if (settings_.AddOnPackage || settings_.InstallKind == kInstallFull) {
     PageEnabled[pgMedia] = PageEnabled[pgFile] = false;
   } else if (settings_.DiskCount < 2 || settings_.DiskIndex != 0) {
     PageEnabled[pgMedia] = false;
@@ -204,7 +204,7 @@ void TFormType::FormCreate(TObject*) {
     GoToPage(FirstEnabledPage());
   }
 
-  if (settings_.InstallKind == 1) {
+  if (settings_.InstallKind == kInstallFull) {
     CheckData->SetChecked(true);
     CheckSound->SetChecked(true);
     CheckMovie->SetChecked(true);
@@ -387,31 +387,32 @@ void TFormType::CheckLicenseClick(TObject*) {
 bool TFormType::RunInstall() {
   if (!archive_)
     return RunNotAvailable("パッケージのアーカイブが開かれていないため、インストール処理を実行できません");
+  // Back and Next stay hidden for the rest of the wizard.
+  btnBack->SetVisible(false);
+  btnNext->SetVisible(false);
+  SetCaption("ファイルコピー");
   TWizardRunHost host(*this);
-  TInstallChoices choices;
-  choices.SourceFolder = sourceFolder_;
-  choices.Destination = DestinationFolder();
-  choices.AllMedia = RadioDiskAll->Checked();
-  choices.Data = CheckData->Checked();
-  choices.Sound = CheckSound->Checked();
-  choices.Movie = CheckMovie->Checked();
-  choices.RequiredBytes = RequiredBytes;
+  TInstallChoices choices =
+      MakeInstallChoices(settings_, sourceFolder_, EditDir->Text(), RadioDiskAll->Checked(),
+                         CheckData->Checked(), CheckSound->Checked(), CheckMovie->Checked());
   TInstallRun run(host, settings_, *archive_, choices);
-  bool complete = false;
-  try {
-    complete = run.Execute();
-  } catch (const Exception& e) {
-    CopiedBytes = run.CopiedBytes();
-    if (!run.RolledBack()) throw;
-    // The error first, then what became of the destination; the wizard stays on "copy".
-    Application->HandleException(e);
-    host.Warning(TInstallRun::RolledBackText);
-    return false;
-  }
+  const TRunOutcome outcome = run.Execute();
   CopiedBytes = run.CopiedBytes();
-  if (!complete) return false;
-  GoToPage(CurrentPage() + 1);
-  return true;
+  switch (outcome.End) {
+    case TRunEnd::reCompleted:
+      GoToPage(CurrentPage() + 1);
+      return true;
+    case TRunEnd::reStopped:
+    case TRunEnd::reCheckFailed:
+      SetModalResult(mrAbort);
+      break;
+    case TRunEnd::reFailed:
+      // A failure the run warned about closes the wizard; after an error the wizard stays on "copy"
+      // (Abort is the way out).
+      if (outcome.Error.empty()) SetModalResult(mrOk);
+      break;
+  }
+  return false;
 }
 
 bool TFormType::DetectSaveData() {
@@ -427,6 +428,9 @@ bool TFormType::RunUninstall() {
   if (drive.size() == 2 && drive[1] == ':') Drive->SetDrive(drive[0]);
   Directory->SetDirectory(windows);
 
+  btnNext->SetVisible(false);
+  btnBack->SetVisible(false);
+  SetCaption("削除");
   TWizardRunHost host(*this);
   TUninstallOptions options;
   options.GameFolder = sourceFolder_;

@@ -20,11 +20,6 @@ class TVrFileCollection;
 // The font of the wizard's windows: "ＭＳ Ｐゴシック", height -12, Shift-JIS.
 TFont WizardFont();
 
-// The group a loose file of the package belongs to, by its extension.
-enum class TFileGroup { fgOther, fgSound, fgMovie };
-// Classifies an extension (with its dot, any letter case) by substring of the known lists.
-TFileGroup FileGroupOf(const std::string& extension);
-
 class TFormType : public TForm {
  public:
   // Page indices; the order is fixed and the navigation depends on it.

@@ -12,14 +12,6 @@
 
 namespace vr {
 
-TFileGroup FileGroupOf(const std::string& extension) {
-  if (extension.empty()) return TFileGroup::fgOther;
-  const std::string ext = LowerCaseAscii(extension);
-  if (std::string(".mp2.mp3.wma.wav.mid.ogg").find(ext) != std::string::npos) return TFileGroup::fgSound;
-  if (std::string(".avi.wmv.asf.mpg.mpeg").find(ext) != std::string::npos) return TFileGroup::fgMovie;
-  return TFileGroup::fgOther;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Media
 
@@ -120,6 +112,8 @@ bool TFormType::CheckDestination() {
     case TDestinationCheck::dcOk:
       return true;
     case TDestinationCheck::dcBad:
+    case TDestinationCheck::dcSystemFolder:
+    case TDestinationCheck::dcNoGame:
       WarningDlg(kBadDestinationText);
       return false;
     case TDestinationCheck::dcLowSpace:

@@ -11,7 +11,7 @@ void CreateShortcuts(const TRovaInstallSet& settings, const std::string& destina
   const std::string& title = settings.Title;
   MakeShortcut(title, destination + settings.GameExe, "", 0, 0, wsNormal, title, group, destination, title);
   const std::string uninstall = title + "のアンインストール";
-  MakeShortcut(uninstall, destination + "install.exe", "", 1, 0, wsNormal, title, group, destination,
+  MakeShortcut(uninstall, destination + kUninstallerName, "", 1, 0, wsNormal, title, group, destination,
                uninstall);
   if (!settings.ReadmeFile.empty()) {
     const std::string readme = "お読みください";

@@ -81,10 +81,6 @@ TFormSilent::TFormSilent(TComponent* owner) : TForm(owner) {
 TUnattendedHost::TUnattendedHost(TSetupLog& log, std::vector<std::string> mediaFolders, TFormSilent* window)
     : log_(log), media_(std::move(mediaFolders)), window_(window) {}
 
-void TUnattendedHost::SetCaption(const std::string& text) {
-  if (window_) window_->SetCaption(text);
-}
-
 void TUnattendedHost::SetHeading(const std::string& text) {
   log_.Line(text);
   if (window_) window_->LabelHeading->SetCaption(text);
@@ -113,11 +109,9 @@ void TUnattendedHost::ProcessMessages() {
 }
 
 void TUnattendedHost::Wait(uint32_t milliseconds) {
-  if (window_) Platform().Sleep(milliseconds);
-}
-
-void TUnattendedHost::BringToFront() {
-  if (window_) window_->BringToFront();
+  if (!window_) return;
+  Platform().Sleep(milliseconds);
+  window_->BringToFront();
 }
 
 bool TUnattendedHost::AbortRequested() {
@@ -126,10 +120,6 @@ bool TUnattendedHost::AbortRequested() {
     log_.Line("中断されました");
   }
   return aborted_;
-}
-
-void TUnattendedHost::SetModalResult(int result) {
-  if (result == mrAbort) aborted_ = true;
 }
 
 bool TUnattendedHost::PromptMedium(const std::string& text) {
@@ -163,54 +153,39 @@ int RunUnattendedInstall(TRovaInstallSet& settings, TVrFileCollection* archive,
     log.Line("パッケージのアーカイブが開かれていないため、インストール処理を実行できません");
     return kExitNotStarted;
   }
-  TInstallChoices choices;
-  choices.SourceFolder = sourceFolder;
-  // The wizard's media and file pages: every medium when the first of several is inserted; the
-  // groups are chosen only where the wizard lets the user choose them.
-  choices.AllMedia = settings.DiskIndex == 0 && settings.DiskCount > 1;
-  const bool choosesGroups =
-      !(settings.InstallKind == 1 || settings.InstallKind == 2 || settings.AddOnPackage);
-  choices.Data = choosesGroups ? switches.Data : settings.InstallKind == 1;
-  choices.Sound = choosesGroups ? switches.Sound : settings.InstallKind == 1;
-  choices.Movie = choosesGroups ? switches.Movie : settings.InstallKind == 1;
-  choices.RequiredBytes =
-      RequiredInstallBytes(settings, choices.AllMedia, choices.Data, choices.Sound, choices.Movie);
+  const std::string named = switches.HasDir ? switches.Dir : ProposeInstallFolder(settings).Path;
+  // The wizard's media page: every medium when the first of several is inserted.
+  TInstallChoices choices =
+      MakeInstallChoices(settings, sourceFolder, named, settings.DiskIndex == 0 && settings.DiskCount > 1,
+                         switches.Data, switches.Sound, switches.Movie);
   choices.Shortcuts = !switches.NoIcons;
   // Nothing is shown: no folder window after the shortcuts, no read-me.
   choices.OpenShortcutFolder = choices.OpenReadme = false;
-
-  const std::string named = switches.HasDir ? switches.Dir : ProposeInstallFolder(settings).Path;
-  choices.Destination = InstallDestination(settings, named);
   switch (CheckInstallDestination(settings, named, choices.RequiredBytes)) {
     case TDestinationCheck::dcOk:
       break;
     case TDestinationCheck::dcBad:
+    case TDestinationCheck::dcSystemFolder:
+    case TDestinationCheck::dcNoGame:
       log.Line(kBadDestinationText + std::string(": ") + named);
       return kExitRefused;
     case TDestinationCheck::dcLowSpace:
       log.Line(kLowSpaceQuestion + std::string(" -> いいえ"));
       return kExitRefused;
   }
-  // A file in the folder's place, or a drive that does not exist, cannot take the install.
-  int64_t freeBytes = 0, totalBytes = 0;
-  if (FileExists(ExcludeTrailingBackslash(choices.Destination)) ||
-      !Platform().GetDiskFreeSpace(choices.Destination.substr(0, 3), freeBytes, totalBytes)) {
-    log.Line(kBadDestinationText + std::string(": ") + named);
-    return kExitRefused;
-  }
 
   TSilentWindow window(switches);
   TUnattendedHost host(log, switches.MediaDirs, window.Form());
   TReportToLog report(log);
+  if (window.Form()) window.Form()->SetCaption("ファイルコピー");
   TInstallRun run(host, settings, *archive, choices);
   try {
-    if (run.Execute()) {
+    if (run.Execute().Completed()) {
       log.Line("インストールが完了しました");
       return kExitDone;
     }
-  } catch (const Exception& e) {
-    log.Line(e.Message);
-    if (run.RolledBack()) log.Line(TInstallRun::RolledBackText);
+  } catch (const std::exception& e) {
+    log.Line(e.what());
   }
   log.Line("インストールは完了しませんでした");
   return kExitFailed;
@@ -219,6 +194,7 @@ int RunUnattendedInstall(TRovaInstallSet& settings, TVrFileCollection* archive,
 int RunUnattendedUninstall(const TRovaInstallSet& settings, const std::string& gameFolder,
                            const TSetupSwitches& switches, TSetupLog& log) {
   TSilentWindow window(switches);
+  if (window.Form()) window.Form()->SetCaption("削除");
   TUnattendedHost host(log, {}, window.Form());
   TUninstallOptions options;
   options.GameFolder = gameFolder;

@@ -35,23 +35,20 @@ class TUnattendedHost : public TRunHost {
  public:
   TUnattendedHost(TSetupLog& log, std::vector<std::string> mediaFolders, TFormSilent* window = nullptr);
 
-  void SetCaption(const std::string& text) override;
   void SetHeading(const std::string& text) override;
   void SetStatus(const std::string& text) override;
   void SetProgressRange(int32_t max) override;
   void SetProgressPosition(int32_t position) override;
   void HideProgress() override;
-  void HideNavigation(bool) override {}
   void ProcessMessages() override;
-  void BringToFront() override;
   // The run's pauses keep the progress window up long enough to be read; without it they are skipped.
   void Wait(uint32_t milliseconds) override;
   void Log(const std::string& line) override { log_.Line(line); }
   bool AbortRequested() override;
-  void SetModalResult(int result) override;
   bool PromptMedium(const std::string& text) override;
   bool Confirm(const std::string& text) override;
   void Warning(const std::string& text) override { log_.Line(text); }
+  void ShowError(const std::string& text) override { log_.Line(text); }
   std::string MediumFolder(int32_t index, const std::string& current) override;
 
  private:

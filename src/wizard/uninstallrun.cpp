@@ -9,6 +9,7 @@
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
 #include "startup/syshelpers.h"
+#include "wizard/installjournal.h"
 #include "wizard/shortcuts.h"
 
 namespace vr {
@@ -192,8 +193,6 @@ TUninstallRun::~TUninstallRun() = default;
 
 bool TUninstallRun::Execute() {
   host_.SetHeading(settings_.Title + " を削除しています");
-  host_.HideNavigation(false);
-  host_.SetCaption("削除");
   host_.SetStatus("ショートカットを削除しています...");
   host_.ProcessMessages();
   if (host_.AbortRequested()) return false;
@@ -203,7 +202,6 @@ bool TUninstallRun::Execute() {
     host_.Log("ショートカットのフォルダを削除しました: " + settings_.Title);
   }
   host_.Wait(3000);
-  host_.BringToFront();
   // The uninstaller is started from the game folder (the shortcut's working folder), and a folder that
   // is this process's current folder could not be removed: the Windows folder takes its place.
   Platform().SetCurrentDirectory(Platform().GetWindowsDirectory());
@@ -214,6 +212,8 @@ bool TUninstallRun::Execute() {
 
   // From here on the run goes to its end whatever the user does.
   if (IsAbsoluteFolder(options_.GameFolder)) {
+    // An install killed in this folder is finished first, so that its backups go too.
+    TInstallJournal::Recover(options_.GameFolder, &host_);
     DeleteRecordedFiles();
     if (options_.DeleteSave) DeleteSaveData();
     DeleteBelowGameFolder(kGameIni);

@@ -13,8 +13,6 @@ bool Deleting(const TFormType& form) { return form.CurrentPage() == TFormType::p
 
 }  // namespace
 
-void TWizardRunHost::SetCaption(const std::string& text) { form_.SetCaption(text); }
-
 void TWizardRunHost::SetHeading(const std::string& text) {
   (Deleting(form_) ? form_.LabelDelTitle : form_.LabelCopyCap)->SetCaption(text);
 }
@@ -32,16 +30,12 @@ void TWizardRunHost::HideProgress() {
   form_.Progress->SetVisible(false);
 }
 
-void TWizardRunHost::HideNavigation(bool keepBack) {
-  form_.btnNext->SetVisible(false);
-  if (!keepBack) form_.btnBack->SetVisible(false);
-}
-
 void TWizardRunHost::ProcessMessages() { Application->ProcessMessages(); }
 
-void TWizardRunHost::BringToFront() { form_.BringToFront(); }
-
-void TWizardRunHost::Wait(uint32_t milliseconds) { Platform().Sleep(milliseconds); }
+void TWizardRunHost::Wait(uint32_t milliseconds) {
+  Platform().Sleep(milliseconds);
+  form_.BringToFront();
+}
 
 bool TWizardRunHost::AbortRequested() {
   if (form_.ModalResult() == mrCancel) {
@@ -53,12 +47,12 @@ bool TWizardRunHost::AbortRequested() {
   return form_.ModalResult() == mrAbort;
 }
 
-void TWizardRunHost::SetModalResult(int result) { form_.SetModalResult(result); }
-
 bool TWizardRunHost::PromptMedium(const std::string& text) { return InfoAbortDlg(text) == mrOk; }
 
 bool TWizardRunHost::Confirm(const std::string& text) { return ConfirmDlg(text) == mrYes; }
 
 void TWizardRunHost::Warning(const std::string& text) { WarningDlg(text); }
+
+void TWizardRunHost::ShowError(const std::string& text) { Application->ShowException(text); }
 
 }  // namespace vr

@@ -38,6 +38,7 @@ class TForwardPlatform : public TPlatform {
   }
   bool FileSetSize(THandle h, int64_t size) override { return inner_.FileSetSize(h, size); }
   bool FileFlush(THandle h) override { return inner_.FileFlush(h); }
+  std::string LastErrorText() override { return inner_.LastErrorText(); }
   void FileClose(THandle h) override { inner_.FileClose(h); }
   uint32_t FileGetDosTime(THandle h) override { return inner_.FileGetDosTime(h); }
   bool FileSetDosTime(THandle h, uint32_t t) override { return inner_.FileSetDosTime(h, t); }

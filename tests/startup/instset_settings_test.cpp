@@ -148,6 +148,10 @@ class TFailingSavePlatform : public TForwardPlatform {
     if (failCreate) return kInvalidHandle;
     return TForwardPlatform::FileCreate(name, share);
   }
+  THandle FileCreateNew(const std::string& name) override {
+    if (failCreate) return kInvalidHandle;
+    return TForwardPlatform::FileCreateNew(name);
+  }
   int32_t FileWrite(THandle h, const void* b, int32_t n) override {
     if (writesBeforeFailure == 0) return -1;
     if (writesBeforeFailure > 0) --writesBeforeFailure;

@@ -4,6 +4,7 @@
 #include "archive/bigstreams.h"
 #include "archive/vrfiles.h"
 #include "framework/dialogs.h"
+#include "wizard/destination.h"
 #include "wizard/insttype.h"
 #include "wizard_support.h"
 

@@ -24,11 +24,12 @@ namespace runtest {
 // Answers by script and records what a run showed. A question nobody scripted fails the test.
 class TScriptHost : public TRunHost {
  public:
-  std::string Caption, Heading, Status;
+  std::string Heading, Status;
   int32_t RangeMax = -1, Position = -1;
+  // mrAbort: the user's confirmed abort.
   int ModalResult = mrNone;
-  bool ProgressHidden = false, NavigationHidden = false;
-  std::vector<std::string> Warnings, Prompts, Questions, Logged, Statuses;
+  bool ProgressHidden = false;
+  std::vector<std::string> Warnings, Errors, Prompts, Questions, Logged, Statuses;
   std::vector<uint32_t> Waits;
   // Medium prompt: true for OK. Questions: true for Yes.
   std::function<bool(const std::string&)> OnPrompt;
@@ -36,7 +37,6 @@ class TScriptHost : public TRunHost {
   // Called at every chance the run gives the user to act.
   std::function<void(TScriptHost&)> OnProcess;
 
-  void SetCaption(const std::string& t) override { Caption = t; }
   void SetHeading(const std::string& t) override { Heading = t; }
   void SetStatus(const std::string& t) override {
     Status = t;
@@ -45,15 +45,12 @@ class TScriptHost : public TRunHost {
   void SetProgressRange(int32_t max) override { RangeMax = max; }
   void SetProgressPosition(int32_t position) override { Position = position; }
   void HideProgress() override { ProgressHidden = true; }
-  void HideNavigation(bool) override { NavigationHidden = true; }
   void ProcessMessages() override {
     if (OnProcess) OnProcess(*this);
   }
-  void BringToFront() override {}
   void Wait(uint32_t ms) override { Waits.push_back(ms); }
   void Log(const std::string& line) override { Logged.push_back(line); }
   bool AbortRequested() override { return ModalResult == mrAbort; }
-  void SetModalResult(int result) override { ModalResult = result; }
   bool PromptMedium(const std::string& text) override {
     Prompts.push_back(text);
     if (!OnPrompt) ADD_FAILURE() << "unexpected medium prompt";
@@ -70,6 +67,7 @@ class TScriptHost : public TRunHost {
     return yes;
   }
   void Warning(const std::string& text) override { Warnings.push_back(text); }
+  void ShowError(const std::string& text) override { Errors.push_back(text); }
 };
 
 // One medium of a package: its loose files and its archive's entries.

@@ -32,22 +32,19 @@ class TRecordingHost : public TRunHost {
   std::vector<std::string> Logs;
   int AbortAtPoll = 0;  // the poll (1, 2) that answers yes; 0 never
   int Polls = 0;
-  void SetCaption(const std::string& t) override { Steps.push_back("caption " + t); }
   void SetHeading(const std::string& t) override { Steps.push_back("heading " + t); }
   void SetStatus(const std::string& t) override { Steps.push_back("status " + t); }
   void SetProgressRange(int32_t) override {}
   void SetProgressPosition(int32_t) override {}
   void HideProgress() override {}
-  void HideNavigation(bool keepBack) override { Steps.push_back(keepBack ? "hide next" : "hide buttons"); }
   void ProcessMessages() override {}
-  void BringToFront() override { Steps.push_back("front"); }
   void Wait(uint32_t ms) override { Steps.push_back("wait " + std::to_string(ms)); }
   void Log(const std::string& line) override { Logs.push_back(line); }
   bool AbortRequested() override { return ++Polls == AbortAtPoll; }
-  void SetModalResult(int) override {}
   bool PromptMedium(const std::string&) override { return true; }
   bool Confirm(const std::string&) override { return true; }
   void Warning(const std::string&) override {}
+  void ShowError(const std::string&) override {}
 };
 
 // An installed game in C:\Game with its shortcuts and registry key.
@@ -99,10 +96,10 @@ TEST(UninstallRun, DeletesEverythingRecordedInItsStepsAndLeavesNothingEmpty) {
   EXPECT_TRUE(DirectoryExists(kPrograms));
   EXPECT_FALSE(Platform().RegKeyExists(TRegRoot::HKCU, "Software\\VrUninstTest"));
   EXPECT_TRUE(Platform().RegKeyExists(TRegRoot::HKCU, "Software"));
-  EXPECT_EQ(host.Steps, (std::vector<std::string>{"heading Game を削除しています", "hide buttons",
-                                                  "caption 削除", "status ショートカットを削除しています...",
-                                                  "wait 3000", "front", "status ファイルを削除しています...",
-                                                  "status レジストリを削除しています...", "wait 1000"}));
+  EXPECT_EQ(host.Steps,
+            (std::vector<std::string>{
+                "heading Game を削除しています", "status ショートカットを削除しています...", "wait 3000",
+                "status ファイルを削除しています...", "status レジストリを削除しています...", "wait 1000"}));
   EXPECT_EQ(host.Polls, 2);
   // Every file, folder and the key are in the log.
   EXPECT_EQ(host.Logs.size(), 1u + 9u + 5u + 1u);

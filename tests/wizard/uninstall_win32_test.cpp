@@ -20,21 +20,18 @@ namespace {
 
 class TQuietHost : public TRunHost {
  public:
-  void SetCaption(const std::string&) override {}
   void SetHeading(const std::string&) override {}
   void SetStatus(const std::string&) override {}
   void SetProgressRange(int32_t) override {}
   void SetProgressPosition(int32_t) override {}
   void HideProgress() override {}
-  void HideNavigation(bool) override {}
   void ProcessMessages() override {}
-  void BringToFront() override {}
   void Wait(uint32_t) override {}
   bool AbortRequested() override { return false; }
-  void SetModalResult(int) override {}
   bool PromptMedium(const std::string&) override { return true; }
   bool Confirm(const std::string&) override { return true; }
   void Warning(const std::string&) override {}
+  void ShowError(const std::string&) override {}
 };
 
 std::wstring W(const std::string& s) {

@@ -45,6 +45,9 @@ class TWizardEnv {
 #ifndef _WIN32
     space_ = std::make_unique<TSpacePlatform>(drive.PosixConfig());
     SetPlatform(space_.get());
+    // The drive list offers C: and D:, so both exist.
+    std::filesystem::create_directories(drive.HostRoot() + "/drive_d");
+    space_->MapDrive('D', drive.HostRoot() + "/drive_d");
 #endif
     session->DriveLetters = {'C', 'D'};
     Settings.Title = "テストゲーム";

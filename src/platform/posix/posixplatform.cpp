@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -794,6 +795,14 @@ bool TPosixPlatform::FileSetSize(THandle h, int64_t size) {
   if (!file || size < 0) return false;
   if (ftruncate(file->Fd, static_cast<off_t>(size)) != 0) return false;
   return lseek(file->Fd, static_cast<off_t>(size), SEEK_SET) >= 0;
+}
+
+std::string TPosixPlatform::LastErrorText() {
+  const int code = errno;
+  if (code == 0) return std::string();
+  // The C locale's words: ASCII, whatever the process's locale (texts here are code page 932).
+  static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  return c ? std::string(strerror_l(code, c)) : std::string(std::strerror(code));
 }
 
 bool TPosixPlatform::FileFlush(THandle h) {

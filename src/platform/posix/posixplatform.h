@@ -143,6 +143,7 @@ class TPosixPlatform : public TPlatform {
   TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override;
   TFileKind GetFileKind(const std::string& name) override;
   THandle FileCreateNew(const std::string& name) override;
+  std::string LastErrorText() override;
   bool SetCurrentDirectory(const std::string& path) override;
   // In recording mode the call is recorded (operation "wait") and reports exit code 0.
   int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,

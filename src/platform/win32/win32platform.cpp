@@ -582,6 +582,20 @@ THandle TWin32Platform::FileCreateNew(const std::string& name) {
   return h == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<THandle>(h);
 }
 
+std::string TWin32Platform::LastErrorText() {
+  const DWORD code = GetLastError();
+  if (code == 0) return std::string();
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = n && text ? std::wstring(text, n) : std::wstring();
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' '))
+    message.pop_back();
+  return Narrow(message);
+}
+
 bool TWin32Platform::SetCurrentDirectory(const std::string& path) {
   return ::SetCurrentDirectoryW(Wide(path).c_str()) != 0;
 }

@@ -73,6 +73,7 @@ class TWin32Platform : public TPlatform {
   TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override;
   TFileKind GetFileKind(const std::string& name) override;
   THandle FileCreateNew(const std::string& name) override;
+  std::string LastErrorText() override;
   bool SetCurrentDirectory(const std::string& path) override;
   int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,
                             const std::function<bool()>& stopWaiting) override;

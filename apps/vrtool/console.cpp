@@ -96,44 +96,6 @@ void ProgressBar::Finish() {
 
 namespace vrtool {
 
-std::string Printable(const std::string& utf8) {
-  static const char* const kHex = "0123456789abcdef";
-  std::string out;
-  out.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(utf8[i]);
-    // C1 controls are U+0080-U+009F: C2 80 .. C2 9F in UTF-8.
-    if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
-        static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
-      const unsigned char d = static_cast<unsigned char>(utf8[++i]);
-      out += "\\u00";
-      out += kHex[d >> 4];
-      out += kHex[d & 15];
-      continue;
-    }
-    if (c >= 0x20 && c != 0x7F) {
-      out += static_cast<char>(c);
-      continue;
-    }
-    switch (c) {
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        out += "\\x";
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 #ifdef DeleteFile
 #undef DeleteFile  // <windows.h>'s macro; the platform's member is meant
 #endif
@@ -215,8 +177,9 @@ void UnregisterTempFile(const std::string& cp932Path) {
 void InstallCleanupHandlers() {
   std::signal(SIGINT, CleanupAndDie);
   std::signal(SIGTERM, CleanupAndDie);
-#ifndef _WIN32
-  std::signal(SIGHUP, CleanupAndDie);
+#ifdef SIGHUP
+  // A tool started to outlive its terminal (nohup) keeps ignoring the hangup.
+  if (std::signal(SIGHUP, SIG_IGN) != SIG_IGN) std::signal(SIGHUP, CleanupAndDie);
 #endif
 }
 

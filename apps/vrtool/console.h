@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "startup/setupswitches.h"
+
 namespace vrtool {
 
 // An error of the tool itself (usage, refused input); its text is UTF-8. Exit status 2.
@@ -28,12 +30,12 @@ void WriteStdout(const std::string& text);
 // One line on stderr (a newline is added).
 void PrintError(const std::string& utf8);
 
-// A name from a file made safe for a terminal: control characters (C0, DEL, C1) are
-// shown as escapes (\x1b, \r, \u0085 ...); everything else is kept. PrintError applies it.
-std::string Printable(const std::string& utf8);
+// A name from a file made safe for a terminal (the setup log's escaping); PrintError applies it.
+using vr::Printable;
 
 // Files the tool is writing under temporary names (code page 932 paths; with `parts`, also the part
-// files name.001 ... of a split file). Ctrl-C, SIGTERM or SIGHUP removes them before the tool ends.
+// files name.001 ... of a split file). Ctrl-C, SIGTERM or SIGHUP (unless the tool was started with it
+// ignored, as nohup does) removes them before the tool ends.
 void RegisterTempFile(const std::string& cp932Path, bool parts = false);
 void UnregisterTempFile(const std::string& cp932Path);
 // Installs the signal handlers that remove the registered files.

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -18,6 +20,7 @@
 
 #include "console.h"
 #include "platform/codepage.h"
+#include "platform/dbcspath.h"
 
 namespace vrtool {
 
@@ -154,6 +157,22 @@ std::string Localize(const std::string& utf8) {
 }
 
 std::string ToUtf8(const std::string& cp932) { return vr::Cp932ToUtf8(cp932); }
+
+std::string UnrepresentableName(const std::string& cp932Folder, const std::string& listed) {
+#ifdef _WIN32
+  const std::string folder = vr::Cp932ToUtf8(cp932Folder);
+#else
+  const std::string folder = vr::Cp932ToUtf8(vr::ReplaceDelimiters(cp932Folder, '/'));
+#endif
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(std::filesystem::u8path(folder), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().u8string();
+    const std::string cp932 = vr::Utf8ToCp932(name);
+    if (cp932 == listed && vr::Cp932ToUtf8(cp932) != name) return name;
+  }
+  return std::string();
+}
 
 std::string HexBytes(const std::string& bytes) {
   static const char kDigits[] = "0123456789abcdef";

@@ -19,6 +19,9 @@ bool JapaneseLocale();
 std::string Localize(const std::string& utf8);
 // Code page 932 bytes to UTF-8 (invalid sequences become U+FFFD).
 std::string ToUtf8(const std::string& cp932);
+// The name (UTF-8, as the file system holds it) of an entry of the host folder `cp932Folder` that code
+// page 932 cannot represent and that a listing therefore shows as `listed`; "" when there is none.
+std::string UnrepresentableName(const std::string& cp932Folder, const std::string& listed);
 // Lower-case hexadecimal digits of every byte.
 std::string HexBytes(const std::string& bytes);
 // UTF-16 text (Windows command line) to UTF-8; unpaired surrogates become U+FFFD.

@@ -127,6 +127,44 @@ std::string SwitchesCommandLine(const TSetupSwitches& s) {
   return line;
 }
 
+std::string Printable(const std::string& utf8) {
+  static const char* const kHex = "0123456789abcdef";
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    // C1 controls are U+0080-U+009F: C2 80 .. C2 9F in UTF-8.
+    if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+      const unsigned char d = static_cast<unsigned char>(utf8[++i]);
+      out += "\\u00";
+      out += kHex[d >> 4];
+      out += kHex[d & 15];
+      continue;
+    }
+    if (c >= 0x20 && c != 0x7F) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    switch (c) {
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 bool TSetupLog::Open(const std::string& fileName, bool append) {
   fileName_ = fileName;
   if (fileName_.empty() || append) return true;
@@ -141,18 +179,22 @@ bool TSetupLog::Open(const std::string& fileName, bool append) {
 
 void TSetupLog::Line(const std::string& text) {
   if (fileName_.empty()) return;
-  std::string utf8 = Cp932ToUtf8(text);
+  const std::string utf8 = Cp932ToUtf8(text);
   // Line breaks inside a message become blanks: one message, one line.
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    if (utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n') utf8.erase(i, 1);
-    if (utf8[i] == '\r' || utf8[i] == '\n') utf8[i] = ' ';
+  std::string line;
+  for (size_t start = 0;;) {
+    const size_t end = utf8.find("\r\n", start);
+    line += Printable(utf8.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) break;
+    line += ' ';
+    start = end + 2;
   }
-  utf8 += "\r\n";
+  line += "\r\n";
   try {
     THandle h = Platform().FileOpen(fileName_, fmOpenReadWrite | fmShareDenyWrite);
     if (h == kInvalidHandle) {
       TFileStream create(fileName_, fmCreate);
-      create.WriteBuffer(utf8.data(), static_cast<int64_t>(utf8.size()));
+      create.WriteBuffer(line.data(), static_cast<int64_t>(line.size()));
       return;
     }
     struct TCloser {
@@ -161,7 +203,7 @@ void TSetupLog::Line(const std::string& text) {
     } closer{h};
     THandleStream file(h);
     file.Seek(0, TSeekOrigin::soEnd);
-    file.WriteBuffer(utf8.data(), static_cast<int64_t>(utf8.size()));
+    file.WriteBuffer(line.data(), static_cast<int64_t>(line.size()));
   } catch (const Exception&) {
     // Losing a log line must not stop an install half-way.
   }

@@ -48,6 +48,10 @@ std::string SwitchesCommandLine(const TSetupSwitches& switches);
 // The list of switches shown for /? and /HELP.
 extern const char* const kSwitchesHelp;
 
+// Text (UTF-8) made safe for a terminal or a log line: control characters (C0, DEL, C1) are shown as
+// escapes (\x1b, \r, \u0085 ...); everything else is kept.
+std::string Printable(const std::string& utf8);
+
 // The unattended run's record: UTF-8 lines, each written through at once, so that a copy of the
 // program started later can go on with the same file. Inert without a file name.
 class TSetupLog {
@@ -56,7 +60,9 @@ class TSetupLog {
   // cannot be made; the log then still tries each line.
   bool Open(const std::string& fileName, bool append);
   bool IsOpen() const { return !fileName_.empty(); }
-  // A line of code page 932 text. A log that cannot be written loses the line, never the run.
+  // A line of code page 932 text. Line breaks (CR LF) of a message become blanks and any other control
+  // character, which only a name can bring, is escaped (Printable). A log that cannot be written loses
+  // the line, never the run.
   void Line(const std::string& text);
 
  private:

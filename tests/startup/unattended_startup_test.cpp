@@ -74,6 +74,18 @@ TEST(SetupLog, LinesAreUtf8OneMessageALineAndACopyAppends) {
   EXPECT_FALSE(none.IsOpen());
 }
 
+TEST(SetupLog, ControlCharactersOfNamesAreEscapedAsOnTheTerminal) {
+  TTempDrive drive;
+  TSetupLog log;
+  log.Open(drive.PathOf("setup.log"), false);
+  log.Line("削除しました: evil\x1b[2J\rname\x07\nnext\x7f\t.txt\r\n次の行");
+  log.Line(std::string("nul\0byte", 8));
+  EXPECT_EQ(drive.ReadFile("setup.log"),
+            Cp932ToUtf8("削除しました: evil\\x1b[2J\\rname\\x07\\nnext\\x7f\\t.txt 次の行\r\n") +
+                "nul\\x00byte\r\n");
+  EXPECT_EQ(Printable(u8"a\u0085b\u00a0c"), u8"a\\u0085b\u00a0c") << "C1 controls, not other characters";
+}
+
 class UnattendedStartup : public starttest::TStartupFixture {
  protected:
   ~UnattendedStartup() override { SetUnattendedRunner(nullptr); }

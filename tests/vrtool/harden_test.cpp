@@ -96,6 +96,19 @@ TEST(VrtoolHarden, PackRemovesOnlyItsOwnPartFilesAndTakesRegularFilesOnly) {
   EXPECT_EQ(Names(t.Path()), (std::vector<std::string>{"game", "out.dat"}));
 }
 
+TEST(VrtoolHarden, PackNamesAFileWhoseNameCodePage932CannotHold) {
+  TempDir t;
+  fs::create_directories(t.Path() / "game" / "sub");
+  WriteFile(t / "game/a.txt", "a");
+  WriteFile(t.Path() / "game" / "sub" / u8"café.txt", "c");
+  RunResult r = RunTool({"pack", "-q", "-o", t / "out.dat", (t.Path() / "game/").string()});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_THAT(r.Err, HasSubstr((t.Path() / "game" / "sub" / u8"café.txt").string() +
+                               ": the name cannot be represented in code page 932"));
+  EXPECT_THAT(r.Err, Not(HasSubstr("pipe")));
+  EXPECT_EQ(Names(t.Path()), (std::vector<std::string>{"game"}));
+}
+
 TEST(VrtoolHarden, InterruptedPackLeavesNoTemporaryFiles) {
   TempDir t;
   fs::create_directories(t.Path() / "game");

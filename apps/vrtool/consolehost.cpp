@@ -85,7 +85,7 @@ bool TConsoleHost::Confirm(const std::string& text) {
 
 void TConsoleHost::Warning(const std::string& text) {
   bar_.Finish();
-  Report(ToUtf8(text));
+  Report(Localize(ToUtf8(text)));
 }
 
 std::string TConsoleHost::MediumFolder(int32_t index, const std::string& current) {
@@ -97,7 +97,10 @@ void TConsoleHost::ShowError(const std::string& text) {
   Report(Localize(ToUtf8(text)));
 }
 
-void TConsoleHost::Report(const std::string& utf8) {
+void TConsoleHost::Report(const std::string& text) {
+  // The runs' texts are made for dialogs: their line breaks become spaces on one line.
+  std::string utf8 = text;
+  for (size_t at; (at = utf8.find("\r\n")) != std::string::npos;) utf8.replace(at, 2, " ");
   PrintError(utf8);
   log_.Line(ToCp932(utf8, "message"));
 }

@@ -114,6 +114,19 @@ const std::pair<const char*, const char*> kMessages[] = {
     {u8"ストリームの書き込みエラー", "stream write error"},
     {u8"メモリが不足しています", "out of memory"},
     {u8"メモリストリームの拡張中にメモリが不足しました", "out of memory while growing a memory stream"},
+    // The install run's texts (made for dialogs: lines end in CR LF; a system reason may follow).
+    {u8"インストールを中止しました\r\nインストール先のフォルダは元の状態に戻してあります",
+     "the install was stopped; the destination folder is as it was before"},
+    {u8"%s\r\nファイルが作成できません%s", "%s: cannot be created%s"},
+    {u8"%s\r\nファイルに書き込めません%s", "%s: cannot be written%s"},
+    {u8"%s\r\nファイルを削除できません%s", "%s: cannot be set aside%s"},
+    {u8"%s\r\nファイルをコピーできませんでした%s", "%s: cannot be copied%s"},
+    {u8"ディレクトリを作成できませんでした", "a folder of the install cannot be created"},
+    {u8"ファイルが壊れています", "an entry of the archive is damaged"},
+    {u8"正しいインストール先を指定してください\r\n%s",
+     "%s: the game this add-on belongs to is not installed there"},
+    {u8"ファイルの内容が正しくありません\r\n%s",
+     "the installed data file does not pass its check (a damaged medium or disk); install again"},
 };
 
 // Matches text against a template; the texts standing for "%s" / "%d" go to args.

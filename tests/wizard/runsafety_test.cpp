@@ -18,8 +18,11 @@
 #include "wizard/uninstallrun.h"
 
 #ifndef _WIN32
+#include <errno.h>
 #include <sys/wait.h>
+
 #include <unistd.h>
+#include <cstring>
 
 #include <filesystem>
 
@@ -398,6 +401,46 @@ TEST(RunSafety, AnInstallKilledAtAnyCallIsFinishedByTheNextRun) {
   }
   EXPECT_GT(finishedAsBefore, 50);
   EXPECT_GT(finishedComplete, 0);
+}
+
+// A file system mounted read-only: everything that would change it fails with the system's reason.
+class TReadOnlyPlatform : public TForwardPlatform {
+ public:
+  THandle FileCreate(const std::string&, uint16_t) override { return Refuse(kInvalidHandle); }
+  THandle FileCreateNew(const std::string&) override { return Refuse(kInvalidHandle); }
+  THandle FileOpen(const std::string& name, uint16_t mode) override {
+    return (mode & 3) != 0 ? Refuse(kInvalidHandle) : TForwardPlatform::FileOpen(name, mode);
+  }
+  bool DeleteFile(const std::string&) override { return Refuse(false); }
+  bool CreateDirectory(const std::string&) override { return Refuse(false); }
+  bool MoveFileReplace(const std::string&, const std::string&) override { return Refuse(false); }
+  bool CopyFile(const std::string&, const std::string&, bool) override { return Refuse(false); }
+
+ private:
+  template <class T>
+  static T Refuse(T value) {
+    errno = EROFS;
+    return value;
+  }
+};
+
+TEST(RunSafety, AReinstallOntoAReadOnlyDiskReportsTheFirstFailureWithItsReason) {
+  TAddonFixture f;
+  f.InstallGame();
+  const TSnapshot before = Snapshot(f.drive, f.Dest());
+  f.game.WriteMedium(0, "cd");
+  TScriptHost host;
+  {
+    TVrFileCollection archive;
+    archive.Open(f.drive.PathOf("cd\\game.dat"));
+    TReadOnlyPlatform readOnly;
+    const TRunOutcome outcome = TInstallRun(host, f.game.Settings, archive, f.Choices("cd")).Execute();
+    EXPECT_EQ(outcome.End, TRunEnd::reFailed);
+  }
+  ASSERT_EQ(host.Errors.size(), 1u);
+  EXPECT_NE(host.Errors[0].find(kJournalName), std::string::npos) << host.Errors[0];
+  EXPECT_NE(host.Errors[0].find(std::strerror(EROFS)), std::string::npos) << host.Errors[0];
+  EXPECT_TRUE(Snapshot(f.drive, f.Dest()) == before);
 }
 
 TEST(RunSafety, NothingIsWrittenThroughALinkPlantedInTheDestination) {

@@ -4,13 +4,10 @@
 #include <cstring>
 #include <deque>
 #include <memory>
-#include <random>
 
 #include "archive/bigstreams.h"
 #include "archive/workers.h"
-#include "archiveaccess.h"
 #include "framework/classes.h"
-#include "platform/dbcspath.h"
 #include "platform/platform.h"
 #include "textconv.h"
 
@@ -25,136 +22,40 @@ constexpr int64_t kMaxAheadEntry = 1 << 20;
 
 std::string Shown(const vr::TVrFile& entry) { return Printable(ToUtf8(entry.Name())); }
 
-// A temporary name in `folder`: a random stem for the run and a counter, so no two files of one run try
-// the same name (which would make the folder's kept listing look the name up on disk). Later attempts
-// for one file add a random part.
-std::string TempName(const std::string& folder, int attempt) {
-  static std::mt19937 random{std::random_device{}()};
-  static const std::string stem = "~vrtool-" + std::to_string(random() % 100000000u) + "-";
-  static uint64_t serial = 0;
-  return folder + stem + std::to_string(serial++) +
-         (attempt > 0 ? "-" + std::to_string(random() % 1000000u) : "") + ".tmp";
-}
-
-// Creates a new temporary file beside `target` (exclusively, so no link is followed), trying up to
-// `attempts` names, and sets `temp` to its name; the file is registered for cleanup before it exists,
-// so an interruption at any point finds it. kInvalidHandle (temp empty) when no name could be created.
-vr::THandle CreateTempBeside(const std::string& target, int attempts, std::string& temp) {
-  const std::string folder = vr::ExtractFilePath(target);
-  for (int attempt = 0; attempt < attempts; ++attempt) {
-    temp = TempName(folder, attempt);
-    RegisterTempFile(temp);
-    const vr::THandle h = vr::Platform().FileCreateNew(temp);
-    if (h != vr::kInvalidHandle) return h;
-    UnregisterTempFile(temp);
+// The English words of extract for a failure of the entry writer (the writer's own messages are
+// Japanese, for the setup program).
+std::string WriterMessage(const vr::TVrFile& entry, const vr::EEntryWriteError& ex) {
+  const std::string path = Printable(ToUtf8(ex.Path));
+  switch (ex.Fault) {
+    case vr::TEntryWriteFault::UnsafeName:
+      return Shown(entry) + ": refused: the name leaves the target folder or names a device";
+    case vr::TEntryWriteFault::LinkInTheWay:
+      return path + ": is a symbolic link; extract does not follow links inside the target folder";
+    case vr::TEntryWriteFault::FileInTheWay:
+      return path + ": a file of that name is in the way of a folder";
+    case vr::TEntryWriteFault::FolderNotCreated:
+      return path + ": the folder cannot be created";
+    case vr::TEntryWriteFault::NoTemporary:
+      return path + ": cannot be written (no temporary file can be created beside it)";
+    case vr::TEntryWriteFault::WriteFailed:
+      return path + ": writing failed";
+    case vr::TEntryWriteFault::ChecksumMismatch:
+      return path + ": the content does not match its checksum";
+    case vr::TEntryWriteFault::FolderInTheWay:
+      return path + ": a folder of that name is in the way";
+    case vr::TEntryWriteFault::NotReplaced:
+      return path + ": cannot be written";
   }
-  temp.clear();
-  return vr::kInvalidHandle;
-}
-
-// Moves the written temporary file over the target. The move refuses a folder in the way; only then is
-// it worth a look to tell why.
-void MoveIntoPlace(const std::string& temp, const std::string& target) {
-  if (vr::Platform().MoveFileReplace(temp, target)) return;
-  const std::string shown = Printable(ToUtf8(target));
-  if (vr::Platform().GetFileKind(target) == vr::TFileKind::Directory)
-    throw ToolError(shown + ": a folder of that name is in the way");
-  throw ToolError(shown + ": cannot be written");
-}
-
-// Copies a stored entry of a data file into the new file `h` inside the system (one copy, as cp makes).
-// False, with the file left empty, for any other entry or when the system refuses the copy: the entry
-// is then decoded through memory, which also reports damaged data.
-bool CopyStoredInSystem(vr::TVrFileCollection& archive, const vr::TVrFile& entry, vr::THandle h,
-                        const std::function<void(int64_t)>& progress) {
-  const bool stored = entry.Kind != vr::skCompressed && entry.Kind != vr::skScrambled &&
-                      entry.Kind != vr::skCompressedScrambled;
-  auto* data = dynamic_cast<vr::TKoBigFileStream*>(archive.DataStream.get());
-  if (!stored || !data || entry.Size <= 0 || entry.Offset < 0) return false;
-  data->SetPosition(entry.Offset);
-  if (data->GetPosition() != entry.Offset) return false;
-  const int64_t done = data->CopyToFileInSystem(h, 0, entry.Size);
-  if (done == entry.Size) {
-    if (progress) progress(done);
-    return true;
-  }
-  if (done > 0 && !vr::Platform().FileSetSize(h, 0)) throw ToolError("the temporary file cannot be emptied");
-  return false;
-}
-
-// Writes the entry under a new temporary name beside the target (created exclusively, so no link is
-// followed), then renames it over the target: a failure leaves no truncated file under the real name,
-// and an existing link of the entry's name is replaced, not written through.
-void WriteEntryFile(vr::TVrFileCollection& archive, vr::TVrFile& entry, const std::string& target,
-                    const std::function<void(int64_t)>& progress) {
-  std::string temp;
-  const vr::THandle h = CreateTempBeside(target, 100, temp);
-  if (h == vr::kInvalidHandle)
-    throw ToolError(Printable(ToUtf8(target)) +
-                    ": cannot be written (no temporary file can be created beside it)");
-  bool open = true;
-  try {
-    vr::THandleStream out(h);
-    if (!CopyStoredInSystem(archive, entry, h, progress)) {
-      DecodeEntry(
-          archive, entry,
-          [&](const uint8_t* data, size_t size) { out.WriteBuffer(data, static_cast<int32_t>(size)); },
-          progress);
-    }
-    if (entry.Time != 0) vr::Platform().FileSetDosTime(h, static_cast<uint32_t>(entry.Time));
-    open = false;
-    vr::Platform().FileClose(h);
-    MoveIntoPlace(temp, target);
-  } catch (...) {
-    if (open) vr::Platform().FileClose(h);
-    vr::Platform().DeleteFile(temp);
-    UnregisterTempFile(temp);
-    throw;
-  }
-  UnregisterTempFile(temp);
+  return path + ": " + Localize(ToUtf8(ex.Message));
 }
 
 }  // namespace
-
-TTargetFolders::TTargetFolders(const std::string& root) : root_(vr::ExcludeTrailingBackslash(root)) {}
-
-std::string TTargetFolders::Prepare(const std::string& name) { return Walk(name, true); }
-
-std::string TTargetFolders::KnownPath(const std::string& name) { return Walk(name, false); }
-
-std::string TTargetFolders::Walk(const std::string& name, bool prepare) {
-  std::vector<std::string> parts = vr::SplitPath(name);
-  std::string path = root_;
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    if (parts[i].empty()) continue;
-    path += "\\" + parts[i];
-    if (known_.count(path)) continue;
-    if (!prepare) return std::string();
-    vr::TFileKind kind = vr::Platform().GetFileKind(path);
-    if (kind == vr::TFileKind::None) {
-      // Created right here: a link put in its place meanwhile makes the next check fail.
-      if (!vr::Platform().CreateDirectory(path))
-        kind = vr::Platform().GetFileKind(path);
-      else
-        kind = vr::TFileKind::Directory;
-      if (kind == vr::TFileKind::None)
-        throw ToolError(Printable(ToUtf8(path)) + ": the folder cannot be created");
-    }
-    if (kind == vr::TFileKind::Link)
-      throw ToolError(Printable(ToUtf8(path)) +
-                      ": is a symbolic link; extract does not follow links inside the target folder");
-    if (kind != vr::TFileKind::Directory)
-      throw ToolError(Printable(ToUtf8(path)) + ": a file of that name is in the way of a folder");
-    known_.insert(path);
-  }
-  // A name ending with a delimiter stands for a folder: nothing more to write.
-  return parts.back().empty() ? std::string() : path + "\\" + parts.back();
-}
 
 // An entry read ahead: its stored bytes, decoded and written by a worker into the temporary file the
 // main thread created. Files appear only on the thread that registers them, so a cleanup signal (kept
 // off the workers) finds every one.
 struct TExtractRun::TAhead : vr::TWorkerJob {
+  vr::TEntryWriter* Writer = nullptr;
   vr::TVrFile* Entry = nullptr;
   std::string Target, Temp;  // Temp: registered for cleanup until it is moved or removed
   vr::THandle File = vr::kInvalidHandle;
@@ -164,11 +65,7 @@ struct TExtractRun::TAhead : vr::TWorkerJob {
   void Run() noexcept override {
     const vr::THandle h = File;
     try {
-      vr::THandleStream out(h);
-      vr::DecodeStoredBytes(
-          Stored.data(), static_cast<int64_t>(Stored.size()), Entry->Kind, Entry->Name(),
-          [&](const uint8_t* data, size_t size) { out.WriteBuffer(data, static_cast<int32_t>(size)); });
-      if (Entry->Time != 0) vr::Platform().FileSetDosTime(h, static_cast<uint32_t>(Entry->Time));
+      vr::TEntryWriter::WriteStoredBytes(h, *Entry, Stored.data(), static_cast<int64_t>(Stored.size()));
       Written = true;
     } catch (...) {
       // Done again at its turn, which reports the failure.
@@ -182,19 +79,25 @@ struct TExtractRun::TAhead : vr::TWorkerJob {
   // Whatever was not moved into place goes (also when the run is left by an exception).
   ~TAhead() override {
     if (File != vr::kInvalidHandle) vr::Platform().FileClose(File);
-    if (Temp.empty()) return;
-    vr::Platform().DeleteFile(Temp);
-    UnregisterTempFile(Temp);
+    if (!Temp.empty()) Writer->RemoveTemp(Temp);
   }
 };
 
 TExtractRun::TExtractRun(vr::TVrFileCollection& archive, const std::string& target, ProgressBar& bar)
-    : archive_(archive), bar_(bar), folders_(target) {}
+    : archive_(archive), bar_(bar), writer_(target) {
+  writer_.TempStem = "~vrtool-";
+  writer_.OnTempCreating = [](const std::string& temp) { RegisterTempFile(temp); };
+  writer_.OnTempGone = [](const std::string& temp) { UnregisterTempFile(temp); };
+}
 
 template <class F>
 void TExtractRun::Reporting(vr::TVrFile& entry, F&& work) {
   try {
     work();
+  } catch (const vr::EEntryWriteError& ex) {
+    bar_.Finish();
+    PrintError(WriterMessage(entry, ex));
+    ++failures_;
   } catch (const vr::Exception& ex) {
     bar_.Finish();
     PrintError(Shown(entry) + ": " + Localize(ToUtf8(ex.Message)));
@@ -207,33 +110,28 @@ void TExtractRun::Reporting(vr::TVrFile& entry, F&& work) {
 }
 
 void TExtractRun::ExtractInTurn(vr::TVrFile& entry) {
-  // Names come from the file: nothing may land outside the target folder.
-  if (!vr::IsSafeRelativeName(entry.Name())) {
-    bar_.Finish();
-    PrintError(Shown(entry) + ": refused: the name leaves the target folder or names a device");
-    ++failures_;
-    return;
-  }
   Reporting(entry, [&] {
-    const std::string path = folders_.Prepare(entry.Name());
-    if (path.empty()) return;
     const std::string shown = bar_.Enabled() ? Shown(entry) : std::string();
-    WriteEntryFile(archive_, entry, path, [&](int64_t done) { bar_.Update(before_ + done, total_, shown); });
+    vr::TEntryWriteOptions options;
+    options.Progress = [&](int64_t done) { bar_.Update(before_ + done, total_, shown); };
+    writer_.Write(archive_, entry.CachedIndex(), options);
   });
 }
 
 std::unique_ptr<TExtractRun::TAhead> TExtractRun::StartAhead(vr::TVrFile& entry) {
   vr::TKoBigStream* data = archive_.DataStream.get();
   if (!data || entry.Size < 0 || entry.Size > kMaxAheadEntry || entry.Offset < 0 ||
-      entry.Size > data->GetSize() - entry.Offset || !vr::IsSafeRelativeName(entry.Name()))
+      entry.Size > data->GetSize() - entry.Offset)
     return nullptr;
-  std::string target = folders_.KnownPath(entry.Name());
+  // Names come from the file: an unsafe one (refused at its turn) has no known path.
+  std::string target = writer_.KnownPath(entry.Name());
   if (target.empty()) return nullptr;
   auto ahead = std::make_unique<TAhead>();
   ahead->Stored.resize(static_cast<size_t>(entry.Size));
   if (!ReadStored(*data, entry, ahead->Stored.data())) return nullptr;
+  ahead->Writer = &writer_;
   ahead->Entry = &entry;
-  ahead->File = CreateTempBeside(target, 1, ahead->Temp);
+  ahead->File = writer_.CreateTemp(target, ahead->Temp, 1);
   if (ahead->File == vr::kInvalidHandle) return nullptr;
   ahead->Target = std::move(target);
   return ahead;
@@ -263,8 +161,7 @@ void TExtractRun::FinishAhead(TAhead& ahead) {
     return;
   }
   Reporting(entry, [&] {
-    MoveIntoPlace(ahead.Temp, ahead.Target);
-    UnregisterTempFile(ahead.Temp);
+    writer_.MoveIntoPlace(ahead.Temp, ahead.Target);
     ahead.Temp.clear();
     if (bar_.Enabled()) bar_.Update(before_ + entry.Size, total_, Shown(entry));
   });

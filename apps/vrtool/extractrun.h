@@ -4,37 +4,17 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
+#include "archive/entrywriter.h"
 #include "archive/vrfiles.h"
 #include "console.h"
 
 namespace vrtool {
 
-// The folders below the target folder, created one level at a time. A level that is a symbolic link
-// (or anything but a folder) is refused, never followed; levels already checked in this run are not
-// looked at again, so many entries in one folder and deep names cost linear time.
-class TTargetFolders {
- public:
-  explicit TTargetFolders(const std::string& root);
-
-  // The path the entry's file goes to (its folders created or checked), or "" for a folder entry.
-  std::string Prepare(const std::string& name);
-  // The same without touching the disk: "" unless every folder of the name was prepared already and
-  // the name is a file's.
-  std::string KnownPath(const std::string& name);
-
- private:
-  // The path of the name's file; with `prepare`, folders not known yet are checked or created, else
-  // the first of them makes the answer "".
-  std::string Walk(const std::string& name, bool prepare);
-
-  std::string root_;
-  std::unordered_set<std::string> known_;
-};
-
-// Writes entries in their order, each under a temporary name beside its file and then renamed over it.
+// Writes entries in their order through one entry writer (folders one level at a time, no link
+// followed, each file under a temporary name beside it and then renamed over it; the temporary files are
+// registered for cleanup on signals).
 // Small entries are read ahead and decoded and written by worker threads while earlier ones are
 // renamed; an entry waits for its turn whenever it needs a folder not yet prepared, or is large, or
 // could not be done ahead (it is then done again at its turn, which reports what went wrong). Files,
@@ -58,7 +38,7 @@ class TExtractRun {
 
   vr::TVrFileCollection& archive_;
   ProgressBar& bar_;
-  TTargetFolders folders_;
+  vr::TEntryWriter writer_;
   int64_t total_ = 0;
   int64_t before_ = 0;  // bytes of the entries done before the current one
   int failures_ = 0;

@@ -10,6 +10,7 @@
 #include <libdeflate.h>
 #endif
 
+#include "archive/entrywriter.h"
 #include "archive/rands.h"
 #include "archive/scrambles.h"
 #include "archive/vrfiles.h"
@@ -387,17 +388,13 @@ void TVrFileCollection::ExtractItem(TStream& dest, int index) {
 }
 
 std::string TVrFileCollection::ExtractItemToFolder(int index, const std::string& folder) {
-  TVrFile& item = *Items(index);
-  if (!IsSafeRelativeName(item.Name())) throw EVrError(Format(kUnsafeNameText, {item.Name()}));
-  const std::string path = AddTrailingBackslash(folder) + item.Name();
-  ForceFolders(ExtractFileDir(path));
-  try {
-    TFileStream file(path, fmCreate);
-    ExtractItem(file, index);
-  } catch (...) {
-    Platform().DeleteFile(path);
-    throw;
-  }
+  const std::string& name = Items(index)->Name();
+  if (!IsSafeRelativeName(name)) throw EVrError(Format(kUnsafeNameText, {name}));
+  ForceFolders(ExcludeTrailingBackslash(folder));
+  TEntryWriter writer(folder);
+  const std::string path = writer.Write(*this, index);
+  // A folder entry names no file to write.
+  if (path.empty()) throw EVrError(Format(kUnsafeNameText, {name}));
   return path;
 }
 

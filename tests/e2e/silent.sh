@@ -4,8 +4,9 @@
 # 1. /VERYSILENT /DIR= /LOG= from the demo medium: exit 0 once the install is complete; the files, the
 #    verified data file, install.dat, the shortcuts, "InstallPath" and the log.
 # 2. The installed install.exe /VERYSILENT /DELETESAVE: exit 0 and nothing left behind.
-# 3. A bad switch, a second instance (a launcher is open), an unusable destination and a damaged data
-#    file: exit codes 1, 1, 3 and 4, the destinations as before.
+# 3. A bad switch, a second instance (a launcher is open), an unusable destination, the Windows folder,
+#    an add-on without its game and a damaged data file: exit codes 1, 1, 3, 3, 3 and 4, the
+#    destinations as before.
 # No run may show a window: the visible top-level windows are sampled while each one runs.
 #
 # Needs the Wine prefix and a display (lib.sh).
@@ -121,6 +122,33 @@ run_silent "$medium" setup.exe /VERYSILENT "/DIR=$(winepath -w "$work/games/bloc
 expect_run "unusable destination" 3
 [ "$(cat "$work/games/blocked")" = "not a folder" ] && [ "$(ls -A "$work/games")" = blocked ] &&
   pass "unusable destination: nothing written" || fail "unusable destination: $(ls -A "$work/games")"
+
+# The Windows folder is no install folder, whatever the switches say.
+windir=$(winepath -u 'C:\windows')
+before_windir=$(ls -A "$windir" | md5sum)
+run_silent "$medium" setup.exe /VERYSILENT '/DIR=C:\windows' "/LOG=$(winepath -w "$work/windows.log")"
+expect_run "the Windows folder" 3
+[ "$(ls -A "$windir" | md5sum)" = "$before_windir" ] && [ ! -e "$windir/game.dat" ] &&
+  pass "the Windows folder: nothing written" || fail "the Windows folder: files written"
+
+# An add-on (one program with its archive appended) goes only where its game is: not into a folder
+# without it, nor into one that is not there.
+addon="$work/addon"
+mkdir -p "$addon" "$work/addon-content"
+"$vrtool" settings show --json "$medium/install.dat" | sed 's/"AddOnPackage": false/"AddOnPackage": true/' >"$work/addon.json"
+"$vrtool" settings build "$work/addon.json" -o "$work/addon-content/install.dat" >/dev/null
+printf 'a newer scene' >"$work/addon-content/scene.txt"
+"$vrtool" -q pack -o "$work/addon.dat" "$work/addon-content" >/dev/null
+cp "$setup_exe" "$addon/setup.exe"
+"$vrtool" append "$addon/setup.exe" "$work/addon.dat" >/dev/null
+mkdir -p "$work/games/nogame"
+printf 'MZ not the game' >"$work/games/nogame/other.exe"
+for target in nogame absent; do
+  run_silent "$addon" setup.exe /VERYSILENT "/DIR=$(winepath -w "$work/games/$target")" "/LOG=$(winepath -w "$work/addon-$target.log")"
+  expect_run "add-on into $target" 3
+done
+[ "$(ls -A "$work/games/nogame")" = other.exe ] && [ ! -e "$work/games/absent" ] &&
+  pass "add-on without its game: nothing written" || fail "add-on: $(ls -A "$work/games" "$work/games/nogame" | tr '\n' ' ')"
 
 damaged="$work/damaged"
 cp -r "$medium" "$damaged"

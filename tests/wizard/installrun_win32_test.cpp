@@ -8,6 +8,7 @@
 
 #include "framework/win32/win32widgets.h"
 #include "install_testutil.h"
+#include "platform/codepage.h"
 #include "startup/syshelpers.h"
 #include "support/win32_testutil.h"
 #include "wizard/installrun.h"
@@ -76,6 +77,80 @@ TEST(InstallRunWin32, CloseBoxDuringTheRunAsksAndTakesTheInstallBack) {
     EXPECT_FALSE(DirectoryExists(destination + "data"));
     EXPECT_FALSE(FileExists(destination + "install.dat"));
     EXPECT_EQ(settings.ReadSetting("InstallPath", "<none>"), "<none>");
+    gForm = nullptr;
+  }
+  Application->DestroyComponents();
+  Application->SetWidgetSet(std::move(previous));
+}
+
+// Abort while the data file is being built: the question comes while the file is still growing, not
+// after the whole file is written.
+int64_t gDataAtQuestion = -1;
+std::string gDataFile;
+
+void CALLBACK BuildStep(HWND, UINT, UINT_PTR, DWORD) {
+  if (FindWindowW(L"VrForm", L"確認")) {
+    // The size as the directory shows it (the run holds the file open).
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    const std::u16string name = Cp932ToUtf16(gDataFile);
+    if (gDataAtQuestion < 0 &&
+        GetFileAttributesExW(reinterpret_cast<const wchar_t*>(name.c_str()), GetFileExInfoStandard, &data))
+      gDataAtQuestion = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    PressDialogButton(L"確認", L"はい(&Y)");
+    gAsked = true;
+    return;
+  }
+  if (PressDialogButton(L"警告", L"OK")) {
+    gToldRolledBack = true;
+    return;
+  }
+  if (!gForm || !gForm->Visible()) return;
+  if (!gStarted && gForm->CurrentPage() == TFormType::pgConfirm) {
+    gStarted = true;
+    PostMessageW(H(gForm->btnNext), BM_CLICK, 0, 0);
+  } else if (!gClosed && gForm->CurrentPage() == TFormType::pgCopy &&
+             gForm->LabelCopy->Caption().find("構築中") != std::string::npos) {
+    gClosed = true;
+    PostMessageW(H(gForm->btnAbort), BM_CLICK, 0, 0);
+  }
+}
+
+TEST(InstallRunWin32, AbortWhileTheDataFileIsBuiltIsAnsweredBeforeItIsWhole) {
+  Application->DestroyComponents();
+  auto previous = Application->SetWidgetSet(CreateWin32WidgetSet());
+  gStarted = gClosed = gAsked = gToldRolledBack = false;
+  {
+    TTempDrive drive;
+    runtest::TTestPackage package(drive);
+    constexpr int64_t kEntry = 48 << 20;
+    package.Media[0].Loose = {{"game.exe", "MZ game"}};
+    package.Media[0].Entries = {vrtest::Stored("movie1.ogg", vrtest::RandomBytes(kEntry, 1)),
+                                vrtest::Stored("movie2.ogg", vrtest::RandomBytes(kEntry, 2))};
+    package.ListPackageFiles();
+    package.Settings.InstallKind = 1;
+    package.WriteMedium(0, "cd");
+    package.Media[0].Entries.clear();
+    TRovaInstallSet settings;
+    settings.LoadFromFile(drive.PathOf("cd\\install.dat"));
+    TVrFileCollection archive;
+    archive.Open(drive.PathOf("cd\\game.dat"));
+
+    gForm = CreateForm<TFormType>(Application, settings, &archive, drive.PathOf("cd\\"));
+    gForm->EditDir->SetText(drive.PathOf("dest"));
+    gForm->GoToPage(TFormType::pgConfirm);
+    const std::string destination = gForm->DestinationFolder();
+    gDataFile = destination + "game.dat";
+    gDataAtQuestion = -1;
+    UINT_PTR timer = SetTimer(nullptr, 0, 10, BuildStep);
+    ASSERT_NE(timer, 0u);
+    EXPECT_EQ(gForm->ShowModal(), mrAbort);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(gClosed);
+    EXPECT_TRUE(gAsked);
+    EXPECT_TRUE(gToldRolledBack);
+    EXPECT_GE(gDataAtQuestion, 0);
+    EXPECT_LT(gDataAtQuestion, 2 * kEntry) << "the question came only after the whole data file was written";
+    EXPECT_FALSE(DirectoryExists(destination));
     gForm = nullptr;
   }
   Application->DestroyComponents();

@@ -68,24 +68,6 @@ std::string Differences(const TSnapshot& a, const TSnapshot& b) {
   return out;
 }
 
-// Makes `folder` hold exactly what the snapshot holds, every file dated 2000-01-01 (so that the runs
-// decide the same way about files that are as new as an entry).
-void Restore(const TTempDrive& drive, const std::string& where, const TSnapshot& tree) {
-  const std::string folder = AddTrailingBackslash(where);
-  TTempDrive::RemoveTree(ExcludeTrailingBackslash(folder));
-  TTempDrive::MakeFolders(ExcludeTrailingBackslash(folder));
-  for (const auto& [name, content] : tree) {
-    if (content == "<dir>") {
-      TTempDrive::MakeFolders(folder + name);
-      continue;
-    }
-    drive.WriteFile(folder.substr(drive.Folder().size()) + name, content);
-    const THandle h = Platform().FileOpen(folder + name, fmOpenReadWrite);
-    Platform().FileSetDosTime(h, static_cast<uint32_t>(kJan2000));
-    Platform().FileClose(h);
-  }
-}
-
 // A game installed in C:\work\games\moon, and an add-on for it on its own medium.
 struct TAddonFixture {
   TTempDrive drive;
@@ -205,6 +187,24 @@ TEST(RunSafety, TheDestinationCheckRefusesSystemFoldersForEveryHost) {
 }
 
 #ifndef _WIN32
+// Makes `folder` hold exactly what the snapshot holds, every file dated 2000-01-01 (so that the runs
+// decide the same way about files that are as new as an entry).
+void Restore(const TTempDrive& drive, const std::string& where, const TSnapshot& tree) {
+  const std::string folder = AddTrailingBackslash(where);
+  TTempDrive::RemoveTree(ExcludeTrailingBackslash(folder));
+  TTempDrive::MakeFolders(ExcludeTrailingBackslash(folder));
+  for (const auto& [name, content] : tree) {
+    if (content == "<dir>") {
+      TTempDrive::MakeFolders(folder + name);
+      continue;
+    }
+    drive.WriteFile(folder.substr(drive.Folder().size()) + name, content);
+    const THandle h = Platform().FileOpen(folder + name, fmOpenReadWrite);
+    Platform().FileSetDosTime(h, static_cast<uint32_t>(kJan2000));
+    Platform().FileClose(h);
+  }
+}
+
 // A package of a few dozen files for the runs tried at every one of their file-system calls: loose
 // files in folders, a data file over three parts, a separate entry.
 void FaultPackage(TTestPackage& p, int version) {

@@ -338,6 +338,10 @@ void TInstallJournal::NoteGrowth(const std::string& path, int64_t size) {
 
 void TInstallJournal::FileCreated(const std::string& path) { Write({rkFileMade, Relative(path), ""}); }
 
+void TInstallJournal::FolderCreated(const std::string& folder) {
+  Write({rkFolderMade, Relative(ExcludeTrailingBackslash(folder)), ""});
+}
+
 void TInstallJournal::MarkComplete() {
   if (marked_ || records_.empty()) return;
   Write({rkCommitted, "", ""});

@@ -45,6 +45,8 @@ class TInstallJournal {
   void NoteGrowth(const std::string& path, int64_t size);
   // Notes a file the run is about to create where none exists.
   void FileCreated(const std::string& path);
+  // Notes a folder below the destination about to be created (by someone else than MakeFolders).
+  void FolderCreated(const std::string& folder);
 
   // The commit point: from here on a run killed before Commit is completed by the next run, not
   // rolled back (its files are all in place). Written and flushed like a change.

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "archive/bigstreams.h"
-#include "archive/crcstream.h"
+#include "archive/entrywriter.h"
 #include "archive/vrfiles.h"
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
@@ -374,42 +374,26 @@ void TInstallRun::WriteSeparateEntry(int index) {
     return;
   }
   const std::string cannotCreate = target + "\r\nファイルが作成できません";
-  if (!journal_->MakeFolders(ExtractFilePath(target))) throw EVrError(cannotCreate);
-
-  const std::string temporary = target + ".~vrnew";
-  uint32_t crc = 0;
-  journal_->FileCreated(temporary);
+  if (!entryWriter_) {
+    if (!journal_->MakeFolders(destination_)) throw EVrError(cannotCreate);
+    // Everything the writer makes or replaces is in the journal before it happens.
+    entryWriter_ = std::make_unique<TEntryWriter>(destination_);
+    entryWriter_->OnFolderCreating = [this](const std::string& folder) { journal_->FolderCreated(folder); };
+    entryWriter_->OnTempCreating = [this](const std::string& temp) { journal_->FileCreated(temp); };
+    entryWriter_->OnBeforeReplace = [this](const std::string& path) {
+      if (!journal_->SetAside(path)) throw EEntryWriteError(TEntryWriteFault::NotReplaced, path);
+      journal_->FileCreated(path);
+    };
+  }
+  TEntryWriteOptions options;
+  options.ExpectedCrc = entry.CRC;
   try {
-    std::unique_ptr<TFileStream> file;
-    try {
-      file = std::make_unique<TFileStream>(temporary, fmCreate);
-    } catch (const EStreamError&) {
-      throw EVrError(cannotCreate);
-    }
-    TCrcWriteStream writer(*file);
-    try {
-      package_.ExtractItem(writer, index);
-    } catch (const EWriteError&) {
-      throw EVrError(cannotCreate);
-    }
-    crc = writer.Crc();
-    if (crc == entry.CRC) Platform().FileSetDosTime(file->Handle(), static_cast<uint32_t>(entry.Time));
-  } catch (...) {
-    Platform().DeleteFile(temporary);
-    throw;
-  }
-  if (crc != entry.CRC) {
-    Platform().DeleteFile(temporary);
-    throw EVrError("ファイルが壊れています");
-  }
-  if (!journal_->SetAside(target)) {
-    Platform().DeleteFile(temporary);
-    throw EVrError(cannotCreate);
-  }
-  journal_->FileCreated(target);
-  if (!Platform().MoveFileReplace(temporary, target)) {
-    Platform().DeleteFile(temporary);
-    throw EVrError(cannotCreate);
+    entryWriter_->Write(package_, index, options);
+  } catch (const EEntryWriteError& e) {
+    if (e.Fault == TEntryWriteFault::ChecksumMismatch) throw EVrError("ファイルが壊れています");
+    if (e.Fault == TEntryWriteFault::UnsafeName)
+      throw EVrError(Format("%s:ファイル名が正しくありません", {name}));
+    throw EVrError(e.Path + "\r\nファイルが作成できません");
   }
   settings_.AddInstalledFile(name);
   host_.Log("書き出し: " + name);

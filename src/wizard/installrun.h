@@ -21,6 +21,7 @@ class TVrFile;
 class TVrFileCollection;
 class TInstallJournal;
 class TAddonRebuild;
+class TEntryWriter;
 
 class TInstallRun {
  public:
@@ -77,6 +78,8 @@ class TInstallRun {
   std::unique_ptr<TVrFileCollection> data_;
   std::unique_ptr<TAddonRebuild> rebuild_;
   std::unique_ptr<TInstallJournal> journal_;
+  // Writes the separate entries (made on first use).
+  std::unique_ptr<TEntryWriter> entryWriter_;
   uint64_t copiedBytes_ = 0;
   // The bar takes 32-bit values: bytes are divided by this (10, or more for very large packages).
   uint64_t progressDivisor_ = 10;

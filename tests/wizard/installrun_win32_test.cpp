@@ -23,9 +23,26 @@ namespace {
 
 TFormType* gForm = nullptr;
 bool gStarted = false, gClosed = false, gAsked = false, gToldRolledBack = false;
+// The run is stopped once LabelCopy shows this text: with the close box, or else with Abort.
+const char* gStopAt = "";
+bool gByCloseBox = true;
+// The data file's size when the question came (-1 until then).
+int64_t gDataAtQuestion = -1;
+std::string gDataFile;
+
+int64_t SizeOnDisk(const std::string& path) {
+  // As the folder shows it: the run holds the file open.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  const std::u16string name = Cp932ToUtf16(path);
+  if (!GetFileAttributesExW(reinterpret_cast<const wchar_t*>(name.c_str()), GetFileExInfoStandard, &data))
+    return -1;
+  return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
 
 void CALLBACK Step(HWND, UINT, UINT_PTR, DWORD) {
-  if (PressDialogButton(L"確認", L"はい(&Y)")) {
+  if (FindWindowW(L"VrForm", L"確認")) {
+    if (gDataAtQuestion < 0 && !gDataFile.empty()) gDataAtQuestion = SizeOnDisk(gDataFile);
+    PressDialogButton(L"確認", L"はい(&Y)");
     gAsked = true;
     return;
   }
@@ -38,9 +55,12 @@ void CALLBACK Step(HWND, UINT, UINT_PTR, DWORD) {
     gStarted = true;
     PostMessageW(H(gForm->btnNext), BM_CLICK, 0, 0);
   } else if (!gClosed && gForm->CurrentPage() == TFormType::pgCopy &&
-             gForm->LabelCopy->Caption().find("をコピー中") != std::string::npos) {
+             gForm->LabelCopy->Caption().find(gStopAt) != std::string::npos) {
     gClosed = true;
-    PostMessageW(H(gForm), WM_CLOSE, 0, 0);  // the close box
+    if (gByCloseBox)
+      PostMessageW(H(gForm), WM_CLOSE, 0, 0);
+    else
+      PostMessageW(H(gForm->btnAbort), BM_CLICK, 0, 0);
   }
 }
 
@@ -66,6 +86,8 @@ TEST(InstallRunWin32, CloseBoxDuringTheRunAsksAndTakesTheInstallBack) {
     gForm->EditDir->SetText(drive.PathOf("dest"));
     gForm->GoToPage(TFormType::pgConfirm);
     const std::string destination = gForm->DestinationFolder();
+    gStopAt = "をコピー中";
+    gByCloseBox = true;
     UINT_PTR timer = SetTimer(nullptr, 0, 20, Step);
     ASSERT_NE(timer, 0u);
     EXPECT_EQ(gForm->ShowModal(), mrAbort);
@@ -85,36 +107,6 @@ TEST(InstallRunWin32, CloseBoxDuringTheRunAsksAndTakesTheInstallBack) {
 
 // Abort while the data file is being built: the question comes while the file is still growing, not
 // after the whole file is written.
-int64_t gDataAtQuestion = -1;
-std::string gDataFile;
-
-void CALLBACK BuildStep(HWND, UINT, UINT_PTR, DWORD) {
-  if (FindWindowW(L"VrForm", L"確認")) {
-    // The size as the directory shows it (the run holds the file open).
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    const std::u16string name = Cp932ToUtf16(gDataFile);
-    if (gDataAtQuestion < 0 &&
-        GetFileAttributesExW(reinterpret_cast<const wchar_t*>(name.c_str()), GetFileExInfoStandard, &data))
-      gDataAtQuestion = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    PressDialogButton(L"確認", L"はい(&Y)");
-    gAsked = true;
-    return;
-  }
-  if (PressDialogButton(L"警告", L"OK")) {
-    gToldRolledBack = true;
-    return;
-  }
-  if (!gForm || !gForm->Visible()) return;
-  if (!gStarted && gForm->CurrentPage() == TFormType::pgConfirm) {
-    gStarted = true;
-    PostMessageW(H(gForm->btnNext), BM_CLICK, 0, 0);
-  } else if (!gClosed && gForm->CurrentPage() == TFormType::pgCopy &&
-             gForm->LabelCopy->Caption().find("構築中") != std::string::npos) {
-    gClosed = true;
-    PostMessageW(H(gForm->btnAbort), BM_CLICK, 0, 0);
-  }
-}
-
 TEST(InstallRunWin32, AbortWhileTheDataFileIsBuiltIsAnsweredBeforeItIsWhole) {
   Application->DestroyComponents();
   auto previous = Application->SetWidgetSet(CreateWin32WidgetSet());
@@ -141,7 +133,9 @@ TEST(InstallRunWin32, AbortWhileTheDataFileIsBuiltIsAnsweredBeforeItIsWhole) {
     const std::string destination = gForm->DestinationFolder();
     gDataFile = destination + "game.dat";
     gDataAtQuestion = -1;
-    UINT_PTR timer = SetTimer(nullptr, 0, 10, BuildStep);
+    gStopAt = "構築中";
+    gByCloseBox = false;
+    UINT_PTR timer = SetTimer(nullptr, 0, 10, Step);
     ASSERT_NE(timer, 0u);
     EXPECT_EQ(gForm->ShowModal(), mrAbort);
     KillTimer(nullptr, timer);

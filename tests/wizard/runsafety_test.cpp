@@ -263,17 +263,26 @@ int EveryFailure(TTempDrive& drive, const std::string& folder, const TSnapshot& 
   return n;
 }
 
+// Version 1 of the fault package installed, version 2 on medium "cd3" and the add-on on "cd2".
+struct TReinstallFixture : TAddonFixture {
+  vrtest::PartSizeScope parts{1000};
+  TTestPackage next{drive};
+  TSnapshot installed;
+  TReinstallFixture() {
+    FaultPackage(game, 1);
+    InstallGame();
+    installed = Snapshot(drive, Dest());
+    next.Settings.Title = game.Settings.Title;
+    FaultPackage(next, 2);
+    next.WriteMedium(0, "cd3");
+  }
+};
+
 TEST(RunSafety, AnInstallFailingAtAnyCallLeavesTheDestinationAsItWas) {
-  vrtest::PartSizeScope parts(1000);
-  TAddonFixture f;
+  TReinstallFixture f;
+  const TSnapshot& installed = f.installed;
+  TTestPackage& next = f.next;
   // Over an earlier install (whose files are set aside and must come back), then an add-on.
-  FaultPackage(f.game, 1);
-  f.InstallGame();
-  const TSnapshot installed = Snapshot(f.drive, f.Dest());
-  TTestPackage next(f.drive);
-  next.Settings.Title = f.game.Settings.Title;
-  FaultPackage(next, 2);
-  next.WriteMedium(0, "cd3");
   f.addon.WriteMedium(0, "cd2");
   auto install = [&](TTestPackage& package, const std::string& medium) {
     return [&, medium](TScriptHost& host, const std::function<void()>& arm) {
@@ -343,15 +352,9 @@ TEST(RunSafety, AnUninstallFailingAtAnyCallCanBeRepeated) {
 // A run killed at its N-th call (a crash, a power cut, SIGKILL), for every N: the next run finishes
 // what it left, and the destination is as before the run or fully installed, with no debris.
 TEST(RunSafety, AnInstallKilledAtAnyCallIsFinishedByTheNextRun) {
-  vrtest::PartSizeScope parts(1000);
-  TAddonFixture f;
-  FaultPackage(f.game, 1);
-  f.InstallGame();
-  const TSnapshot before = Snapshot(f.drive, f.Dest());
-  TTestPackage next(f.drive);
-  next.Settings.Title = f.game.Settings.Title;
-  FaultPackage(next, 2);
-  next.WriteMedium(0, "cd3");
+  TReinstallFixture f;
+  const TSnapshot& before = f.installed;
+  TTestPackage& next = f.next;
   // The install as it ends when nothing goes wrong, from the earlier install as every try starts.
   Restore(f.drive, f.Dest(), before);
   TSnapshot complete;

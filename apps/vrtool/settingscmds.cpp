@@ -215,7 +215,7 @@ int CmdSettingsShow(const std::string& file, bool fromArchive, bool json) {
   vr::TRovaInstallSet settings;
   if (fromArchive) {
     vr::TMemoryStream m;
-    ReadArchiveEntry(ArchiveSource{file, false}, "install.dat", m);
+    ReadArchiveEntry(ArchiveSource{file, false}, vr::kSettingsFileName, m);
     settings.LoadFromStream(m);
   } else {
     settings.LoadFromFile(HostPathToCp932(file, "file name"));

@@ -80,7 +80,7 @@ void TShellLink::CreateLink() {
 
 void TShellLink::OpenFolder() {
   const std::string folder = Folder();
-  Platform().ShellExecute("open", folder, "", folder, 5 /* SW_SHOW */);
+  Platform().ShellExecute("open", folder, "", folder, kShowWindow);
 }
 
 void TShellLink::DeleteFolder() {

@@ -226,6 +226,18 @@ int64_t FileSizeOf(const std::string& path) {
   return size < 0 ? 0 : size;
 }
 
+std::string SafePathBelow(const std::string& folder, const std::string& name) {
+  if (!IsSafeRelativeName(name)) return std::string();
+  const std::string base = AddTrailingBackslash(folder);
+  const std::vector<std::string> parts = SplitPath(name);
+  std::string path = ExcludeTrailingBackslash(base);
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    path += "\\" + parts[i];
+    if (Platform().GetFileKind(path) == TFileKind::Link) return std::string();
+  }
+  return base + name;
+}
+
 std::string SystemReason() {
   const std::string reason = Platform().LastErrorText();
   return reason.empty() ? std::string() : "\r\n(" + reason + ")";

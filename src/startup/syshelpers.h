@@ -58,6 +58,11 @@ bool CopyFileIfChanged(const std::string& source, const std::string& destination
 // 64-bit size: files of 2 GiB and more never count as negative.
 int64_t FileSizeOf(const std::string& path);
 
+// folder + name for a name from a file (install.dat, an archive, a journal) that may be joined below the
+// folder: "" when the name leaves it (IsSafeRelativeName) or one of its folders is a link or junction.
+// The last part itself may be anything (the caller decides what to do with a link there).
+std::string SafePathBelow(const std::string& folder, const std::string& name);
+
 // The system's reason for the last failed file call, as a line to append to a message ("\r\n(" +
 // reason + ")"); "" when the system gives none.
 std::string SystemReason();

@@ -112,14 +112,7 @@ bool IsBackupOf(const std::string& backup, const std::string& name) {
 // The path a record names below `folder`, or "" when it must not be touched: a name that leaves the
 // folder, or one whose folders pass through a link.
 std::string SafePath(const std::string& folder, const std::string& name) {
-  if (!IsSafeRelativeName(name)) return std::string();
-  const std::vector<std::string> parts = SplitPath(name);
-  std::string path = ExcludeTrailingBackslash(folder);
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    path += "\\" + parts[i];
-    if (Platform().GetFileKind(path) == TFileKind::Link) return std::string();
-  }
-  return folder + name;
+  return SafePathBelow(folder, name);
 }
 
 // The folder `levels` above `folder` (0: the folder itself), or "" above the root.

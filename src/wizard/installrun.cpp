@@ -13,6 +13,7 @@
 #include "startup/instset.h"
 #include "startup/syshelpers.h"
 #include "wizard/addonrebuild.h"
+#include "wizard/datafilebuild.h"
 #include "wizard/installjournal.h"
 #include "wizard/runhost.h"
 #include "wizard/shortcuts.h"
@@ -24,8 +25,6 @@ const char* const TInstallRun::RolledBackText =
 
 namespace {
 
-const char kProjectEntry[] = "rova.rpb";
-const char kOriginalProjectEntry[] = "/original_rova.rpb";
 const char kAbortQuestion[] = "インストールを中断しますか？";
 const char kCheckFailedText[] =
     "ファイルの内容が正しくありません\r\nインストールしなおしてください\r\n何度も失敗する場合は、スキャンディ"
@@ -33,10 +32,6 @@ const char kCheckFailedText[] =
     "ハードディスクに異常がないか調べてください";
 // The build's progress is redrawn at least after this many bytes written (and every tenth entry).
 constexpr int64_t kLargeEntry = 3145728;
-
-std::string DataFilePart(const std::string& destination, int n) {
-  return destination + "game" + Format(".%.3d", {n});
-}
 
 }  // namespace
 
@@ -111,7 +106,9 @@ void TInstallRun::Run() {
   progressDivisor_ = std::max<uint64_t>(10, choices_.RequiredBytes / std::numeric_limits<int32_t>::max() + 1);
   host_.SetProgressRange(static_cast<int32_t>(choices_.RequiredBytes / progressDivisor_));
 
-  if (!s.AddOnPackage) RemoveOldDataFile();
+  dataBuild_ = std::make_unique<TDataFileBuild>(*journal_, destination_);
+  // A new install replaces the data file of an earlier one.
+  if (!s.AddOnPackage) dataBuild_->SetAsideOld();
   if (choices_.Data || s.ArchiveInstall || s.AddOnPackage) OpenDataArchive();
 
   const int32_t diskCount = s.DiskCount;
@@ -150,22 +147,6 @@ void TInstallRun::CheckAddonTarget() {
   rebuild_ = std::make_unique<TAddonRebuild>(destination_, settings_.Title);
   rebuild_->Prepare();
   if (rebuild_->Target().empty()) throw EVrError(kBadDestinationText + std::string("\r\n") + destination_);
-}
-
-// A new install replaces the data file of an earlier one: "game.dat", its directory file and its part
-// files up to the first number that is missing. A file that cannot be set aside ends the run here,
-// with the system's reason.
-void TInstallRun::RemoveOldDataFile() {
-  const std::string data = destination_ + kDataFileName;
-  auto setAside = [&](const std::string& path) {
-    if (!journal_->SetAside(path)) {
-      const std::string reason = SystemReason();
-      throw EVrError(path + "\r\nファイルを削除できません" + reason);
-    }
-  };
-  setAside(data);
-  setAside(ChangeFileExt(data, ".ext"));
-  for (int n = 1; FileExists(DataFilePart(destination_, n)); ++n) setAside(DataFilePart(destination_, n));
 }
 
 void TInstallRun::OpenDataArchive() {
@@ -285,69 +266,16 @@ void TInstallRun::CopyLooseFiles() {
 }
 
 void TInstallRun::BuildDataFile() {
-  // The project entry's first version keeps a name of its own in a data file. A rebuilt executable's
-  // entries are files in the work folder, where such a name has no file: it is left as it is there.
-  if (!rebuild_ && data_->IndexOf(kOriginalProjectEntry) < 0) {
-    const int project = data_->IndexOf(kProjectEntry);
-    if (project >= 0) data_->Items(project)->SetName(kOriginalProjectEntry);
-  }
   if (!journal_->MakeFolders(destination_)) throw EVrError(destination_ + "\r\nファイルが作成できません");
   if (rebuild_) {
+    // A rebuilt executable's entries are files in the work folder.
     rebuild_->TakeAddonEntries(package_, *data_);
   } else {
-    const std::string data = destination_ + kDataFileName;
-    NoteDataFile();
-    NoteNewDataParts();
-    if (data_->MergeFrom(package_)) settings_.AddInstalledFile(ChangeFileExt(kDataFileName, ".ext"));
-    host_.Log("データファイル: " + data);
+    if (dataBuild_->Merge(*data_, package_)) settings_.AddInstalledFile(ChangeFileExt(kDataFileName, ".ext"));
+    host_.Log("データファイル: " + destination_ + kDataFileName);
   }
   CheckAbort();
   if (choices_.Data && !settings_.AddOnPackage) settings_.DataInstalled = true;
-}
-
-// Before the first merge: a data file that is there already (an add-on's game) is noted with its
-// length, to be cut back, and its directory file copied aside; a new one is noted as made.
-void TInstallRun::NoteDataFile() {
-  if (dataFileNoted_) return;
-  dataFileNoted_ = true;
-  const std::string data = destination_ + kDataFileName;
-  const std::string directory = ChangeFileExt(data, ".ext");
-  auto* stream = dynamic_cast<TKoBigFileStream*>(data_->DataStream.get());
-  if (stream && stream->PartCount() > 0) {
-    // Every part but the last is full.
-    const int lastIndex = stream->PartCount() - 1;
-    journal_->NoteGrowth(stream->PartFileName(lastIndex), stream->GetSize() - stream->PartSize() * lastIndex);
-    dataPartsNoted_ = stream->PartCount();
-  } else {
-    if (!journal_->SetAside(data)) throw EVrError(data + "\r\nファイルが作成できません");
-    journal_->FileCreated(data);
-    dataPartsNoted_ = 1;
-  }
-  if (FileExists(directory)) {
-    if (!journal_->CopyAside(directory)) {
-      const std::string reason = SystemReason();
-      throw EVrError(directory + "\r\nファイルが作成できません" + reason);
-    }
-  } else {
-    journal_->FileCreated(directory);
-  }
-  // The directory is written under a temporary name first.
-  journal_->FileCreated(directory + ".tmp");
-}
-
-// The part files a merge of this medium's archive may create, noted before they exist (whatever lies
-// under their names already is set aside), so that a run killed during the merge leaves none behind.
-void TInstallRun::NoteNewDataParts() {
-  const std::string data = destination_ + kDataFileName;
-  const int64_t partSize = TKoBigFileStream::DefaultPartSize();
-  const int64_t size = data_->DataStream ? data_->DataStream->GetSize() : 0;
-  const int64_t incoming = package_.DataStream ? package_.DataStream->GetSize() : 0;
-  const int64_t lastPart = partSize > 0 ? (size + incoming) / partSize : 0;
-  for (; dataPartsNoted_ <= lastPart; ++dataPartsNoted_) {
-    const std::string part = DataFilePart(destination_, dataPartsNoted_);
-    if (!journal_->SetAside(part)) throw EVrError(part + "\r\nファイルが作成できません");
-    journal_->FileCreated(part);
-  }
 }
 
 void TInstallRun::WriteSeparateEntries() {

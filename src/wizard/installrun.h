@@ -22,6 +22,7 @@ class TVrFileCollection;
 class TInstallJournal;
 class TAddonRebuild;
 class TEntryWriter;
+class TDataFileBuild;
 
 class TInstallRun {
  public:
@@ -54,7 +55,6 @@ class TInstallRun {
   void CheckAddonTarget();
   void CheckAbort();
   void SetProgressPosition();
-  void RemoveOldDataFile();
   void OpenDataArchive();
   void ChangeMedium(int32_t index);
   void CopyLooseFiles();
@@ -66,8 +66,6 @@ class TInstallRun {
   void SaveSettingsAndShortcuts();
   void OpenReadmeAfterInstall();
   void OnBuildProgress(int64_t size, int32_t index, int32_t count, bool& cancel);
-  void NoteDataFile();
-  void NoteNewDataParts();
   void OnCheckProgress(int32_t index, int32_t count, bool& cancel);
 
   TRunHost& host_;
@@ -78,15 +76,13 @@ class TInstallRun {
   std::unique_ptr<TVrFileCollection> data_;
   std::unique_ptr<TAddonRebuild> rebuild_;
   std::unique_ptr<TInstallJournal> journal_;
+  std::unique_ptr<TDataFileBuild> dataBuild_;
   // Writes the separate entries (made on first use).
   std::unique_ptr<TEntryWriter> entryWriter_;
   uint64_t copiedBytes_ = 0;
   // The bar takes 32-bit values: bytes are divided by this (10, or more for very large packages).
   uint64_t progressDivisor_ = 10;
   bool shortcutsMade_ = false;
-  // The data file is in the journal; its part files from this number on are not noted yet.
-  bool dataFileNoted_ = false;
-  int dataPartsNoted_ = 1;
   // Build progress: the bytes and the entry count at the last redraw.
   uint64_t drawnBytes_ = 0;
   int32_t drawnIndex_ = -1;

@@ -281,15 +281,15 @@ TEST(UninstallRun, AHomeOrProfileFolderLosesOnlyWhatTheInstallMade) {
   std::filesystem::create_directories(hostHome);
   g.drive.Posix()->MapDrive('Z', "/");
   struct THome {
-    const char* old = std::getenv("HOME");
-    std::string saved = old ? old : "";
+    bool had = std::getenv("HOME") != nullptr;
+    std::string saved = had ? std::getenv("HOME") : "";
     explicit THome(const std::string& home) { setenv("HOME", home.c_str(), 1); }
-    ~THome() { old ? setenv("HOME", saved.c_str(), 1) : unsetenv("HOME"); }
+    ~THome() { had ? setenv("HOME", saved.c_str(), 1) : unsetenv("HOME"); }
   } homeSet(hostHome + "/");
   const std::string home = OnRootDrive(hostHome);
 
-  for (const char* folder : {"C:\\users\\other", "C:\\USERS\\Other\\", home.c_str(),
-                             OnRootDrive(g.drive.HostRoot() + "/home").c_str()})
+  for (const std::string& folder : {std::string("C:\\users\\other"), std::string("C:\\USERS\\Other\\"), home,
+                                    OnRootDrive(g.drive.HostRoot() + "/home")})
     EXPECT_TRUE(IsProtectedFolder(folder)) << folder;
   for (const std::string& folder : {std::string("C:\\users\\other\\Games\\Title"), home + "\\Games",
                                     OnRootDrive(g.drive.HostRoot() + "/homeless")})

@@ -303,20 +303,49 @@ void TUninstallRun::RemoveFolders() {
     Sweep(*listings_, game, &host_);
     return;
   }
-  // A game folder that is a drive root, a system folder or a user's home is never swept itself: only
-  // the folders on the way to recorded files go, with the empty folders below them, deepest first.
-  // Sweeping each topmost such folder covers every one below it.
-  TFolderListings::TFolder& top = listings_->Of(game);
-  std::set<std::string> folders;
+  // A game folder that is a drive root, a system folder or a user's home is never swept itself. The
+  // folders that held recorded files are the install's: they go with the empty folders below them.
+  // The folders above them on the way may be the user's (".config" of ".config\game\x.ini"): they go
+  // only when that leaves them empty, and what else lies in them is never looked at.
+  std::set<std::string> holders, above;
   for (int i = 0; i < settings_.InstalledFileCount(); ++i) {
     const std::string& name = settings_.InstalledFile(i);
     if (!IsSafeRelativeName(name)) continue;
     const std::vector<std::string> parts = SplitPath(name);
-    if (parts.size() < 2) continue;
-    const TFolderListings::TEntry* sub = listings_->Find(top, parts[0]);
-    if (sub && (sub->Attr & faDirectory) && !IsLink(sub->Attr)) folders.insert(sub->Name);
+    std::string folder;
+    for (size_t j = 0; j + 1 < parts.size(); ++j) {
+      if (!folder.empty()) above.insert(folder);
+      folder += (folder.empty() ? "" : "\\") + parts[j];
+    }
+    if (!folder.empty()) holders.insert(folder);
   }
-  for (const std::string& folder : folders) Sweep(*listings_, game + "\\" + folder, &host_);
+  auto depth = [](const std::string& f) { return std::count(f.begin(), f.end(), '\\'); };
+  std::vector<std::string> order(holders.begin(), holders.end());
+  // Outer ones first: sweeping a folder covers the holders below it.
+  std::sort(order.begin(), order.end(),
+            [&](const std::string& a, const std::string& b) { return depth(a) < depth(b); });
+  std::vector<std::string> swept;
+  TPlatform& p = Platform();
+  for (const std::string& folder : order) {
+    const bool covered = std::any_of(swept.begin(), swept.end(), [&](const std::string& s) {
+      return folder.size() > s.size() && folder.compare(0, s.size() + 1, s + "\\") == 0;
+    });
+    if (covered) continue;
+    swept.push_back(folder);
+    const uint32_t attr = p.GetFileAttributes(game + "\\" + folder);
+    if (attr == faInvalid || !(attr & faDirectory) || IsLink(attr)) continue;
+    Sweep(*listings_, game + "\\" + folder, &host_);
+  }
+  std::vector<std::string> up(above.begin(), above.end());
+  std::sort(up.begin(), up.end(),
+            [&](const std::string& a, const std::string& b) { return depth(a) > depth(b); });
+  for (const std::string& folder : up) {
+    if (holders.count(folder)) continue;
+    const std::string path = game + "\\" + folder;
+    const uint32_t attr = p.GetFileAttributes(path);
+    if (attr == faInvalid || !(attr & faDirectory) || IsLink(attr)) continue;
+    if (p.RemoveDirectory(path)) host_.Log("フォルダを削除しました: " + path);
+  }
 }
 
 }  // namespace vr

@@ -303,9 +303,13 @@ TEST(UninstallRun, AHomeOrProfileFolderLosesOnlyWhatTheInstallMade) {
       g.Write(game + g.settings.InstalledFile(i), "file");
     for (const char* folder : {"data\\empty\\inner", "Desktop", "Music", ".config\\app"})
       TTempDrive::MakeFolders(game + folder);
+    // A recorded file below a folder the user had: that folder keeps its other (empty) folders.
+    g.Write(game + ".config\\game\\x.ini", "file");
+    g.settings.AddInstalledFile(".config\\game\\x.ini");
     TRecordingHost host;
     EXPECT_TRUE(g.Run(host));
     EXPECT_FALSE(DirectoryExists(game + "data")) << "the install's folder goes with what is empty in it";
+    EXPECT_FALSE(DirectoryExists(game + ".config\\game"));
     for (const char* kept : {"Desktop", "Music", ".config\\app"})
       EXPECT_TRUE(DirectoryExists(game + kept)) << kept;
     EXPECT_TRUE(DirectoryExists(game));

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "archive/bigstreams.h"
+#include "archive/entrywriter.h"
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
@@ -30,6 +32,7 @@ enum : char {
   rkSetAside = 'A',   // Arg: the backup the file was moved to
   rkCopyAside = 'C',  // Arg: the backup a copy of the file was written to
   rkGrowth = 'G',     // Arg: the file's length before the run appended to it
+  rkRange = 'W',      // Arg: the backup holding bytes written over in place, ":", their offset
   rkCommitted = 'K',
   rkRollingBack = 'R',  // a rollback begun after the commit point: the commit no longer holds
 };
@@ -126,29 +129,33 @@ std::string FolderAbove(const std::string& folder, int levels) {
   return path;
 }
 
-void DeleteFileOrLink(const std::string& path) {
+// True when nothing but a folder is left under the name.
+bool DeleteFileOrLink(const std::string& path) {
   const TFileKind kind = Platform().GetFileKind(path);
-  if (kind == TFileKind::None || kind == TFileKind::Directory) return;
+  if (kind == TFileKind::None || kind == TFileKind::Directory) return true;
   if (kind == TFileKind::File) ClearReadOnly(path);
-  Platform().DeleteFile(path);
+  return Platform().DeleteFile(path);
 }
 
 void LogLine(TRunHost* log, const std::string& line) {
   if (log) log->Log(line);
 }
 
-// Undoes (or, for a committed run, completes) what the records describe, then deletes the journal.
+// Undoes (or, for a committed run, completes) what the records describe, then deletes the journal. A
+// step that fails keeps the journal, so that the next run tries again.
 void Finish(const std::string& folder, const std::vector<TRecord>& records, bool committed, TRunHost* log) {
   TPlatform& p = Platform();
+  bool clean = true;
   if (committed) {
     for (const TRecord& r : records) {
-      if (r.Kind != rkSetAside && r.Kind != rkCopyAside) continue;
+      if (r.Kind != rkSetAside && r.Kind != rkCopyAside && r.Kind != rkRange) continue;
+      const std::string backup = r.Kind == rkRange ? r.Arg.substr(0, r.Arg.find(':')) : r.Arg;
       const std::string path = SafePath(folder, r.Name);
-      if (path.empty() || !IsBackupOf(r.Arg, r.Name) || SafePath(folder, r.Arg).empty()) continue;
-      DeleteFileOrLink(folder + r.Arg);
-      if (r.Kind == rkCopyAside) DeleteFileOrLink(folder + r.Arg + ".part");
+      if (path.empty() || !IsBackupOf(backup, r.Name) || SafePath(folder, backup).empty()) continue;
+      clean &= DeleteFileOrLink(folder + backup);
+      if (r.Kind != rkSetAside) clean &= DeleteFileOrLink(folder + backup + ".part");
     }
-    p.DeleteFile(folder + kJournalName);
+    if (clean) p.DeleteFile(folder + kJournalName);
     return;
   }
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
@@ -162,17 +169,42 @@ void Finish(const std::string& folder, const std::vector<TRecord>& records, bool
     }
     switch (r.Kind) {
       case rkFileMade:
-        DeleteFileOrLink(path);
+        clean &= DeleteFileOrLink(path);
         break;
       case rkSetAside:
       case rkCopyAside: {
         if (!IsBackupOf(r.Arg, r.Name)) break;
         const std::string backup = folder + r.Arg;
-        if (r.Kind == rkCopyAside) DeleteFileOrLink(backup + ".part");
+        if (r.Kind == rkCopyAside) clean &= DeleteFileOrLink(backup + ".part");
         // A backup that is not there was never made (or is back already): the file stays as it is.
         if (!IsFileOrLink(p.GetFileKind(backup))) break;
-        if (r.Kind == rkSetAside) DeleteFileOrLink(path);
-        if (!p.MoveFileReplace(backup, path)) LogLine(log, "元に戻せませんでした: " + path);
+        if (r.Kind == rkSetAside) clean &= DeleteFileOrLink(path);
+        if (!p.MoveFileReplace(backup, path)) {
+          clean = false;
+          LogLine(log, "元に戻せませんでした: " + path);
+        }
+        break;
+      }
+      case rkRange: {
+        const size_t colon = r.Arg.find(':');
+        const std::string backup = colon == std::string::npos ? std::string() : r.Arg.substr(0, colon);
+        if (!IsBackupOf(backup, r.Name)) break;
+        clean &= DeleteFileOrLink(folder + backup + ".part");
+        if (p.GetFileKind(folder + backup) != TFileKind::File) break;  // nothing was written over yet
+        const int64_t offset = std::strtoll(r.Arg.c_str() + colon + 1, nullptr, 10);
+        try {
+          TFileStream kept(folder + backup, fmOpenRead | fmShareDenyWrite);
+          TKoBigFileStream data(path, fmOpenReadWrite | fmShareExclusive);
+          data.SetPosition(offset);
+          if (offset < 0 || data.GetPosition() != offset ||
+              data.CopyFromStream(kept, kept.Size()) != kept.Size())
+            throw EVrError(path);
+        } catch (const Exception&) {
+          clean = false;
+          LogLine(log, "元に戻せませんでした: " + path);
+          break;
+        }
+        clean &= DeleteFileOrLink(folder + backup);
         break;
       }
       case rkGrowth: {
@@ -180,10 +212,11 @@ void Finish(const std::string& folder, const std::vector<TRecord>& records, bool
         if (size < 0 || p.GetFileKind(path) != TFileKind::File) break;
         const THandle h = p.FileOpen(path, fmOpenReadWrite | fmShareExclusive);
         if (h == kInvalidHandle) {
+          clean = false;
           LogLine(log, "元に戻せませんでした: " + path);
           break;
         }
-        if (p.FileSeek(h, 0, TSeekOrigin::soEnd) > size) p.FileSetSize(h, size);
+        if (p.FileSeek(h, 0, TSeekOrigin::soEnd) > size && !p.FileSetSize(h, size)) clean = false;
         p.FileClose(h);
         break;
       }
@@ -191,6 +224,7 @@ void Finish(const std::string& folder, const std::vector<TRecord>& records, bool
         break;
     }
   }
+  if (!clean) return;
   p.DeleteFile(folder + kJournalName);
   // Folders last, deepest first, and only when empty: a file somebody else put there keeps its folder.
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
@@ -330,6 +364,40 @@ void TInstallJournal::NoteGrowth(const std::string& path, int64_t size) {
 }
 
 void TInstallJournal::FileCreated(const std::string& path) { Write({rkFileMade, Relative(path), ""}); }
+
+bool TInstallJournal::KeepRange(const std::string& path, int64_t offset, int64_t length) {
+  const std::string backup = FreeBackupName(path);
+  Write({rkRange, Relative(path), Relative(backup) + ":" + IntToStr(offset)});
+  // Kept under a part name and flushed first, so that a backup under its own name is complete.
+  const std::string part = backup + ".part";
+  try {
+    TKoBigFileStream data(path, fmOpenRead | fmShareDenyWrite);
+    data.SetPosition(offset);
+    const THandle h = Platform().FileCreateNew(part);
+    if (h == kInvalidHandle) return false;
+    bool done = false;
+    {
+      THandleStream out(h);
+      done =
+          data.GetPosition() == offset && data.CopyToStream(out, length) == length && Platform().FileFlush(h);
+    }
+    Platform().FileClose(h);
+    if (done && Platform().MoveFileReplace(part, backup)) return true;
+  } catch (const Exception&) {
+    // Reported as not kept.
+  }
+  Platform().DeleteFile(part);
+  return false;
+}
+
+void TInstallJournal::Watch(TEntryWriter& writer) {
+  writer.OnFolderCreating = [this](const std::string& folder) { FolderCreated(folder); };
+  writer.OnTempCreating = [this](const std::string& temp) { FileCreated(temp); };
+  writer.OnBeforeReplace = [this](const std::string& path) {
+    if (!SetAside(path)) throw EEntryWriteError(TEntryWriteFault::NotReplaced, path);
+    FileCreated(path);
+  };
+}
 
 void TInstallJournal::FolderCreated(const std::string& folder) {
   Write({rkFolderMade, Relative(ExcludeTrailingBackslash(folder)), ""});

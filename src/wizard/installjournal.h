@@ -18,6 +18,7 @@
 
 namespace vr {
 
+class TEntryWriter;
 class TRunHost;
 
 extern const char* const kJournalName;
@@ -47,6 +48,11 @@ class TInstallJournal {
   void FileCreated(const std::string& path);
   // Notes a folder below the destination about to be created (by someone else than MakeFolders).
   void FolderCreated(const std::string& folder);
+  // Keeps the bytes offset .. offset + length of the data file `path` (with its part files) aside before
+  // the run writes over them in place; a rollback writes them back. False when they cannot be kept.
+  bool KeepRange(const std::string& path, int64_t offset, int64_t length);
+  // Everything `writer` makes or replaces below the destination goes into this journal first.
+  void Watch(TEntryWriter& writer);
 
   // The commit point: from here on a run killed before Commit is completed by the next run, not
   // rolled back (its files are all in place). Written and flushed like a change.

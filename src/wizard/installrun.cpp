@@ -306,12 +306,7 @@ void TInstallRun::WriteSeparateEntry(int index) {
     if (!journal_->MakeFolders(destination_)) throw EVrError(cannotCreate);
     // Everything the writer makes or replaces is in the journal before it happens.
     entryWriter_ = std::make_unique<TEntryWriter>(destination_);
-    entryWriter_->OnFolderCreating = [this](const std::string& folder) { journal_->FolderCreated(folder); };
-    entryWriter_->OnTempCreating = [this](const std::string& temp) { journal_->FileCreated(temp); };
-    entryWriter_->OnBeforeReplace = [this](const std::string& path) {
-      if (!journal_->SetAside(path)) throw EEntryWriteError(TEntryWriteFault::NotReplaced, path);
-      journal_->FileCreated(path);
-    };
+    journal_->Watch(*entryWriter_);
   }
   TEntryWriteOptions options;
   options.ExpectedCrc = entry.CRC;

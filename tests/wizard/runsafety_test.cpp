@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "startup/instset.h"
 #include "startup/syshelpers.h"
+#include "treesnapshot.h"
 #include "wizard/destination.h"
 #include "wizard/installjournal.h"
 #include "wizard/installrun.h"
@@ -36,37 +37,9 @@ using runtest::Separate;
 using runtest::TScriptHost;
 using runtest::TTestPackage;
 using vrtest::Stored;
+using namespace treetest;
 
-constexpr int32_t kJan2000 = (20 << 25) | (1 << 21) | (1 << 16);
 constexpr int32_t kJan2001 = (21 << 25) | (1 << 21) | (1 << 16);
-
-// Every file below a folder with its content, and every folder (content "<dir>").
-using TSnapshot = std::map<std::string, std::string>;
-TSnapshot Snapshot(const TTempDrive& drive, const std::string& folder, const std::string& prefix = "") {
-  TSnapshot out;
-  if (auto list = Platform().ListFolder(folder)) {
-    for (const TFindData& f : *list) {
-      const std::string path = AddTrailingBackslash(folder) + f.Name;
-      if (f.Attr & faDirectory) {
-        out[prefix + f.Name] = "<dir>";
-        for (auto& [k, v] : Snapshot(drive, path, prefix + f.Name + "\\")) out[k] = v;
-      } else {
-        out[prefix + f.Name] = drive.ReadFile(path);
-      }
-    }
-  }
-  return out;
-}
-
-// The names whose content differs between two snapshots, for a failure message.
-std::string Differences(const TSnapshot& a, const TSnapshot& b) {
-  std::string out;
-  for (const auto& [name, content] : a)
-    if (!b.count(name) || b.at(name) != content) out += "\n  differs or new: " + name;
-  for (const auto& [name, content] : b)
-    if (!a.count(name)) out += "\n  missing: " + name;
-  return out;
-}
 
 // A game installed in C:\work\games\moon, and an add-on for it on its own medium.
 struct TAddonFixture {
@@ -187,24 +160,6 @@ TEST(RunSafety, TheDestinationCheckRefusesSystemFoldersForEveryHost) {
 }
 
 #ifndef _WIN32
-// Makes `folder` hold exactly what the snapshot holds, every file dated 2000-01-01 (so that the runs
-// decide the same way about files that are as new as an entry).
-void Restore(const TTempDrive& drive, const std::string& where, const TSnapshot& tree) {
-  const std::string folder = AddTrailingBackslash(where);
-  TTempDrive::RemoveTree(ExcludeTrailingBackslash(folder));
-  TTempDrive::MakeFolders(ExcludeTrailingBackslash(folder));
-  for (const auto& [name, content] : tree) {
-    if (content == "<dir>") {
-      TTempDrive::MakeFolders(folder + name);
-      continue;
-    }
-    drive.WriteFile(folder.substr(drive.Folder().size()) + name, content);
-    const THandle h = Platform().FileOpen(folder + name, fmOpenReadWrite);
-    Platform().FileSetDosTime(h, static_cast<uint32_t>(kJan2000));
-    Platform().FileClose(h);
-  }
-}
-
 // A package of a few dozen files for the runs tried at every one of their file-system calls: loose
 // files in folders, a data file over three parts, a separate entry.
 void FaultPackage(TTestPackage& p, int version) {
@@ -220,14 +175,6 @@ void FaultPackage(TTestPackage& p, int version) {
       Separate("doc\\manual.txt", "manual " + v, version == 1 ? kJan2000 : kJan2001));
   p.Settings.ArchiveInstall = true;
   p.ListPackageFiles();
-}
-
-bool NoDebris(const TSnapshot& tree) {
-  for (const auto& [name, content] : tree)
-    if (name.find(".~vr") != std::string::npos || name.find(kJournalName) != std::string::npos ||
-        name.find(".tmp") != std::string::npos)
-      return false;
-  return true;
 }
 
 // Runs `run` with the N-th counted call failing, for every N until a run gets through untouched; each

@@ -47,6 +47,10 @@ int VersionAt(vr::TKoBigStream& s, int64_t pos) {
 
 }  // namespace
 
+std::string ArchivePath(const ArchiveSource& src) {
+  return src.Mounted.empty() ? HostPathToCp932(src.Path, "file name") : src.Mounted;
+}
+
 std::string LowerExt(const std::string& name) { return vr::LowerCaseAscii(vr::ExtractFileExt(name)); }
 
 namespace {
@@ -60,7 +64,7 @@ std::unique_ptr<vr::TVrFileCollection> OpenArchive(const ArchiveSource& src) {
     // The reader's texts do not always name the file: every message about it does here.
     std::string message = Localize(ToUtf8(e.Message));
     if (message.find(src.Path) == std::string::npos &&
-        message.find(ToUtf8(HostPathToCp932(src.Path, "file name"))) == std::string::npos)
+        message.find(ToUtf8(ArchivePath(src))) == std::string::npos)
       message = src.Path + ": " + message;
     throw ToolError(message);
   }
@@ -68,7 +72,7 @@ std::unique_ptr<vr::TVrFileCollection> OpenArchive(const ArchiveSource& src) {
 
 namespace {
 std::unique_ptr<vr::TVrFileCollection> OpenArchiveOf(const ArchiveSource& src) {
-  std::string path = HostPathToCp932(src.Path, "file name");
+  std::string path = ArchivePath(src);
   RequireFile(path, src.Path);
   auto archive = std::make_unique<vr::TVrFileCollection>();
   if (src.Resource) {
@@ -96,7 +100,7 @@ std::unique_ptr<vr::TVrFileCollection> OpenArchiveOf(const ArchiveSource& src) {
 }  // namespace
 
 int DirectoryVersion(const ArchiveSource& src) {
-  std::string path = HostPathToCp932(src.Path, "file name");
+  std::string path = ArchivePath(src);
   if (src.Resource) {
     vr::TKoBigResourceStream r(path, "DUMMY", "BINTYPE");
     return VersionAt(r, 0);

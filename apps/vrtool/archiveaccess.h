@@ -11,6 +11,9 @@
 
 namespace vrtool {
 
+// The archive's code page 932 path: on a disc image's drive, or the host path given.
+std::string ArchivePath(const ArchiveSource& src);
+
 // The archive in any placement; a ToolError or the library's error when it cannot be opened.
 std::unique_ptr<vr::TVrFileCollection> OpenArchive(const ArchiveSource& src);
 

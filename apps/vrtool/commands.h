@@ -13,6 +13,10 @@ namespace vrtool {
 struct ArchiveSource {
   std::string Path;
   bool Resource = false;
+  // Path names a disc image (IMAGE or IMAGE:PATH): the archive's code page 932 path on the image's drive,
+  // and, when no PATH was given, the drive's root ("E:\").
+  std::string Mounted;
+  std::string ImageRoot;
 };
 
 struct Options {
@@ -37,6 +41,7 @@ struct InstallOptions {
   std::string Components;  // "data,sound,movie" (any of them); empty: all
   std::string MediaDirs;   // folders of the further media, separated by ';'
   std::string LogFile;
+  std::vector<std::string> MoreMedia;  // further media named after MEDIUM (disc images or folders)
 };
 int CmdInstall(const InstallOptions& io, const Options& opt);
 
@@ -48,8 +53,25 @@ struct UninstallOptions {
 };
 int CmdUninstall(const UninstallOptions& uo, const Options& opt);
 
+// check DIR / repair DIR: an installed game against its install.dat and its media (package folders:
+// the first medium, then the further ones). Exit 0 healthy (or repaired), 1 damage found (or left).
+struct CheckOptions {
+  std::string GameFolder;
+  std::string Medium;
+  std::string MediaDirs;  // further media, separated by ';'
+  std::string LogFile;
+  bool Json = false;
+};
+int CmdCheck(const CheckOptions& co, const Options& opt);
+int CmdRepair(const CheckOptions& co, const Options& opt);
+
 int CmdSettingsShow(const std::string& file, bool fromArchive, bool json);
 int CmdSettingsBuild(const std::string& jsonFile, const std::string& out);
+
+// disc info IMAGE: the image's volume, file system, tracks and the package it holds.
+int CmdDiscInfo(const std::string& image);
+// verify IMAGE: every archive on the image.
+int CmdVerifyDisc(const ArchiveSource& src, const Options& opt);
 
 int CmdImageInfo(const std::string& file, uint32_t seed);
 int CmdImageConvert(const std::string& file, uint32_t seed, int frame, const std::string& out);

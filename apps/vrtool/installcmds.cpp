@@ -10,6 +10,7 @@
 #include "archive/vrfiles.h"
 #include "commands.h"
 #include "consolehost.h"
+#include "discmedia.h"
 #include "framework/forms.h"
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
@@ -28,38 +29,16 @@
 namespace vrtool {
 namespace {
 
-// The runs and the destination check know folders on a drive (a bare host path could lie anywhere), so
-// the host's root gets a drive letter of its own, as Wine's Z: does. The part of the path that exists
-// is resolved; missing levels at its end are kept as given.
-std::string FolderForRun(const std::string& utf8) {
-#ifndef _WIN32
-  auto* posix = dynamic_cast<vr::TPosixPlatform*>(&vr::Platform());
-  std::error_code error;
-  const std::filesystem::path full =
-      std::filesystem::weakly_canonical(std::filesystem::absolute(utf8), error);
-  if (posix && !error && !posix->Config().Drives.count('Z')) {
-    posix->MapDrive('Z', "/");
-    std::string host = full.string();
-    std::replace(host.begin(), host.end(), '/', '\\');
-    return vr::AddTrailingBackslash("Z:" + ToCp932(host, "folder name"));
-  }
-#endif
-  return vr::AddTrailingBackslash(ToCp932(utf8, "folder name"));
-}
-
-// The --log file, made anew; an error when it cannot be.
-void OpenLog(vr::TSetupLog& log, const std::string& utf8) {
-  if (!utf8.empty() && !log.Open(ToCp932(utf8, "file name"), false))
-    throw ToolError(utf8 + ": cannot be written");
-}
-
 const char kNoShellNote[] =
     "note: shortcuts and registry values have no meaning on this system and are skipped";
 
 }  // namespace
 
 int CmdInstall(const InstallOptions& io, const Options& opt) {
-  const std::string medium = ToCp932(io.Medium, "folder name");
+  // The destination first: images are served by a platform that wraps the host's.
+  const std::string named = FolderForRun(io.Destination);
+  const TInstallMedia media = PlanInstallMedia(io);
+  const std::string& medium = media.Medium;
   std::string sourceFolder;
   auto settings = std::make_unique<vr::TRovaInstallSet>();
   vr::TVrFileCollection archive;
@@ -93,9 +72,8 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
     else if (c != "program")
       throw ToolError("--components: unknown group '" + c + "' (data, sound, movie)");
   }
-  const std::string named = FolderForRun(io.Destination);
   vr::TInstallChoices choices =
-      vr::MakeInstallChoices(*settings, sourceFolder, named, true, data, sound, movie);
+      vr::MakeInstallChoices(*settings, sourceFolder, named, settings->DiskIndex == 0, data, sound, movie);
   // Programs-menu shortcuts, the registry and the shell have no meaning here.
   choices.Shortcuts = choices.Registry = choices.OpenReadme = false;
   switch (vr::CheckInstallDestination(*settings, named, choices.RequiredBytes)) {
@@ -116,7 +94,7 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
 
   vr::TSetupLog log;
   OpenLog(log, io.LogFile);
-  TConsoleHost host("install", !opt.Quiet && StderrIsTerminal(), log, vr::SplitList(io.MediaDirs, ';'));
+  TConsoleHost host("install", !opt.Quiet && StderrIsTerminal(), log, media.Further);
   TInterruptScope interrupt;
   vr::TInstallRun run(host, *settings, archive, choices);
   vr::TRunOutcome outcome;

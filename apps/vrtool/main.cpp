@@ -8,6 +8,7 @@
 #include "archive/vrfiles.h"
 #include "commands.h"
 #include "console.h"
+#include "discmedia.h"
 #include "framework/sysutils.h"
 #include "platform/codepage.h"
 #include "textconv.h"
@@ -26,6 +27,7 @@ ArchiveSource TakeArchive(const std::string& resource, std::vector<std::string>&
   if (positionals.empty()) throw CLI::RequiredError("ARCHIVE");
   src.Path = positionals.front();
   positionals.erase(positionals.begin());
+  ResolveImageSource(src);  // IMAGE or IMAGE:PATH
   return src;
 }
 
@@ -89,7 +91,8 @@ int Run(const std::vector<std::string>& args) {
   install->add_option("--components", installOpt.Components, "file groups: data,sound,movie (default all)");
   install->add_option("--media-dirs", installOpt.MediaDirs, "folders of the further media, separated by ;");
   install->add_option("--log", installOpt.LogFile, "write a log of every step")->type_name("FILE");
-  install->add_option("MEDIUM", pos)->required()->expected(1);
+  install->add_option("MEDIUM", pos, "package folders or disc images (ISO, CUE), the first one first")
+      ->required();
 
   UninstallOptions uninstallOpt;
   auto* uninstall =
@@ -108,6 +111,11 @@ int Run(const std::vector<std::string>& args) {
   auto* build = settings->add_subcommand("build", "write an install.dat from JSON");
   build->add_option("JSON", pos)->required()->expected(1);
   build->add_option("-o", out, "output file")->required()->type_name("FILE");
+
+  auto* disc = app.add_subcommand("disc", "disc images (ISO 9660, BIN/CUE)");
+  disc->require_subcommand(1);
+  auto* discInfo = disc->add_subcommand("info", "the volume, file system, tracks and package of an image");
+  discInfo->add_option("IMAGE", pos)->required()->expected(1);
 
   // The settings keep the seed as a signed value; both spellings of the same 32 bits are accepted.
   int64_t seed = 0;
@@ -134,7 +142,8 @@ int Run(const std::vector<std::string>& args) {
       known = known || sub->get_name() == *it;
     if (!known) {
       PrintError("unknown command \"" + *it +
-                 "\" (commands: list, cat, extract, verify, pack, merge, append, settings, image)");
+                 "\" (commands: list, cat, extract, verify, pack, merge, append, install, uninstall, "
+                 "settings, image, disc)");
       std::fputs("Run 'vrtool --help' for the commands.\n", stderr);
       return 2;
     }
@@ -162,6 +171,7 @@ int Run(const std::vector<std::string>& args) {
     if (verify->parsed()) {
       ArchiveSource src = TakeArchive(resource, pos);
       need(0, "verify ARCHIVE");
+      if (!src.ImageRoot.empty()) return CmdVerifyDisc(src, opt);
       return CmdVerify(src, opt);
     }
     if (pack->parsed()) {
@@ -179,6 +189,7 @@ int Run(const std::vector<std::string>& args) {
     if (append->parsed()) return CmdAppend(pos[0], pos[1]);
     if (install->parsed()) {
       installOpt.Medium = pos[0];
+      installOpt.MoreMedia.assign(pos.begin() + 1, pos.end());
       return CmdInstall(installOpt, opt);
     }
     if (uninstall->parsed()) {
@@ -187,6 +198,7 @@ int Run(const std::vector<std::string>& args) {
     }
     if (show->parsed()) return CmdSettingsShow(pos[0], fromArchive, json);
     if (build->parsed()) return CmdSettingsBuild(pos[0], out);
+    if (discInfo->parsed()) return CmdDiscInfo(pos[0]);
     if (info->parsed()) return CmdImageInfo(pos[0], static_cast<uint32_t>(seed));
     if (convert->parsed()) return CmdImageConvert(pos[0], static_cast<uint32_t>(seed), frame, pos[1]);
     throw CLI::ValidationError("no command given");

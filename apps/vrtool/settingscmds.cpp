@@ -4,6 +4,7 @@
 #include "archiveaccess.h"
 #include "commands.h"
 #include "console.h"
+#include "discmedia.h"
 #include "startup/instset.h"
 #include "textconv.h"
 
@@ -215,7 +216,10 @@ int CmdSettingsShow(const std::string& file, bool fromArchive, bool json) {
   vr::TRovaInstallSet settings;
   if (fromArchive) {
     vr::TMemoryStream m;
-    ReadArchiveEntry(ArchiveSource{file, false}, vr::kSettingsFileName, m);
+    ArchiveSource src;
+    src.Path = file;
+    ResolveImageSource(src);
+    ReadArchiveEntry(src, vr::kSettingsFileName, m);
     settings.LoadFromStream(m);
   } else {
     settings.LoadFromFile(HostPathToCp932(file, "file name"));

@@ -1,8 +1,16 @@
 #include "consolehost.h"
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 
 #include "framework/forms.h"
+#include "framework/sysutils.h"
+#include "platform/platform.h"
+#ifndef _WIN32
+#include "platform/posix/posixplatform.h"
+#endif
+#include "startup/syshelpers.h"
 #include "textconv.h"
 
 namespace vrtool {
@@ -19,6 +27,27 @@ std::vector<std::string> ToCp932Each(const std::vector<std::string>& utf8) {
 }
 
 }  // namespace
+
+std::string FolderForRun(const std::string& utf8) {
+#ifndef _WIN32
+  auto* posix = dynamic_cast<vr::TPosixPlatform*>(&vr::Platform());
+  std::error_code error;
+  const std::filesystem::path full =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(utf8), error);
+  if (posix && !error && !posix->Config().Drives.count('Z')) {
+    posix->MapDrive('Z', "/");
+    std::string host = full.string();
+    std::replace(host.begin(), host.end(), '/', '\\');
+    return vr::AddTrailingBackslash("Z:" + ToCp932(host, "folder name"));
+  }
+#endif
+  return vr::AddTrailingBackslash(ToCp932(utf8, "folder name"));
+}
+
+void OpenLog(vr::TSetupLog& log, const std::string& utf8) {
+  if (!utf8.empty() && !log.Open(ToCp932(utf8, "file name"), false))
+    throw ToolError(utf8 + ": cannot be written");
+}
 
 TInterruptScope::TInterruptScope() {
   interrupted = 0;

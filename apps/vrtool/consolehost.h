@@ -34,6 +34,14 @@ class TInterruptScope {
 // One of those signals came during the last TInterruptScope.
 bool Interrupted();
 
+// The runs and the destination check know folders on a drive (a bare host path could lie anywhere), so
+// the host's root gets a drive letter of its own, as Wine's Z: does. The part of the path that exists
+// is resolved; missing levels at its end are kept as given. With a trailing backslash.
+std::string FolderForRun(const std::string& utf8);
+
+// The --log file of a run, made anew; an error when it cannot be.
+void OpenLog(vr::TSetupLog& log, const std::string& utf8);
+
 class TConsoleHost : public vr::TRunHost {
  public:
   TConsoleHost(const std::string& label, bool progress, vr::TSetupLog& log,

@@ -101,6 +101,18 @@ int Run(const std::vector<std::string>& args) {
   uninstall->add_option("--log", uninstallOpt.LogFile, "write a log of every step")->type_name("FILE");
   uninstall->add_option("DIR", pos)->required()->expected(1);
 
+  CheckOptions checkOpt;
+  auto* check = app.add_subcommand("check", "check an installed game in DIR, against its media when given");
+  auto* repair = app.add_subcommand("repair", "repair an installed game in DIR from its media");
+  for (CLI::App* c : {check, repair}) {
+    c->add_option("--medium", checkOpt.Medium, "the package folder of the first medium")->type_name("DIR");
+    c->add_option("--media-dirs", checkOpt.MediaDirs, "folders of the further media, separated by ;");
+    c->add_option("--log", checkOpt.LogFile, "write a log of every step")->type_name("FILE");
+    c->add_flag("--json", checkOpt.Json, "the report as JSON");
+    c->add_option("DIR", pos)->required()->expected(1);
+  }
+  repair->get_option("--medium")->required();
+
   bool fromArchive = false;
   auto* settings = app.add_subcommand("settings", "install settings (install.dat)");
   settings->require_subcommand(1);
@@ -195,6 +207,10 @@ int Run(const std::vector<std::string>& args) {
     if (uninstall->parsed()) {
       uninstallOpt.GameFolder = pos[0];
       return CmdUninstall(uninstallOpt, opt);
+    }
+    if (check->parsed() || repair->parsed()) {
+      checkOpt.GameFolder = pos[0];
+      return check->parsed() ? CmdCheck(checkOpt, opt) : CmdRepair(checkOpt, opt);
     }
     if (show->parsed()) return CmdSettingsShow(pos[0], fromArchive, json);
     if (build->parsed()) return CmdSettingsBuild(pos[0], out);

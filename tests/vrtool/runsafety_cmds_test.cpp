@@ -184,5 +184,42 @@ TEST(VrtoolRunSafety, AnInstallKilledAtEachStepIsFinishedByTheNextRun) {
   EXPECT_FALSE(fs::exists(dest));
 }
 
+TEST(VrtoolRepair, CheckFindsTheDamageByNameAndRepairRestoresTheInstall) {
+  TempDir t;
+  std::map<std::string, std::string> loose = {{"game.exe", "MZ game"}, {"bgm\\a.ogg", "sound"}};
+  for (int i = 0; i < 4; ++i)
+    WriteFile(t.Path() / "content" / ("s" + std::to_string(i) + ".txt"), std::string(3000, 'a' + i));
+  MakePackage(t, t.Path() / "pkg",
+              {{"Title", "repaired"},
+               {"GameExe", "game.exe"},
+               {"DiskCount", 1},
+               {"PackageFiles", {"game.exe", "bgm\\a.ogg"}}},
+              t.Path() / "content", {}, loose);
+  const fs::path game = t.Path() / "game";
+  ASSERT_EQ(RunTool({"install", "-q", t / "pkg", "-d", game.string()}).Status, 0);
+  WriteFile(game / "save.dat", "progress");
+  const auto fresh = ReadTree(game);
+  EXPECT_EQ(RunTool({"check", game.string(), "--medium", t / "pkg"}).Status, 0);
+
+  fs::remove(game / "game.exe");
+  WriteFile(game / "bgm" / "a.ogg", "sounD");
+  RunResult found = RunTool({"check", "--json", game.string(), "--medium", t / "pkg"});
+  EXPECT_EQ(found.Status, 1);
+  const Json report = Json::parse(found.Out);
+  EXPECT_FALSE(report["healthy"].get<bool>());
+  std::map<std::string, std::string> states;
+  for (const Json& f : report["files"]) states[f["name"]] = f["state"];
+  EXPECT_EQ(states["game.exe"], "missing");
+  EXPECT_EQ(states["bgm\\a.ogg"], "damaged");
+
+  RunResult repaired = RunTool({"repair", "-q", game.string(), "--medium", t / "pkg"});
+  EXPECT_EQ(repaired.Status, 0) << repaired.Err;
+  EXPECT_THAT(repaired.Out, HasSubstr("after:  "));
+  EXPECT_EQ(ReadTree(game), fresh);
+  EXPECT_EQ(RunTool({"check", game.string()}).Status, 0);
+  // A package folder is no installed game.
+  EXPECT_EQ(RunTool({"check", t / "pkg"}).Status, 2);
+}
+
 }  // namespace
 }  // namespace vrtest

@@ -62,6 +62,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
       const vr::TSetupGlobals& g = vr::SetupGlobals();
       if (g.Settings->Uninstaller)
         return vr::RunUnattendedUninstall(*g.Settings, g.SourceFolder, switches, log);
+      if (switches.Repair) return vr::RunUnattendedRepair(*g.Settings, g.SourceFolder, switches, log);
       return vr::RunUnattendedInstall(*g.Settings, g.Archive, g.SourceFolder, switches, log);
     });
     return vr::RunSetup(env);

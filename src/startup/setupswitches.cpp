@@ -26,6 +26,7 @@ const char* const kSwitchesHelp =
     "/MEDIADIRS=\"フォルダ2;フォルダ3\"\t2枚目以降のディスクのフォルダ\r\n"
     "/LOG=\"ファイル\"\t処理の記録 (UTF-8)\r\n"
     "/DELETESAVE\tアンインストールでセーブデータも削除します\r\n"
+    "/REPAIR\tインストール先のゲームを調べ、このディスクから修復します\r\n"
     "/? /HELP\tこの一覧\r\n"
     "終了コード: 0 完了、1 開始できません、3 何も書き込まずに中止、4 処理中の失敗または中断";
 
@@ -72,6 +73,8 @@ TSetupSwitches ParseSetupSwitches(const std::vector<std::string>& params) {
       s.NoIcons = true;
     } else if (name == "DELETESAVE") {
       s.DeleteSave = true;
+    } else if (name == "REPAIR") {
+      s.Repair = true;
     } else if (name == "?" || name == "HELP") {
       s.Help = true;
     } else if (name == "DIR") {
@@ -122,6 +125,7 @@ std::string SwitchesCommandLine(const TSetupSwitches& s) {
   }
   if (!s.LogFile.empty()) parts.push_back(Quoted("LOG", s.LogFile));
   if (s.DeleteSave) parts.push_back("/DELETESAVE");
+  if (s.Repair) parts.push_back("/REPAIR");
   std::string line;
   for (const std::string& part : parts) line += (line.empty() ? "" : " ") + part;
   return line;

@@ -26,6 +26,7 @@ struct TSetupSwitches {
   std::vector<std::string> MediaDirs;  // /MEDIADIRS=dir2;dir3
   std::string LogFile;                 // /LOG=
   bool DeleteSave = false;             // /DELETESAVE
+  bool Repair = false;                 // /REPAIR: check and repair the game in /DIR from this medium
   std::vector<std::string> Plain;      // the other arguments, in order
   // Text of the first bad switch; empty when every switch was understood.
   std::string Error;

@@ -10,6 +10,7 @@
 #include "wizard/destination.h"
 #include "wizard/installrun.h"
 #include "wizard/insttype.h"
+#include "wizard/repairrun.h"
 #include "wizard/uninstallrun.h"
 
 namespace vr {
@@ -189,6 +190,29 @@ int RunUnattendedInstall(TRovaInstallSet& settings, TVrFileCollection* archive,
   }
   log.Line("インストールは完了しませんでした");
   return kExitFailed;
+}
+
+int RunUnattendedRepair(const TRovaInstallSet& settings, const std::string& sourceFolder,
+                        const TSetupSwitches& switches, TSetupLog& log) {
+  const std::string folder =
+      InstallDestination(settings, switches.HasDir ? switches.Dir : ProposeInstallFolder(settings).Path);
+  TCheckOptions options;
+  options.GameFolder = folder;
+  options.Media.push_back(sourceFolder);
+  for (const std::string& dir : switches.MediaDirs) options.Media.push_back(dir);
+  TSilentWindow window(switches);
+  if (window.Form()) window.Form()->SetCaption("修復");
+  TUnattendedHost host(log, {}, window.Form());
+  TRepairOutcome outcome;
+  try {
+    outcome = TRepairRun(host, options).Execute();
+  } catch (const Exception& e) {
+    // The check could not start: no installed game of this title there, or a medium of another one.
+    log.Line(e.Message);
+    return kExitRefused;
+  }
+  log.Line(outcome.After.Summary());
+  return outcome.After.Healthy() && outcome.End == TRunEnd::reCompleted ? kExitDone : kExitFailed;
 }
 
 int RunUnattendedUninstall(const TRovaInstallSet& settings, const std::string& gameFolder,

@@ -64,6 +64,13 @@ class TUnattendedHost : public TRunHost {
 int RunUnattendedInstall(TRovaInstallSet& settings, TVrFileCollection* archive,
                          const std::string& sourceFolder, const TSetupSwitches& switches, TSetupLog& log);
 
+// Checks the installed game in /DIR (else the folder the wizard would propose) and repairs it from the
+// medium in sourceFolder and the /MEDIADIRS folders. kExitDone when it is healthy afterwards,
+// kExitRefused when /DIR holds no installed game of this title (nothing written), kExitFailed when
+// damage is left or the repair failed (what it replaced is put back).
+int RunUnattendedRepair(const TRovaInstallSet& settings, const std::string& sourceFolder,
+                        const TSetupSwitches& switches, TSetupLog& log);
+
 // Uninstalls the game in gameFolder; the save data go only with /DELETESAVE. kExitDone or kExitFailed.
 int RunUnattendedUninstall(const TRovaInstallSet& settings, const std::string& gameFolder,
                            const TSetupSwitches& switches, TSetupLog& log);

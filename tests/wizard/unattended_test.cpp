@@ -286,6 +286,28 @@ TEST(UnattendedInstall, SilentShowsOnlyAProgressWindowWhoseCloseBoxStopsTheRun) 
   EXPECT_TRUE(Application->Forms().empty());
 }
 
+TEST(UnattendedRepair, RepairsFromTheMediumAndRefusesAFolderWithoutTheGame) {
+  TUnattendedFixture f;
+  f.package.WriteMedium(0, "cd");
+  ASSERT_EQ(f.Install({"/VERYSILENT", "/NOICONS", "/DIR=" + f.Dest()}), kExitDone);
+  Platform().DeleteFile(f.Dest() + "moon.exe");
+  f.drive.WriteFile("games\\moon\\save.dat", "progress");
+  auto repair = [&](const std::string& dir) {
+    TSetupSwitches switches = ParseSetupSwitches({"/VERYSILENT", "/REPAIR", "/DIR=" + dir});
+    EXPECT_TRUE(switches.Repair);
+    TSetupLog log;
+    log.Open(f.LogPath(), false);
+    return RunUnattendedRepair(f.package.Settings, f.drive.PathOf("cd\\"), switches, log);
+  };
+  EXPECT_EQ(repair(f.Dest()), kExitDone);
+  EXPECT_EQ(f.drive.ReadFile(f.Dest() + "moon.exe"), "MZ game");
+  EXPECT_EQ(f.drive.ReadFile(f.Dest() + "save.dat"), "progress");
+  EXPECT_TRUE(f.Logged("0 missing, 0 damaged"));
+  EXPECT_EQ(repair(f.Dest()), kExitDone);  // healthy now
+  EXPECT_EQ(repair(f.drive.PathOf("games\\other")), kExitRefused);
+  EXPECT_FALSE(DirectoryExists(f.drive.PathOf("games\\other")));
+}
+
 TEST(UnattendedUninstall, RemovesTheGameAndTheSaveDataOnlyWhenAsked) {
   for (bool deleteSave : {false, true}) {
     TUnattendedFixture f;

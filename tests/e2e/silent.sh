@@ -83,6 +83,22 @@ for line in "コピー: hoshimi.exe" "データファイルのチェック: 正�
 done
 grep -qF "インストールが完了しました" "$log" && pass "the log lists the steps"
 
+# --- 1b. /REPAIR from the medium: a damaged install is repaired, a second run finds it healthy ------------
+echo "silent: /VERYSILENT /REPAIR of a damaged install"
+cp "$dest/hoshimi.exe" "$work/hoshimi.exe.good"
+rm -f "$dest/readme.txt"
+printf 'X' | dd of="$dest/hoshimi.exe" bs=1 seek=3 conv=notrunc 2>/dev/null
+printf 'save' >"$dest/save.dat"
+run_silent "$medium" setup.exe /VERYSILENT /REPAIR "/DIR=$wdest" "/LOG=$(winepath -w "$work/repair.log")"
+expect_run "repair" 0
+cmp -s "$dest/hoshimi.exe" "$work/hoshimi.exe.good" && [ -f "$dest/readme.txt" ] && [ "$(cat "$dest/save.dat")" = save ] &&
+  pass "repair: the files are back, the save data untouched" || fail "repair: $(tail -3 "$work/repair.log")"
+run_silent "$medium" setup.exe /VERYSILENT /REPAIR "/DIR=$wdest" "/LOG=$(winepath -w "$work/repair2.log")"
+expect_run "repair of a healthy install" 0
+grep -qF "0 missing, 0 damaged" "$work/repair2.log" && pass "repair: the second run finds it healthy" ||
+  fail "repair: second run: $(tail -2 "$work/repair2.log")"
+rm -f "$dest/save.dat"
+
 # --- 2. the uninstaller, unattended ----------------------------------------------------------------------
 echo "silent: install.exe /VERYSILENT /DELETESAVE"
 printf 'save' >"$dest/save.dat"

@@ -231,6 +231,12 @@ std::unique_ptr<TDiscImage> TDiscImage::Open(TPlatform& platform, const std::str
     const std::string relative = ReplaceDelimiters(name, '\\');
     if (!IsSafeRelativeName(relative))
       throw EDiscError(path + ": the CUE sheet names a file outside its folder: " + name);
+    // A link on the way could lead anywhere: never followed.
+    for (size_t i = 0; i <= relative.size(); ++i) {
+      if (i < relative.size() && !IsPathDelimiterAt(relative, i)) continue;
+      if (platform.GetFileKind(folder + relative.substr(0, i)) == TFileKind::Link)
+        throw EDiscError(path + ": the CUE sheet names a file through a link: " + name);
+    }
     return folder + relative;
   };
   std::vector<std::unique_ptr<TImageBytes>> files;

@@ -241,6 +241,11 @@ TEST(CueSheet, BinFilesAreFoundBesideTheSheetOnly) {
                                      std::string("/etc/passwd"), std::string("\\disc\\data.bin")})
     EXPECT_THAT(sheet(outside), HasSubstr("outside its folder")) << outside;
   EXPECT_THAT(sheet("missing.bin"), HasSubstr("missing.bin of the CUE sheet is missing"));
+#ifndef _WIN32
+  const std::string host = drive.Posix()->HostPath(drive.Folder() + "disc");
+  std::filesystem::create_symlink(host + "/data.bin", host + "/link.bin");
+  EXPECT_THAT(sheet("link.bin"), HasSubstr("through a link"));
+#endif
 }
 
 }  // namespace

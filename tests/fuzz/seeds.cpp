@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "../disc/isobuild.h"
 #include "archive/scrambles.h"
 #include "framework/classes.h"
 #include "rawarchive.h"
@@ -161,5 +162,28 @@ int main(int argc, char** argv) {
     Save(folder, "fuzz_vesk", n++, std::string(1, '\0') + BinaryVesk(depth, depth == 32));
   }
   Save(folder, "fuzz_vesk", n++, std::string(1, '\2') + XmlVesk());
+
+  // Disc images: Rock Ridge names, a folder and a file of two extents; the same as raw MODE1 sectors;
+  // a CUE sheet.
+  vrtest::TIsoBuilder iso;
+  const std::string sp("SP\7\1\xBE\xEF\0", 7);
+  const uint32_t text = iso.Add("file data");
+  const uint32_t sub = iso.Add(vrtest::TIsoBuilder::Folder(0, 18, vrtest::Record("INNER.TXT;1", text, 9)));
+  iso.Root(vrtest::Record("A.TXT;1", text, 4, 0x80, std::string("NM\6\1\0a", 6)) +
+               vrtest::Record("A.TXT;1", text, 9) + vrtest::Record("SUB", sub, 2048, 2),
+           sp);
+  Save(folder, "fuzz_disc", 0, iso.Bytes());
+  std::string raw;
+  for (size_t s = 0; s < iso.Bytes().size() / 2048; ++s) {
+    std::string sector(2352, '\0');
+    sector.replace(1, 10, std::string(10, '\xFF'));
+    sector[15] = 1;
+    sector.replace(16, 2048, iso.Bytes().substr(s * 2048, 2048));
+    raw += sector;
+  }
+  Save(folder, "fuzz_disc", 1, raw);
+  Save(folder, "fuzz_disc", 2,
+       "FILE \"d.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
+       "    INDEX 00 00:10:00\n    INDEX 01 00:12:00\n");
   return 0;
 }

@@ -115,6 +115,26 @@ compare "vrtool install / cp -r of the package" 1.3 'rm -rf "$work/inst" "$work/
 rm -rf "$work/inst" "$work/pkgcopy"
 measure "$vrtool" --quiet install "$work/pkg" -d "$work/inst"; m_install=$m; t_install=$t
 "$vrtool" --quiet verify "$work/inst/game.dat" >/dev/null || { echo "the installed data file does not verify"; exit 1; }
+# The same package as an ISO image (in the page cache): install and verify read it through the image
+# reader, against the same files in the folder.
+disc_rows=()
+if command -v xorriso >/dev/null; then
+  xorriso -as mkisofs -quiet -iso-level 3 -J -R -o "$work/pkg.iso" "$work/pkg" 2>/dev/null
+  cat "$work/pkg.iso" >/dev/null
+  compare "vrtool install from an ISO / from its folder" 1.05 'rm -rf "$work/inst-iso" "$work/inst-dir"' -- \
+    "$vrtool" --quiet install "$work/pkg.iso" -d "$work/inst-iso" -- "$vrtool" --quiet install "$work/pkg" -d "$work/inst-dir"
+  rm -rf "$work/inst-iso" "$work/inst-dir"
+  measure "$vrtool" --quiet install "$work/pkg.iso" -d "$work/inst-iso"; m_install_iso=$m
+  rm -rf "$work/inst-iso"
+  compare "vrtool verify ISO:game.dat / game.dat in a folder" 1.05 ':' -- \
+    "$vrtool" --quiet verify "$work/pkg.iso:game.dat" -- "$vrtool" --quiet verify "$work/pkg/game.dat"
+  measure "$vrtool" --quiet verify "$work/pkg.iso:game.dat"; m_verify_iso=$m
+  disc_rows+=("$(printf 'PEAK  %-48s %6.1f MiB (target <= 64, as from the folder)' "vrtool install from an ISO" \
+    "$(awk -v k="$m_install_iso" 'BEGIN { print k / 1024 }')")")
+  disc_rows+=("$(printf 'PEAK  %-48s %6.1f MiB (target <= 64)' "vrtool verify ISO:game.dat" \
+    "$(awk -v k="$m_verify_iso" 'BEGIN { print k / 1024 }')")")
+  rm -f "$work/pkg.iso"
+fi
 # Check and repair of that install: the check reads every installed byte once; the repair of one damaged
 # entry writes that entry alone, far less than an install again.
 compare "vrtool check / cat of the installed files" 1.2 ':' -- \
@@ -247,6 +267,7 @@ grep '^RATIO' /tmp/vr-bench-$$.txt || true
 printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool install" "$(awk -v k="$m_install" 'BEGIN { print k / 1024 }')"
 printf '%s\n' "${ratio_rows[@]}"
 printf '%s\n' "${extra_rows[@]}"
+printf '%s\n' "${disc_rows[@]}"
 echo "$repair_row"
 printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool verify" "$(awk -v k="$m_verify" 'BEGIN { print k / 1024 }')"
 printf 'PEAK  %-48s %6.1f MiB (target <= 64)\n' "vrtool merge" "$(awk -v k="$m_merge" 'BEGIN { print k / 1024 }')"

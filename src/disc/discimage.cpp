@@ -23,6 +23,8 @@ class TFileImageBytes : public TImageBytes {
       : platform_(platform), handle_(handle), size_(size) {}
   ~TFileImageBytes() override { platform_.FileClose(handle_); }
   int64_t Size() const override { return size_; }
+  TPlatform* Owner() const override { return &platform_; }
+  THandle Handle() const override { return handle_; }
   bool ReadAt(int64_t offset, void* buffer, size_t count) override {
     if (offset < 0 || offset > size_ || static_cast<int64_t>(count) > size_ - offset) return false;
     std::lock_guard<std::mutex> hold(lock_);
@@ -554,6 +556,25 @@ void TDiscImage::ReadTree(int64_t rootSector, int64_t rootLength, bool joliet, i
       }
     }
   }
+}
+
+bool TDiscImage::PlainRange(uint32_t node, int64_t offset, TPlainRange& range) const {
+  const TDiscNode& n = nodes_.at(node);
+  if (map_.SectorSize != kSector || !bytes_->Owner() || n.Folder || offset < 0 || offset >= n.Size)
+    return false;
+  int64_t start = 0;
+  for (uint32_t e = n.FirstExtent; e < n.FirstExtent + n.ExtentCount; ++e) {
+    const TExtent& x = extents_[e];
+    if (offset < start + x.Length) {
+      range.Owner = bytes_->Owner();
+      range.Handle = bytes_->Handle();
+      range.Offset = map_.ByteStart + (x.Sector - map_.Base) * kSector + (offset - start);
+      range.Length = start + x.Length - offset;
+      return true;
+    }
+    start += x.Length;
+  }
+  return false;
 }
 
 std::string TDiscImage::PathOf(uint32_t index) const {

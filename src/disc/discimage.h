@@ -34,6 +34,10 @@ class TImageBytes {
   virtual int64_t Size() const = 0;
   // Reads exactly `count` bytes at `offset`; false when they are not all there or the read fails.
   virtual bool ReadAt(int64_t offset, void* buffer, size_t count) = 0;
+  // The open file and the platform that opened it, when the bytes are a file's; else null and
+  // kInvalidHandle.
+  virtual TPlatform* Owner() const { return nullptr; }
+  virtual THandle Handle() const { return kInvalidHandle; }
 };
 
 // A file opened for reading through `platform`; EDiscError when it cannot be opened.
@@ -115,6 +119,15 @@ class TDiscImage {
   // Reads up to `count` bytes of file `node` from `offset`; returns the bytes read, 0 at the end.
   // EDiscError when a sector cannot be read.
   size_t Read(uint32_t node, int64_t offset, void* buffer, size_t count);
+  // Where the bytes of file `node` from `offset` on lie in one piece in the image file, when the image
+  // holds them as they are (2048-byte sectors): the file's owner, handle, byte offset and the bytes up to
+  // the end of the extent. False otherwise.
+  struct TPlainRange {
+    TPlatform* Owner = nullptr;
+    THandle Handle = kInvalidHandle;
+    int64_t Offset = 0, Length = 0;
+  };
+  bool PlainRange(uint32_t node, int64_t offset, TPlainRange& range) const;
 
  private:
   struct TExtent {

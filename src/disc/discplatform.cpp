@@ -208,12 +208,19 @@ bool TDiscPlatform::FileSetDosTime(THandle h, uint32_t dosTime) {
 
 int64_t TDiscPlatform::FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,
                                      int64_t count) {
+  TOpen source{nullptr, 0, 0};
   {
-    // The system cannot copy out of an image: the caller copies through memory.
     std::lock_guard<std::mutex> hold(lock_);
-    if (Find(from) || Find(to)) return -1;
+    if (Find(to)) return -1;
+    if (TOpen* o = Find(from)) source = *o;
   }
-  return inner_.FileCopyRange(from, fromOffset, to, toOffset, count);
+  if (!source.Image) return inner_.FileCopyRange(from, fromOffset, to, toOffset, count);
+  // A file stored as it is in an image file is copied by the system from there, one extent at a time;
+  // raw sectors go through memory (the caller's copy).
+  TDiscImage::TPlainRange range;
+  if (count <= 0 || !source.Image->PlainRange(source.Node, fromOffset, range) || range.Owner != &inner_)
+    return -1;
+  return inner_.FileCopyRange(range.Handle, range.Offset, to, toOffset, std::min(count, range.Length));
 }
 
 // --- names ------------------------------------------------------------------------------------
@@ -273,8 +280,17 @@ bool TDiscPlatform::CopyFile(const std::string& from, const std::string& to, boo
   bool ok = true;
   try {
     for (int64_t at = 0; ok && at < node.Size;) {
+      // Copied by the system where the image file holds the bytes as they are, else through memory.
+      TDiscImage::TPlainRange range;
+      if (source.Image->PlainRange(source.Node, at, range) && range.Owner == &inner_) {
+        const int64_t n = inner_.FileCopyRange(range.Handle, range.Offset, out, at, range.Length);
+        if (n > 0) {
+          at += n;
+          continue;
+        }
+      }
       const size_t got = source.Image->Read(source.Node, at, piece.data(), piece.size());
-      ok = got > 0 &&
+      ok = got > 0 && inner_.FileSeek(out, at, TSeekOrigin::soBeginning) == at &&
            inner_.FileWrite(out, piece.data(), static_cast<int32_t>(got)) == static_cast<int32_t>(got);
       at += static_cast<int64_t>(got);
     }

@@ -153,16 +153,17 @@ std::string PackageArchiveIn(const std::string& folder) {
 TInstallMedia PlanInstallMedia(const InstallOptions& io) {
   std::vector<std::string> named{io.Medium};
   named.insert(named.end(), io.MoreMedia.begin(), io.MoreMedia.end());
+  const std::vector<std::string> dirs = vr::SplitList(io.MediaDirs, ';');
   bool images = false;
   for (const std::string& n : named) images = images || IsDiscImage(n);
-  if (!images && named.size() == 1)
-    return TInstallMedia{ToCp932(io.Medium, "folder name"), vr::SplitList(io.MediaDirs, ';')};
+  for (const std::string& n : dirs) images = images || IsDiscImage(n);
+  if (!images && named.size() == 1) return TInstallMedia{ToCp932(io.Medium, "folder name"), dirs};
 
   std::vector<std::unique_ptr<TMedium>> media;
-  auto add = [&](const std::string& utf8, bool folderOnly) {
+  auto add = [&](const std::string& utf8) {
     auto m = std::make_unique<TMedium>();
     m->Shown = utf8;
-    if (!folderOnly && IsDiscImage(utf8)) {
+    if (IsDiscImage(utf8)) {
       m->Folder = MountImage(utf8);
       m->Pass = m->Folder;
     } else {
@@ -174,8 +175,8 @@ TInstallMedia PlanInstallMedia(const InstallOptions& io) {
     LoadMedium(*m);
     media.push_back(std::move(m));
   };
-  for (const std::string& n : named) add(n, false);
-  for (const std::string& folder : vr::SplitList(io.MediaDirs, ';')) add(folder, true);
+  for (const std::string& n : named) add(n);
+  for (const std::string& n : dirs) add(n);
 
   const TMedium& first = *media.front();
   const int32_t count = first.Settings.DiskCount;

@@ -96,10 +96,10 @@ TEST(VrtoolDisc, ThreeImagesInstallLikeTheirFoldersAndUninstall) {
   EXPECT_EQ(RunTool({"cat", t / "game" + "/game.dat", "data3"}).Out, "entry of disc 3");
 
   // Images and folders mix.
-  ASSERT_EQ(
-      RunTool({"install", "-q", t / "disc1.iso", t / "cd2", "-d", t / "mixed", "--media-dirs", t / "cd3"})
-          .Status,
-      0);
+  ASSERT_EQ(RunTool({"install", "-q", t / "cd1", t / "disc3.cue", "-d", t / "mixed", "--media-dirs",
+                     t / "disc2.cue"})
+                .Status,
+            0);
   EXPECT_EQ(ReadTree(t.Path() / "mixed"), ReadTree(t.Path() / "from-folders"));
 
   ASSERT_EQ(RunTool({"uninstall", "-q", t / "game"}).Status, 0);

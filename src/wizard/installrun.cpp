@@ -316,6 +316,8 @@ void TInstallRun::WriteSeparateEntry(int index) {
     if (e.Fault == TEntryWriteFault::ChecksumMismatch) throw EVrError("ファイルが壊れています");
     if (e.Fault == TEntryWriteFault::UnsafeName)
       throw EVrError(Format("%s:ファイル名が正しくありません", {name}));
+    // A link or a file in the way of the entry's folders: the writer's own message names it.
+    if (e.Fault == TEntryWriteFault::LinkInTheWay || e.Fault == TEntryWriteFault::FileInTheWay) throw;
     throw EVrError(e.Path + "\r\nファイルが作成できません");
   }
   settings_.AddInstalledFile(name);

@@ -264,7 +264,7 @@ std::unique_ptr<TDiscImage> TDiscImage::Open(TPlatform& platform, const std::str
         byte = previous->FileOffset + (start - previous->Index1) * SectorSize(previous->Mode);
         frame = start;
       } else {
-        byte = start * 2352;  // sectors ahead of the first track: audio-sized
+        byte = start * SectorSize(t.Mode);  // sectors ahead of the first track, in its own mode
         frame = start;
       }
       t.FileOffset = byte + (t.Index1 - frame) * SectorSize(t.Mode);

@@ -97,7 +97,11 @@ void LoadMedium(TMedium& m) {
 }  // namespace
 
 bool IsDiscImage(const std::string& utf8Path) {
-  return IsImageFile(vr::Platform(), HostPathToCp932(utf8Path, "file name"));
+  try {
+    return IsImageFile(vr::Platform(), HostPathToCp932(utf8Path, "file name"));
+  } catch (const ToolError&) {
+    return false;  // a name the libraries cannot take is no image they could read
+  }
 }
 
 std::string MountImage(const std::string& utf8Path) {
@@ -116,8 +120,7 @@ std::string MountImage(const std::string& utf8Path) {
 
 bool ResolveImageSource(ArchiveSource& src) {
   if (src.Resource) return false;
-  vr::TPlatform& host = vr::Platform();
-  if (IsImageFile(host, HostPathToCp932(src.Path, "file name"))) {
+  if (IsDiscImage(src.Path)) {
     src.ImageRoot = MountImage(src.Path);
     src.Mounted = PackageArchiveIn(src.ImageRoot);
     if (src.Mounted.empty())
@@ -128,7 +131,7 @@ bool ResolveImageSource(ArchiveSource& src) {
   for (size_t colon = src.Path.rfind(':'); colon != std::string::npos && colon > 0;
        colon = src.Path.rfind(':', colon - 1)) {
     const std::string image = src.Path.substr(0, colon);
-    if (!IsImageFile(host, HostPathToCp932(image, "file name"))) continue;
+    if (!IsDiscImage(image)) continue;
     std::string inner = vr::ReplaceDelimiters(ToCp932(src.Path.substr(colon + 1), "file name"), '\\');
     while (!inner.empty() && inner[0] == '\\') inner.erase(0, 1);
     if (inner.empty()) throw ToolError(src.Path + ": no file named after the image's name");

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "consolehost.h"
+#include "discmedia.h"
 #include "framework/sysutils.h"
 #include "startup/setupswitches.h"
 #include "startup/syshelpers.h"
@@ -26,6 +27,10 @@ vr::TCheckOptions RunOptions(const CheckOptions& co) {
   if (!co.Medium.empty()) media.push_back(co.Medium);
   for (const std::string& m : vr::SplitList(co.MediaDirs, ';')) media.push_back(m);
   for (const std::string& m : media) {
+    if (IsDiscImage(m)) {
+      options.Media.push_back(MountImage(m));  // served as a drive of its own
+      continue;
+    }
     if (!vr::DirectoryExists(ToCp932(m, "folder name"))) throw ToolError(m + ": no such folder");
     options.Media.push_back(FolderForRun(m));
   }

@@ -94,6 +94,9 @@ TEST(VrtoolDisc, ThreeImagesInstallLikeTheirFoldersAndUninstall) {
   ASSERT_EQ(images.Status, 0) << images.Err;
   EXPECT_EQ(ReadTree(t.Path() / "game"), ReadTree(t.Path() / "from-folders"));
   EXPECT_EQ(RunTool({"cat", t / "game" + "/game.dat", "data3"}).Out, "entry of disc 3");
+  RunResult check = RunTool(
+      {"check", "--medium", t / "disc1.iso", "--media-dirs", t / "disc2.cue;" + t / "disc3.cue", t / "game"});
+  EXPECT_EQ(check.Status, 0) << check.Out << check.Err;
 
   // Images and folders mix.
   ASSERT_EQ(RunTool({"install", "-q", t / "cd1", t / "disc3.cue", "-d", t / "mixed", "--media-dirs",

@@ -34,8 +34,9 @@ std::string FolderForRun(const std::string& utf8) {
   std::error_code error;
   const std::filesystem::path full =
       std::filesystem::weakly_canonical(std::filesystem::absolute(utf8), error);
-  if (posix && !error && !posix->Config().Drives.count('Z')) {
-    posix->MapDrive('Z', "/");
+  const auto z = posix ? posix->Config().Drives.find('Z') : std::map<char, std::string>::const_iterator();
+  if (posix && !error && (z == posix->Config().Drives.end() || z->second == "/")) {
+    if (z == posix->Config().Drives.end()) posix->MapDrive('Z', "/");
     std::string host = full.string();
     std::replace(host.begin(), host.end(), '/', '\\');
     return vr::AddTrailingBackslash("Z:" + ToCp932(host, "folder name"));

@@ -154,8 +154,8 @@ int Run(const std::vector<std::string>& args) {
       known = known || sub->get_name() == *it;
     if (!known) {
       PrintError("unknown command \"" + *it +
-                 "\" (commands: list, cat, extract, verify, pack, merge, append, install, uninstall, "
-                 "settings, image, disc)");
+                 "\" (commands: list, cat, extract, verify, pack, merge, append, install, uninstall, check, "
+                 "repair, settings, image, disc)");
       std::fputs("Run 'vrtool --help' for the commands.\n", stderr);
       return 2;
     }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/readahead.h"
 #include "archive/vrfiles_internal.h"
 #include "platform/codepage.h"
 #include "platform/dbcspath.h"
@@ -337,12 +338,18 @@ uint32_t StreamCRC(TStream& stream) {
     stream.Seek(0, TSeekOrigin::soEnd);
     return crc;
   }
-  std::vector<uint8_t> buffer(static_cast<size_t>(kCopyPiece));
+  // The stream is read in order: the reader's position argument is where the stream already is.
+  TReadAhead pieces(
+      [&stream](int64_t, uint8_t* buffer, int64_t count) {
+        return static_cast<int64_t>(stream.Read(buffer, static_cast<int32_t>(count)));
+      },
+      stream.Size(), kReadAheadPiece);
   uint32_t crc = 0;
-  for (;;) {
-    const int32_t n = stream.Read(buffer.data(), static_cast<int32_t>(buffer.size()));
-    if (n <= 0) break;
-    crc = UpdateCRC(crc, buffer.data(), n);
+  for (int64_t position = 0;;) {
+    const TReadAhead::TPiece piece = pieces.At(position);
+    if (piece.Length <= 0) break;
+    crc = UpdateCRC(crc, piece.Data, piece.Length);
+    position += piece.Length;
   }
   return crc;
 }

@@ -12,6 +12,7 @@
 
 #include "archive/entrywriter.h"
 #include "archive/rands.h"
+#include "archive/readahead.h"
 #include "archive/scrambles.h"
 #include "archive/vrfiles.h"
 #include "archive/vrfiles_internal.h"
@@ -405,9 +406,16 @@ bool TVrFileCollection::RunVerify(bool stopAtMismatch, std::vector<TVerifyState>
   TKoBigStream& data = *DataStream;
   const int64_t dataSize = data.GetSize();
   if (states) states->assign(static_cast<size_t>(Count()), TVerifyState::vsSkipped);
-  // Entries lie one after the other: reading the data in 1 MiB windows and checking every entry that
-  // falls into a window turns many small entries into one sequential pass.
-  std::vector<uint8_t> window(static_cast<size_t>(kCopyPiece));
+  // Entries lie one after the other: reading the data in windows of a few MiB and checking every entry that
+  // falls into a window turns many small entries into one sequential pass, and the next window is read
+  // while this one is summed.
+  TReadAhead windows(
+      [&data](int64_t position, uint8_t* buffer, int64_t count) {
+        data.SetPosition(position);
+        return data.Read(buffer, count);
+      },
+      dataSize, kReadAheadPiece);
+  const uint8_t* window = nullptr;
   int64_t windowStart = 0, windowLength = 0;
   bool result = true;
   // Every entry but the end marker is checked: after a merge the last entry is a real one.
@@ -430,6 +438,7 @@ bool TVrFileCollection::RunVerify(bool stopAtMismatch, std::vector<TVerifyState>
     } else if (item.Separate && encoded) {
       // A separate entry carries the checksum of its content: decode it (as a stream) and check that.
       uint32_t crc = 0;
+      windows.Settle();  // the decoder reads the data stream itself
       try {
         DecodeItemTo(
             i, [&crc](const uint8_t* p, size_t n) { crc = UpdateCRC(crc, p, static_cast<int64_t>(n)); });
@@ -444,19 +453,19 @@ bool TVrFileCollection::RunVerify(bool stopAtMismatch, std::vector<TVerifyState>
       for (int64_t pos = item.Offset, left = item.Size; left > 0;) {
         if (pos >= windowStart && pos < windowStart + windowLength) {
           const int64_t take = std::min(left, windowStart + windowLength - pos);
-          crc = UpdateCRC(crc, window.data() + (pos - windowStart), take);
+          crc = UpdateCRC(crc, window + (pos - windowStart), take);
           pos += take;
           left -= take;
           continue;
         }
-        data.SetPosition(pos);
-        const int64_t got = data.Read(window.data(), std::min<int64_t>(kCopyPiece, dataSize - pos));
-        if (got <= 0) {
+        const TReadAhead::TPiece piece = windows.At(pos);
+        if (piece.Length <= 0) {
           state = TVerifyState::vsTruncated;
           break;
         }
+        window = piece.Data;
         windowStart = pos;
-        windowLength = got;
+        windowLength = piece.Length;
       }
       if (state == TVerifyState::vsOk && crc != item.CRC) state = TVerifyState::vsMismatch;
     }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/vrfiles.h"
 #include "commands.h"
@@ -35,6 +36,13 @@ void DecodeEntry(vr::TVrFileCollection& archive, vr::TVrFile& entry, const TSink
 
 // The decoded content of a named entry (or of the loose file the reader falls back to).
 void ReadArchiveEntry(const ArchiveSource& src, const std::string& cp932Name, vr::TMemoryStream& out);
+
+// Every file below `folder` (code page 932), as names relative to it with "\" between folder levels
+// ("prefix\" in front when `prefix` is not empty), sorted by bytes within each folder. Only regular files
+// and folders are taken: a link, a pipe or a device is a ToolError naming it. `shown` is the folder as the
+// user named it (UTF-8), for messages; `depth` is 0 for the top.
+void CollectFiles(const std::string& folder, const std::string& shown, const std::string& prefix,
+                  std::vector<std::string>& names, int depth);
 
 // Lower-case extension with the dot ("" when none), of a code page 932 name.
 std::string LowerExt(const std::string& name);

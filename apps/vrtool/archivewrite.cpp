@@ -25,8 +25,8 @@ const char kHostDelimiter[] = "\\";
 const char kHostDelimiter[] = "/";
 #endif
 
-// Every file below `folder`, as names relative to it with "\" between folder levels, sorted by bytes.
-// `shown` is the folder as the user named it (UTF-8), for messages.
+}  // namespace
+
 void CollectFiles(const std::string& folder, const std::string& shown, const std::string& prefix,
                   std::vector<std::string>& names, int depth) {
   if (depth > 64) throw ToolError(shown + ": folders nested too deeply");
@@ -62,6 +62,8 @@ void CollectFiles(const std::string& folder, const std::string& shown, const std
     }
   }
 }
+
+namespace {
 
 // Deletes a file this run wrote and its numbered part files.
 void RemoveBigFile(const std::string& name) {

@@ -73,6 +73,18 @@ int CmdDiscInfo(const std::string& image);
 // verify IMAGE: every archive on the image.
 int CmdVerifyDisc(const ArchiveSource& src, const Options& opt);
 
+// media build PROJECT -o OUT: the media of a studio's project file; media check: a set of media (folders
+// or disc images) complete and agreeing with their install.dat (exit 1 when not).
+struct MediaBuildOptions {
+  std::string Project;
+  std::string Out;
+  std::string Setup;  // replaces the project's setup program when not empty
+  bool Iso = false;
+  unsigned Threads = 0;
+};
+int CmdMediaBuild(const MediaBuildOptions& mo, const Options& opt);
+int CmdMediaCheck(const std::vector<std::string>& media, const Options& opt);
+
 int CmdImageInfo(const std::string& file, uint32_t seed);
 int CmdImageConvert(const std::string& file, uint32_t seed, int frame, const std::string& out);
 

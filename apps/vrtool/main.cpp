@@ -129,6 +129,23 @@ int Run(const std::vector<std::string>& args) {
   auto* discInfo = disc->add_subcommand("info", "the volume, file system, tracks and package of an image");
   discInfo->add_option("IMAGE", pos)->required()->expected(1);
 
+  MediaBuildOptions mediaOpt;
+  auto* media = app.add_subcommand("media", "media of a game: build them from a project file, check them");
+  media->require_subcommand(1);
+  auto* mediaBuild = media->add_subcommand("build", "write the media of PROJECT into OUT/disc1 ...");
+  mediaBuild->add_option("PROJECT", mediaOpt.Project, "the project file (JSON)")->required();
+  mediaBuild->add_option("-o", mediaOpt.Out, "output folder (new or empty)")->required()->type_name("OUT");
+  mediaBuild->add_flag("--iso", mediaOpt.Iso,
+                       "also write an ISO 9660 image of each medium (OUT/disc1.iso ...)");
+  mediaBuild->add_option("--setup", mediaOpt.Setup, "the setup program, in place of the project's")
+      ->type_name("PATH");
+  mediaBuild
+      ->add_option("--threads", mediaOpt.Threads,
+                   "threads that compress entries (default: one per processor)")
+      ->type_name("N");
+  auto* mediaCheck = media->add_subcommand("check", "check a set of media before it goes to the press");
+  mediaCheck->add_option("MEDIUM", pos, "medium folders or disc images")->required();
+
   // The settings keep the seed as a signed value; both spellings of the same 32 bits are accepted.
   int64_t seed = 0;
   int frame = 0;
@@ -155,7 +172,7 @@ int Run(const std::vector<std::string>& args) {
     if (!known) {
       PrintError("unknown command \"" + *it +
                  "\" (commands: list, cat, extract, verify, pack, merge, append, install, uninstall, check, "
-                 "repair, settings, image, disc)");
+                 "repair, settings, image, disc, media)");
       std::fputs("Run 'vrtool --help' for the commands.\n", stderr);
       return 2;
     }
@@ -215,6 +232,8 @@ int Run(const std::vector<std::string>& args) {
     if (show->parsed()) return CmdSettingsShow(pos[0], fromArchive, json);
     if (build->parsed()) return CmdSettingsBuild(pos[0], out);
     if (discInfo->parsed()) return CmdDiscInfo(pos[0]);
+    if (mediaBuild->parsed()) return CmdMediaBuild(mediaOpt, opt);
+    if (mediaCheck->parsed()) return CmdMediaCheck(pos, opt);
     if (info->parsed()) return CmdImageInfo(pos[0], static_cast<uint32_t>(seed));
     if (convert->parsed()) return CmdImageConvert(pos[0], static_cast<uint32_t>(seed), frame, pos[1]);
     throw CLI::ValidationError("no command given");

@@ -5,13 +5,12 @@
 #include "commands.h"
 #include "console.h"
 #include "discmedia.h"
+#include "settingsjson.h"
 #include "startup/instset.h"
 #include "textconv.h"
 
 namespace vrtool {
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 // Every field of the settings in file order: its JSON name and how it maps to the object.
 struct Field {
@@ -127,7 +126,9 @@ std::string Text(const Json& v, const std::string& name) {
   return ToCp932(v.get<std::string>(), "settings field " + name);
 }
 
-void FromJson(const Json& j, vr::TRovaInstallSet& s) {
+}  // namespace
+
+void SettingsFromJson(const Json& j, vr::TRovaInstallSet& s) {
   if (!j.is_object()) throw ToolError("the settings JSON must be an object");
   // Unknown names are refused: a misspelt field would otherwise be dropped without notice.
   for (auto it = j.begin(); it != j.end(); ++it) {
@@ -198,6 +199,8 @@ void FromJson(const Json& j, vr::TRovaInstallSet& s) {
   }
 }
 
+namespace {
+
 std::string ReadInput(const std::string& path) {
   vr::TMemoryStream m;
   if (path == "-") {
@@ -240,7 +243,7 @@ int CmdSettingsBuild(const std::string& jsonFile, const std::string& out) {
     throw ToolError(jsonFile + ": " + e.what());
   }
   vr::TRovaInstallSet settings;
-  FromJson(j, settings);
+  SettingsFromJson(j, settings);
   settings.SaveToFile(HostPathToCp932(out, "file name"));
   return 0;
 }

@@ -1,0 +1,196 @@
+// media build and media check: a generated game folder on three media of a small capacity, installed
+// from the folders and from the images; refused projects leave nothing behind.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+
+#include "tooltest.h"
+
+namespace vrtest {
+namespace {
+
+using ::testing::HasSubstr;
+using Json = nlohmann::json;
+
+std::string Noise(size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(gen());
+  return s;
+}
+
+// A game: loose program, sound and movie files, an archive of incompressible and text entries, some
+// with Japanese names; the project puts it on media of 600,000 bytes.
+void MakeGame(const TempDir& t, const std::string& capacity = "600000") {
+  WriteFile(t.Path() / "files" / "game.exe", Noise(200000, 1));
+  WriteFile(t.Path() / "files" / u8"説明書.txt", u8"遊び方\r\n");
+  WriteFile(t.Path() / "files" / "bgm" / "theme.OGG", Noise(150000, 2));
+  WriteFile(t.Path() / "files" / "movie" / "op.mpg", Noise(180000, 3));
+  for (int i = 0; i < 4; ++i)
+    WriteFile(t.Path() / "arc" / u8"画像" / ("cg" + std::to_string(i) + ".bin"), Noise(120000, 10 + i));
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + "\n";
+  WriteFile(t.Path() / "arc" / "scenario.txt", text);
+  WriteFile(t.Path() / "arc" / "omake.txt", "extra");
+  WriteFile(t.Path() / "setup.exe", "MZ setup stand-in");
+  Json project = {
+      {"settings", {{"Title", u8"星の丘"}, {"GameExe", "game.exe"}, {"RegistryKey", "VrTest\\Media"}}},
+      {"files", "files"},
+      {"archive", "arc"},
+      {"separate", {"omake.txt"}},
+      {"scramble", true},
+      {"capacity", std::stoll(capacity)},
+      {"setup", "setup.exe"},
+      {"volume", "HOSHI"}};
+  WriteFile(t.Path() / "project.json", project.dump());
+}
+
+Json SettingsOf(const fs::path& installDat) {
+  RunResult r = RunTool({"settings", "show", "--json", installDat.string()});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  return Json::parse(r.Out);
+}
+
+// Every file of a folder except the builder's own, relative name -> content.
+std::map<std::string, std::string> Files(const fs::path& root, const std::vector<std::string>& skip = {}) {
+  std::map<std::string, std::string> files;
+  for (const auto& [name, content] : ReadTree(root))
+    if (std::find(skip.begin(), skip.end(), name) == skip.end()) files[name] = content;
+  return files;
+}
+
+TEST(MediaBuild, ThreeMediaInstallEveryFileAndEntryAndCountWhatTheyHold) {
+  TempDir t;
+  MakeGame(t);
+  RunResult built =
+      RunTool({"media", "build", t / "project.json", "-o", t / "out", "--iso", "--threads", "2"});
+  ASSERT_EQ(built.Status, 0) << built.Err;
+  EXPECT_THAT(built.Out, HasSubstr("3 media of 600,000 bytes"));
+  const fs::path out = t.Path() / "out";
+  ASSERT_TRUE(fs::is_directory(out / "disc3"));
+  EXPECT_FALSE(fs::exists(out / "disc4"));
+
+  // The sizes of each install.dat are a fresh count: listed loose files by extension, and the stored
+  // bytes of the entries that go into the installed data file.
+  std::vector<int64_t> base, data, sound, movie;
+  for (int i = 0; i < 3; ++i) {
+    const fs::path disc = out / ("disc" + std::to_string(i + 1));
+    const Json s = SettingsOf(disc / "install.dat");
+    EXPECT_EQ(s["DiskIndex"], i);
+    EXPECT_EQ(s["DiskCount"], 3);
+    EXPECT_EQ(s["Title"], u8"星の丘");
+    EXPECT_EQ(fs::exists(disc / "install.exe"), i == 0);
+    EXPECT_EQ(ReadFile(disc / "setup.exe"), "MZ setup stand-in");
+    EXPECT_THAT(ReadFile(disc / "autorun.inf"), HasSubstr("open=setup.exe"));
+    int64_t b = 0, d = 0, so = 0, m = 0;
+    for (const Json& listed : s["PackageFiles"]) {
+      std::string name = listed.get<std::string>();
+      std::replace(name.begin(), name.end(), '\\', '/');
+      for (const auto& f : fs::recursive_directory_iterator(disc)) {
+        std::string rel = fs::relative(f.path(), disc).string();
+        std::transform(rel.begin(), rel.end(), rel.begin(), [](char c) { return std::tolower(c); });
+        if (rel != name) continue;
+        const auto size = static_cast<int64_t>(fs::file_size(f.path()));
+        (rel.find(".ogg") != std::string::npos ? so : rel.find(".mpg") != std::string::npos ? m : b) += size;
+      }
+    }
+    RunResult list = RunTool({"list", "--json", (disc / "game.dat").string()});
+    ASSERT_EQ(list.Status, 0) << list.Err;
+    const Json listing = Json::parse(list.Out);
+    for (const Json& e : listing["entries"])
+      if (e["separate"] == 0) d += e["size"].get<int64_t>();
+    EXPECT_EQ(s["BaseSizes"][i], b) << disc;
+    EXPECT_EQ(s["DataSizes"][i], d) << disc;
+    EXPECT_EQ(s["SoundSizes"][i], so) << disc;
+    EXPECT_EQ(s["MovieSizes"][i], m) << disc;
+    base.push_back(b), data.push_back(d), sound.push_back(so), movie.push_back(m);
+  }
+  const Json first = SettingsOf(out / "disc1" / "install.dat");
+  EXPECT_EQ(first["BaseSizes"], Json(base));
+  EXPECT_EQ(first["DataSizeTotal"], data[0] + data[1] + data[2]);
+  EXPECT_EQ(first["SoundSizeTotal"], sound[0] + sound[1] + sound[2]);
+  EXPECT_EQ(first["MovieSizeTotal"], movie[0] + movie[1] + movie[2]);
+
+  for (const std::vector<std::string>& media :
+       {std::vector<std::string>{(out / "disc1").string(), (out / "disc2").string(),
+                                 (out / "disc3").string()},
+        std::vector<std::string>{(out / "disc1.iso").string(), (out / "disc2.iso").string(),
+                                 (out / "disc3.iso").string()}}) {
+    RunResult check = RunTool({"media", "check", media[0], media[1], media[2]});
+    EXPECT_EQ(check.Status, 0) << check.Out << check.Err;
+    const std::string dest = t / ("game" + std::to_string(media[0].size()));
+    RunResult install = RunTool({"install", "-q", media[0], media[1], media[2], "-d", dest});
+    ASSERT_EQ(install.Status, 0) << install.Err;
+    // Every loose file arrives, and the uninstaller; every entry but the separate one is in game.dat.
+    std::map<std::string, std::string> expected = Files(t.Path() / "files");
+    expected["install.exe"] = "MZ setup stand-in";
+    EXPECT_EQ(Files(dest, {"game.dat", "game.ext", "install.dat"}), expected);
+    const std::string extracted = t / ("x" + std::to_string(media[0].size()));
+    ASSERT_EQ(RunTool({"extract", "-C", extracted, dest + "/game.dat"}).Status, 0);
+    std::map<std::string, std::string> entries = Files(t.Path() / "arc");
+    entries.erase("omake.txt");
+    EXPECT_EQ(Files(extracted), entries);
+  }
+
+  // The same project, built again, gives the same bytes.
+  ASSERT_EQ(RunTool({"media", "build", t / "project.json", "-o", t / "again", "--iso"}).Status, 0);
+  EXPECT_EQ(ReadTree(out), ReadTree(t.Path() / "again"));
+
+  // A medium whose loose file changed no longer agrees with its install.dat.
+  WriteFile(out / "disc1" / "game.exe", "MZ");
+  RunResult check = RunTool({"media", "check", (out / "disc1").string(), (out / "disc2").string()});
+  EXPECT_EQ(check.Status, 1);
+  EXPECT_THAT(check.Out, HasSubstr("BaseSizes[0]"));
+  EXPECT_THAT(check.Out, HasSubstr("disc 3 of 3 is missing"));
+}
+
+TEST(MediaBuild, RefusedProjectsNameTheCauseAndLeaveNothing) {
+  TempDir t;
+  MakeGame(t);
+  const Json good = Json::parse(ReadFile(t.Path() / "project.json"));
+  struct Case {
+    const char* What;
+    Json Project;
+    std::string Message;
+  };
+  std::vector<Case> cases;
+  Json p = good;
+  p["capacity"] = 200000;
+  cases.push_back({"an entry larger than a medium", p, "game.exe: 200,000 bytes do not fit"});
+  p = good;
+  p["archive"] = "missing";
+  cases.push_back({"a missing folder", p, "field archive"});
+  p = good;
+  p["capacity"] = "cd800";
+  cases.push_back({"an unknown capacity", p, "field capacity"});
+  p = good;
+  p["volum"] = "X";
+  cases.push_back({"a misspelt field", p, "unknown field \"volum\""});
+  p = good;
+  p["settings"]["DiskCount"] = 5;
+  cases.push_back(
+      {"a computed field that disagrees", p, "settings field DiskCount says 5, the media give 3"});
+  p = good;
+  p["separate"] = {"nothing.txt"};
+  cases.push_back({"a separate entry that is not there", p, "field separate"});
+  for (const Case& c : cases) {
+    WriteFile(t.Path() / "bad.json", c.Project.dump());
+    RunResult r = RunTool({"media", "build", t / "bad.json", "-o", t / "out"});
+    EXPECT_EQ(r.Status, 2) << c.What;
+    EXPECT_THAT(r.Err, HasSubstr(c.Message)) << c.What;
+    EXPECT_FALSE(fs::exists(t.Path() / "out")) << c.What;
+    for (const auto& f : fs::directory_iterator(t.Path()))
+      EXPECT_EQ(f.path().filename().string().find("~vrtool"), std::string::npos) << c.What;
+  }
+  // An output folder that holds something is never written into.
+  WriteFile(t.Path() / "full" / "keep.txt", "mine");
+  RunResult r = RunTool({"media", "build", t / "project.json", "-o", t / "full"});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_EQ(Files(t.Path() / "full").size(), 1u);
+}
+
+}  // namespace
+}  // namespace vrtest

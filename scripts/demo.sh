@@ -52,12 +52,13 @@ cmake --preset mingw-i686 >/dev/null
 cmake --build build/mingw-i686 --target setup -j"$jobs"
 scripts/wine-prefix.sh
 
-rm -rf "$medium"
-mkdir -p "$medium"
-cp -r build/release/demo/medium/. "$medium/"
-cp build/mingw-i686/apps/setup/setup.exe "$medium/"
-# The setup program is also a file of the package: installed as install.exe, it is the uninstaller.
-cp build/mingw-i686/apps/setup/setup.exe "$medium/install.exe"
+# The demo's project file with the Windows build's setup.exe (also installed as install.exe, the
+# uninstaller); the medium is the first and only disc of the media.
+rm -rf "$medium" "$medium.media"
+build/release/apps/vrtool/vrtool -q media build build/release/demo/media.json \
+  --setup build/mingw-i686/apps/setup/setup.exe -o "$medium.media"
+mv "$medium.media/disc1" "$medium"
+rm -rf "$medium.media"
 echo "demo: medium folder ${medium#"$root"/}:"
 ls -l "$medium"
 

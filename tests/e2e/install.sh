@@ -109,7 +109,7 @@ walk_to_confirm() {
 regkey='HKCU\Software\vrsetup\HoshimiDemo'
 medium="$work/メディア"
 mkdir -p "$medium"
-cp -r "$demo"/medium/. "$medium/"
+cp -r "$demo_medium"/. "$medium/"
 cp "$setup_exe" "$medium/setup.exe"
 cp "$setup_exe" "$medium/install.exe"
 # The tests' keys all lie below vrsetup: a clean start, so that the emptied parent can be checked.

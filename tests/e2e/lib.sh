@@ -3,8 +3,8 @@
 
 # Re-runs the script inside its own Xvfb when there is no usable display; then builds what is missing
 # (vrtool and the demo package natively, setup.exe for i686) and makes sure the Wine prefix exists.
-# Sets `native` (the native build folder), `demo`, `vrtool`, `setup_exe` and `work` (a temporary folder
-# removed at exit).
+# Sets `native` (the native build folder), `demo`, `demo_medium` (the demo's first medium), `vrtool`,
+# `setup_exe` and `work` (a temporary folder removed at exit).
 e2e_begin() {
   if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" "$@"
@@ -33,6 +33,10 @@ e2e_begin() {
   fi
   "$root/scripts/wine-prefix.sh"
   demo=$native/demo
+  # The demo's media with the Windows build's setup.exe (the native build holds a stand-in).
+  "$vrtool" -q media build "$demo/media.json" --setup "$setup_exe" -o "$work/demo-media" >/dev/null ||
+    { echo "$e2e_name: the demo media could not be built" >&2; exit 1; }
+  demo_medium=$work/demo-media/disc1
   shots=$root/build/e2e
   mkdir -p "$shots"
   title="星見の丘 体験版"

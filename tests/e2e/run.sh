@@ -60,7 +60,7 @@ pixel() {
 # --- the medium -------------------------------------------------------------------------------------
 medium="$work/メディア"
 mkdir -p "$medium"
-cp -r "$demo"/medium/. "$medium/"
+cp -r "$demo_medium"/. "$medium/"
 cp "$root/build/mingw-i686/apps/setup/setup.exe" "$medium/"
 "$vrtool" image convert --seed 20240 "$demo/archive/pict/back.vsk" "$work/picture.png" >/dev/null ||
   { echo "e2e: cannot decode the demo picture" >&2; exit 1; }
@@ -207,7 +207,7 @@ if [ -x "$root/build/mingw-x86_64/apps/setup/setup.exe" ]; then
   echo "e2e: setup.exe (x86-64)"
   medium64="$work/medium64"
   mkdir -p "$medium64"
-  cp -r "$demo"/medium/. "$medium64/"
+  cp -r "$demo_medium"/. "$medium64/"
   cp "$root/build/mingw-x86_64/apps/setup/setup.exe" "$medium64/"
   start_setup "$medium64"
   if launcher=$(wait_window "^${title}\$" 20); then

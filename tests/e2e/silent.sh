@@ -52,7 +52,7 @@ expect_run() {  # name expected-status
 
 medium="$work/medium"
 mkdir -p "$medium"
-cp -r "$demo"/medium/. "$medium/"
+cp -r "$demo_medium"/. "$medium/"
 cp "$setup_exe" "$medium/setup.exe"
 cp "$setup_exe" "$medium/install.exe"
 wine reg delete "$regkey" /f >/dev/null 2>&1
@@ -194,7 +194,7 @@ rm -rf "$dest"
 if [ "$(id -u)" = 0 ] && mkdir -p "$work/small" && mount -t tmpfs -o size=64k tmpfs "$work/small" 2>/dev/null; then
   echo "silent: vrtool install onto a full disk"
   head -c 50000 /dev/zero >"$work/small/fill"
-  "$vrtool" -q install "$demo/medium" -d "$work/small/game" >/dev/null 2>&1
+  "$vrtool" -q install "$demo_medium" -d "$work/small/game" >/dev/null 2>&1
   st=$?
   [ "$st" = 2 ] && pass "full disk: exit 2" || fail "full disk: exit $st"
   [ ! -e "$work/small/game" ] && pass "full disk: no destination left" || fail "full disk: $(ls -A "$work/small/game")"

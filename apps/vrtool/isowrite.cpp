@@ -348,7 +348,7 @@ TIsoImage::~TIsoImage() = default;
 
 int64_t TIsoImage::Size() const { return impl_->Sectors * kSector; }
 
-void TIsoImage::Write(const std::string& image) const {
+void TIsoImage::Write(const std::string& image, const std::function<bool()>& stopped) const {
   const TImpl& m = *impl_;
   vr::TFileStream out(image, vr::fmCreate);
   auto put = [&](const std::string& bytes) {
@@ -384,6 +384,7 @@ void TIsoImage::Write(const std::string& image) const {
     vr::TFileStream in(n.Path, vr::fmOpenRead | vr::fmShareDenyNone);
     if (in.Size() != n.Size) throw ToolError(ToUtf8(n.Path) + ": changed while the image was written");
     for (int64_t left = n.Size; left > 0;) {
+      if (stopped && stopped()) return;
       const auto piece = static_cast<int32_t>(std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
       in.ReadBuffer(buffer.data(), piece);
       out.WriteBuffer(buffer.data(), piece);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,8 +25,9 @@ class TIsoImage {
   TIsoImage& operator=(const TIsoImage&) = delete;
 
   int64_t Size() const;
-  // Writes the image to `image` (code page 932), replacing it.
-  void Write(const std::string& image) const;
+  // Writes the image to `image` (code page 932), replacing it. Returns early, the image incomplete, when
+  // `stopped` says so between pieces of the files.
+  void Write(const std::string& image, const std::function<bool()>& stopped = nullptr) const;
 
  private:
   struct TImpl;

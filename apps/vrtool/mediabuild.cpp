@@ -10,6 +10,7 @@
 #include "archive/vrfiles.h"
 #include "archiveaccess.h"
 #include "console.h"
+#include "consolehost.h"
 #include "framework/classes.h"
 #include "isowrite.h"
 #include "platform/dbcspath.h"
@@ -29,6 +30,7 @@ const char kHostDelimiter = '/';
 #endif
 
 const char kAutorunName[] = "autorun.inf";
+const char kInterruptedText[] = "interrupted; nothing was written to the output folder";
 const char kSetupName[] = "setup.exe";
 // Files the builder writes at a medium's root; the loose files may not bring their own.
 const char* const kBuilderNames[] = {"setup.exe", "install.exe", "install.dat",
@@ -297,9 +299,14 @@ void CopyInto(const std::string& from, const std::string& to, const std::string&
 }
 
 void WriteDataFile(const TMediaProject& p, const TPlan& plan, const std::vector<size_t>& items,
-                   const std::string& target, unsigned threads, uint32_t seed) {
+                   const std::string& target, unsigned threads, uint32_t seed, ProgressBar& bar) {
   vr::TVrFileCollection archive;
   archive.EncodeThreads = threads;
+  archive.OnProgress = [&](vr::TVrFileCollection*, vr::TVrFile* item, int64_t size, int32_t index,
+                           int32_t count, bool& cancel) {
+    bar.Update(index + (size > 0 ? 1 : 0), count, item ? ToUtf8(item->Name()) : std::string());
+    if (Interrupted()) cancel = true;
+  };
   archive.OpenPath(p.Archive.empty() ? vr::ExtractFilePath(target) : p.Archive, false);
   for (size_t i : items) {
     const TItem& item = plan.Items[i];
@@ -311,7 +318,7 @@ void WriteDataFile(const TMediaProject& p, const TPlan& plan, const std::vector<
   int parts = 0;
   {
     vr::TKoBigFileStream stream(target, vr::fmCreate);
-    if (!archive.SaveToStream(stream, p.Scramble)) throw ToolError("the build was cancelled");
+    if (!archive.SaveToStream(stream, p.Scramble)) throw ToolError(kInterruptedText);
     parts = stream.PartCount();
   }
   for (int k = 0; k < parts; ++k) SetTime(vr::TKoBigFileStream::PartFileName(target, k), plan.Time);
@@ -552,6 +559,8 @@ std::vector<TBuiltMedium> BuildMedia(const TMediaProject& p, const std::string& 
 
   const std::string temp = TempFolderBeside(target);
   std::vector<TBuiltMedium> built;
+  // Ctrl-C, SIGTERM or a closed terminal stop the build at its next step; the folder beside OUT goes.
+  TInterruptScope interrupt;
   try {
     if (!vr::Platform().CreateDirectory(temp)) throw ToolError(ToUtf8(temp) + ": cannot be created");
     std::vector<std::string> folders;
@@ -567,8 +576,11 @@ std::vector<TBuiltMedium> BuildMedia(const TMediaProject& p, const std::string& 
         const TItem& item = plan.Items[index];
         if (!item.Entry) CopyInto(item.Source, folder + item.Name, item.Shown);
       }
+      ProgressBar bar(options.Progress, m.Name);
       WriteDataFile(p, plan, plan.Media[static_cast<size_t>(i)], folder + vr::kDataFileName, options.Threads,
-                    0x6D656469u + static_cast<uint32_t>(i));
+                    0x6D656469u + static_cast<uint32_t>(i), bar);
+      bar.Finish();
+      if (Interrupted()) throw ToolError(kInterruptedText);
       {
         const std::string text = AutorunText();
         vr::TFileStream autorun(folder + kAutorunName, vr::fmCreate);
@@ -623,7 +635,10 @@ std::vector<TBuiltMedium> BuildMedia(const TMediaProject& p, const std::string& 
       if (m.DiscBytes > p.Capacity)
         throw ToolError(m.Name + ": " + Thousands(m.DiscBytes) + " bytes do not fit on a medium of " +
                         Thousands(p.Capacity) + " bytes");
-      if (options.Iso) image.Write(temp + "\\" + m.Name + ".iso");
+      if (options.Iso) {
+        image.Write(temp + "\\" + m.Name + ".iso", [] { return Interrupted(); });
+        if (Interrupted()) throw ToolError(kInterruptedText);
+      }
     }
 
     if (kind == vr::TFileKind::Directory && !vr::Platform().RemoveDirectory(target))

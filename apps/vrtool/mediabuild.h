@@ -46,7 +46,8 @@ TMediumSizes CountMedium(const std::string& folder, const vr::TRovaInstallSet& s
 
 struct TMediaBuildOptions {
   bool Iso = false;
-  unsigned Threads = 0;  // encoding threads of the archives; 0: one per processor
+  unsigned Threads = 0;   // encoding threads of the archives; 0: one per processor
+  bool Progress = false;  // a progress bar on stderr while each archive is written
 };
 
 struct TBuiltMedium {

@@ -28,11 +28,12 @@ std::string Row(const std::string& a, const std::string& b, const std::string& c
 
 }  // namespace
 
-int CmdMediaBuild(const MediaBuildOptions& mo, const Options&) {
+int CmdMediaBuild(const MediaBuildOptions& mo, const Options& opt) {
   const TMediaProject project = LoadMediaProject(mo.Project, mo.Setup);
   TMediaBuildOptions options;
   options.Iso = mo.Iso;
   options.Threads = mo.Threads;
+  options.Progress = !opt.Quiet && StderrIsTerminal();
   const std::vector<TBuiltMedium> media = BuildMedia(project, mo.Out, options);
   std::string table = Row("medium", "files", "bytes", "disc bytes", "free");
   for (const TBuiltMedium& m : media)

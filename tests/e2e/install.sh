@@ -260,68 +260,69 @@ uninstall_demo delete-save
 [ ! -e "$destination" ] && pass "with the box the game folder is gone entirely" ||
   fail "left in the game folder: $(ls -A "$destination" 2>/dev/null | tr '\n' ' ')"
 
-# --- 2. two media swapped in one folder ---------------------------------------------------------------
-echo "e2e: a two-medium package, media swapped at the prompt"
+# --- 2. three media built by vrtool, swapped in one folder -----------------------------------------------
+echo "e2e: a three-medium package from media build, media swapped at the prompts"
 two="$work/two"
-mkdir -p "$two/src1/scene" "$two/src2/scene" "$two/disc1" "$two/disc2"
-title2="二枚組テスト"
-regkey2='HKCU\Software\vrsetup\TwoDiscTest'
+mkdir -p "$two/files/bgm" "$two/files/movie" "$two/archive/scene"
+title2="三枚組テスト"
+regkey2='HKCU\Software\vrsetup\ThreeDiscTest'
 wine reg delete "$regkey2" /f >/dev/null 2>&1
-python3 - "$demo/../../demo" "$two" "$title2" <<'EOF' || fail "cannot write the two-medium settings"
-import json, sys
-two, title = sys.argv[2], sys.argv[3]
-for index in range(2):
-    s = {
-        "Title": title, "DefaultFolder": "<ProgramFiles>\\vrsetup\\" + title, "GameExe": "two.exe",
-        "MediaNoun": "ディスク", "RegistryKey": "vrsetup\\TwoDiscTest", "DiskCount": 2, "DiskIndex": index,
-        "BaseSizes": [1000, 1000], "DataSizes": [1000, 1000], "SoundSizes": [0, 0], "MovieSizes": [0, 0],
-        "BaseSizeTotal": 2000, "DataSizeTotal": 2000, "SoundSizeTotal": 0, "MovieSizeTotal": 0,
-        "PackageFiles": ["two.exe", "disc2.txt"], "WelcomeText": "二枚組", "LicenseText": "同意",
-    }
-    json.dump(s, open("%s/disc%d.json" % (two, index + 1), "w", encoding="utf-8"), ensure_ascii=False)
+# Sizes follow the setup program's S (on every disc, twice on the first): six entries of S/3, a sound
+# and a movie of S/2 each, on discs of 2S + S/2 bytes: one entry on disc 1, four on disc 2, the rest on 3.
+s=$(stat -c %s "$setup_exe")
+for i in 1 2 3 4 5 6; do head -c $((s / 3)) /dev/urandom >"$two/archive/scene/s$i.bin"; done
+printf 'scene one' >"$two/archive/scene/one.txt"
+head -c $((s / 2)) /dev/urandom >"$two/files/bgm/theme.ogg"
+head -c $((s / 2)) /dev/urandom >"$two/files/movie/op.mpg"
+printf 'MZ two' >"$two/files/two.exe"
+cat >"$two/media.json" <<EOF
+{"settings": {"Title": "$title2", "DefaultFolder": "<ProgramFiles>\\\\vrsetup\\\\$title2", "GameExe": "two.exe",
+              "MediaNoun": "ディスク", "RegistryKey": "vrsetup\\\\ThreeDiscTest", "WelcomeText": "三枚組",
+              "LicenseText": "同意"},
+ "files": "files", "archive": "archive", "capacity": $((2 * s + s / 2)), "setup": "$setup_exe"}
 EOF
-printf 'scene one' >"$two/src1/scene/one.txt"
-printf 'scene two' >"$two/src2/scene/two.txt"
-for d in 1 2; do
-  "$vrtool" settings build "$two/disc$d.json" -o "$two/disc$d/install.dat" >/dev/null &&
-    "$vrtool" -q pack -o "$two/disc$d/game.dat" "$two/src$d" >/dev/null || fail "cannot build disc $d"
-done
-printf 'MZ two' >"$two/disc1/two.exe"
-printf 'on disc 2' >"$two/disc2/disc2.txt"
+"$vrtool" -q media build "$two/media.json" -o "$two/media" >/dev/null || fail "cannot build the three media"
+[ -d "$two/media/disc3" ] && [ ! -d "$two/media/disc4" ] && pass "media build made three media" ||
+  fail "media build made $(ls "$two/media" 2>/dev/null | tr '\n' ' ')"
 drive="$work/ドライブ"
 mkdir -p "$drive"
-cp "$two/disc1/"* "$drive/"
-cp "$setup_exe" "$drive/setup.exe"
+cp -r "$two/media/disc1/." "$drive/"
 
-wizard=$(start_wizard "$drive" "$title2") || { fail "no wizard for the two-medium package"; exit 1; }
+wizard=$(start_wizard "$drive" "$title2") || { fail "no wizard for the three-medium package"; exit 1; }
 walk_to_confirm two
 xdotool key Return
-if prompt=$(wait_window "^情報\$" 30); then
-  pass "the run asks for disc 2"
-  shot disc-prompt
-  rm -f "$drive/"*
-  cp "$two/disc2/"* "$drive/"
-  xdotool windowactivate "$prompt" 2>/dev/null
-  xdotool key Return
-else
-  fail "no prompt for disc 2"
-fi
+for d in 2 3; do
+  if prompt=$(wait_window "^情報\$" 60); then
+    pass "the run asks for disc $d"
+    [ "$d" = 2 ] && shot disc-prompt
+    rm -rf "${drive:?}/"*
+    cp -r "$two/media/disc$d/." "$drive/"
+    xdotool windowactivate "$prompt" 2>/dev/null
+    xdotool key Return
+    wait_no_window "^情報\$" 10 || fail "the prompt for disc $d stays"
+  else
+    fail "no prompt for disc $d"
+  fi
+done
 if wait_title "$wizard" "完了" 60; then
-  pass "the two-medium install ends on the exit page"
+  pass "the three-medium install ends on the exit page"
   shot two-exit
 else
-  fail "two media: no exit page: \"$(xdotool getwindowname "$wizard" 2>/dev/null)\""
+  fail "three media: no exit page: \"$(xdotool getwindowname "$wizard" 2>/dev/null)\""
 fi
 dest2=$(winepath -u "$(reg_value "$regkey2" InstallPath)" 2>/dev/null)
 dest2=${dest2%/}
-[ -f "$dest2/two.exe" ] && [ -f "$dest2/disc2.txt" ] && pass "loose files of both discs" ||
-  fail "loose files missing in $dest2"
-"$vrtool" -q cat "$dest2/game.dat" 'scene\one.txt' 2>/dev/null | grep -q 'scene one' &&
-  "$vrtool" -q cat "$dest2/game.dat" 'scene\two.txt' 2>/dev/null | grep -q 'scene two' &&
-  "$vrtool" -q verify "$dest2/game.dat" >/dev/null 2>&1 && pass "data of both discs, verified" ||
-  fail "data file of the two discs"
+# The same media installed natively give the same game folder.
+"$vrtool" -q install "$two/media/disc1" "$two/media/disc2" "$two/media/disc3" -d "$two/native" >/dev/null 2>&1 ||
+  fail "native install of the three media"
+diff -r -x install.dat "$two/native" "$dest2" >/dev/null && pass "the wizard's install equals the native one" ||
+  fail "the wizard's install differs from the native one: $(diff -rq -x install.dat "$two/native" "$dest2" | head -3)"
+[ "$("$vrtool" settings show "$two/native/install.dat")" = "$("$vrtool" settings show "$dest2/install.dat")" ] &&
+  pass "and so does its install.dat" || fail "install.dat differs from the native install's"
+"$vrtool" -q verify "$dest2/game.dat" >/dev/null 2>&1 && [ -f "$dest2/bgm/theme.ogg" ] && [ -f "$dest2/movie/op.mpg" ] &&
+  pass "data of the three discs verified, sound and movie there" || fail "data, sound or movie of the three discs"
 click_client "$wizard" 453 312
-wait_no_window "^${title2}のセットアップ" 10 && pass "wizard closed" || fail "two media: wizard still up"
+wait_no_window "^${title2}のセットアップ" 10 && pass "wizard closed" || fail "three media: wizard still up"
 close_shell_windows "^${title2}\$"
 for ((i = 0; i < 50; i++)); do [ -z "$(leftovers)" ] && break; sleep 0.1; done
 [ -z "$(leftovers)" ] && pass "no process left" || fail "processes left: $(leftovers)"

@@ -26,7 +26,7 @@ std::string Noise(size_t n, unsigned seed) {
 // with Japanese names; the project puts it on media of 600,000 bytes.
 void MakeGame(const TempDir& t, const std::string& capacity = "600000") {
   WriteFile(t.Path() / "files" / "game.exe", Noise(200000, 1));
-  WriteFile(t.Path() / "files" / u8"説明書.txt", u8"遊び方\r\n");
+  WriteFile(t.Path() / "files" / u8"資料" / u8"説明書.txt", u8"遊び方\r\n");
   WriteFile(t.Path() / "files" / "bgm" / "theme.OGG", Noise(150000, 2));
   WriteFile(t.Path() / "files" / "movie" / "op.mpg", Noise(180000, 3));
   for (int i = 0; i < 4; ++i)
@@ -36,15 +36,18 @@ void MakeGame(const TempDir& t, const std::string& capacity = "600000") {
   WriteFile(t.Path() / "arc" / "scenario.txt", text);
   WriteFile(t.Path() / "arc" / "omake.txt", "extra");
   WriteFile(t.Path() / "setup.exe", "MZ setup stand-in");
-  Json project = {
-      {"settings", {{"Title", u8"星の丘"}, {"GameExe", "game.exe"}, {"RegistryKey", "VrTest\\Media"}}},
-      {"files", "files"},
-      {"archive", "arc"},
-      {"separate", {"omake.txt"}},
-      {"scramble", true},
-      {"capacity", std::stoll(capacity)},
-      {"setup", "setup.exe"},
-      {"volume", "HOSHI"}};
+  Json project = {{"settings",
+                   {{"Title", u8"星の丘"},
+                    {"GameExe", "game.exe"},
+                    {"RegistryKey", "VrTest\\Media"},
+                    {"BackdropPicture", u8"画像\\cg3.bin"}}},
+                  {"files", "files"},
+                  {"archive", "arc"},
+                  {"separate", {"omake.txt"}},
+                  {"scramble", true},
+                  {"capacity", std::stoll(capacity)},
+                  {"setup", "setup.exe"},
+                  {"volume", "HOSHI"}};
   WriteFile(t.Path() / "project.json", project.dump());
 }
 
@@ -72,6 +75,9 @@ TEST(MediaBuild, ThreeMediaInstallEveryFileAndEntryAndCountWhatTheyHold) {
   const fs::path out = t.Path() / "out";
   ASSERT_TRUE(fs::is_directory(out / "disc3"));
   EXPECT_FALSE(fs::exists(out / "disc4"));
+  for (int i = 1; i <= 3; ++i) EXPECT_LE(fs::file_size(out / ("disc" + std::to_string(i) + ".iso")), 600000u);
+  // The launcher's backdrop is on the first medium, whatever its name's place in the order.
+  EXPECT_EQ(RunTool({"cat", (out / "disc1" / "game.dat").string(), u8"画像/cg3.bin"}).Out, Noise(120000, 13));
 
   // The sizes of each install.dat are a fresh count: listed loose files by extension, and the stored
   // bytes of the entries that go into the installed data file.
@@ -135,8 +141,10 @@ TEST(MediaBuild, ThreeMediaInstallEveryFileAndEntryAndCountWhatTheyHold) {
     EXPECT_EQ(Files(extracted), entries);
   }
 
-  // The same project, built again, gives the same bytes.
-  ASSERT_EQ(RunTool({"media", "build", t / "project.json", "-o", t / "again", "--iso"}).Status, 0);
+  // The same project, built again with another number of threads, gives the same bytes.
+  ASSERT_EQ(
+      RunTool({"media", "build", t / "project.json", "-o", t / "again", "--iso", "--threads", "1"}).Status,
+      0);
   EXPECT_EQ(ReadTree(out), ReadTree(t.Path() / "again"));
 
   // A medium whose loose file changed no longer agrees with its install.dat.

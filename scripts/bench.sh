@@ -80,6 +80,14 @@ find "$work/mixed" -type f \( -name '*.txt' -o -name '*.bin' \) -print0 >"$work/
 compare "vrtool pack / gzip -6 of the bytes it deflates" 0.5 'rm -f "$work"/pack.*' -- \
   "$vrtool" --quiet pack -o "$work/pack.dat" "$work/mixed" -- \
   sh -c 'xargs -0 cat <"$1" | gzip -6' sh "$work/deflated"
+# media build writes the same archive (on one DVD), the medium's small files, and reads it back once.
+printf 'MZ' >"$work/setup.exe"
+printf '{"settings": {"Title": "bench"}, "archive": "mixed", "capacity": "dvd5", "setup": "setup.exe"}' \
+  >"$work/media.json"
+compare "vrtool media build / vrtool pack of the same folder" 1.1 'rm -rf "$work"/pack.* "$work/media"' -- \
+  "$vrtool" --quiet media build -o "$work/media" "$work/media.json" -- \
+  "$vrtool" --quiet pack -o "$work/pack.dat" "$work/mixed"
+rm -rf "$work/media" "$work/media.json" "$work/setup.exe"
 "$vrtool" --quiet pack -o "$work/pack.dat" "$work/mixed"
 rm -rf "$work/mixed" "$work/deflated"
 cat "$work"/pack.* >/dev/null

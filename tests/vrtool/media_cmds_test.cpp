@@ -76,6 +76,8 @@ TEST(MediaBuild, ThreeMediaInstallEveryFileAndEntryAndCountWhatTheyHold) {
   ASSERT_TRUE(fs::is_directory(out / "disc3"));
   EXPECT_FALSE(fs::exists(out / "disc4"));
   for (int i = 1; i <= 3; ++i) EXPECT_LE(fs::file_size(out / ("disc" + std::to_string(i) + ".iso")), 600000u);
+  // Beside the Joliet names, the primary volume names files in code page 932, as Japanese discs do.
+  EXPECT_NE(ReadFile(out / "disc1.iso").find("\x90\xe0\x96\xbe\x8f\x91.TXT;1"), std::string::npos);
   // The launcher's backdrop is on the first medium, whatever its name's place in the order.
   EXPECT_EQ(RunTool({"cat", (out / "disc1" / "game.dat").string(), u8"画像/cg3.bin"}).Out, Noise(120000, 13));
 

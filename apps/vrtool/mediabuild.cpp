@@ -35,11 +35,11 @@ const char kSetupName[] = "setup.exe";
 // Files the builder writes at a medium's root; the loose files may not bring their own.
 const char* const kBuilderNames[] = {"setup.exe", "install.exe", "install.dat",
                                      "game.dat",  "game.ext",    "autorun.inf"};
-// The fields of install.dat the builder computes.
-const char* const kComputedFields[] = {"DiskIndex",      "DiskCount",      "BaseSizes",     "DataSizes",
-                                       "SoundSizes",     "MovieSizes",     "BaseSizeTotal", "DataSizeTotal",
-                                       "SoundSizeTotal", "MovieSizeTotal", "PackageFiles",  "InstalledFiles",
-                                       "Uninstaller"};
+// A file's size, opened for reading only (an input or a medium may be read-only); an error when it
+// cannot be opened.
+int64_t SizeOf(const std::string& path) {
+  return vr::TFileStream(path, vr::fmOpenRead | vr::fmShareDenyNone).Size();
+}
 
 int64_t Sectors(int64_t bytes) { return (bytes + kSector - 1) / kSector * kSector; }
 
@@ -78,9 +78,6 @@ int64_t CapacityOf(const Json& v, const std::string& where) {
   return v.get<int64_t>();
 }
 
-// The settings object as install.dat fields; the builder's own fields are set afterwards.
-void MakeSettings(const Json& j, vr::TRovaInstallSet& s) { SettingsFromJson(j, s); }
-
 // ---- the size of a medium on a disc ------------------------------------------------------------------
 
 // An upper bound of the bytes an ISO 9660 image with Joliet names takes for the files added: each file in
@@ -92,16 +89,11 @@ class TFootprint {
     files_ += Sectors(size);
     AddName(name);
   }
+  // The record of a file or folder in its folder's extents of both trees.
   void AddName(const std::string& name) {
-    const size_t cut = vr::LastDelimiter("\\", name);
-    const std::string parent = cut == std::string::npos ? std::string() : name.substr(0, cut);
-    const int64_t n = static_cast<int64_t>(name.size() - (cut == std::string::npos ? 0 : cut + 1));
-    if (!folders_.count(parent)) {
-      AddName(parent);
-      folders_[parent] = {68, 68};
-      pathTable_ += 9 + n;
-      jolietPathTable_ += 8 + 2 * n;
-    }
+    const std::string parent = ParentOf(name);
+    if (!folders_.count(parent)) AddFolder(parent);
+    const int64_t n = LastLength(name);
     folders_[parent].first += 36 + n + 1;
     folders_[parent].second += 34 + 2 * n;
   }
@@ -115,6 +107,23 @@ class TFootprint {
   }
 
  private:
+  static std::string ParentOf(const std::string& name) {
+    const size_t cut = vr::LastDelimiter("\\", name);
+    return cut == std::string::npos ? std::string() : name.substr(0, cut);
+  }
+  static int64_t LastLength(const std::string& name) {
+    const size_t cut = vr::LastDelimiter("\\", name);
+    return static_cast<int64_t>(name.size() - (cut == std::string::npos ? 0 : cut + 1));
+  }
+  // A folder's own extents, its records in the path tables, and its record in its parent.
+  void AddFolder(const std::string& folder) {
+    folders_[folder] = {68, 68};
+    const int64_t n = LastLength(folder);
+    pathTable_ += 9 + n;
+    jolietPathTable_ += 8 + 2 * n;
+    AddName(folder);
+  }
+
   std::map<std::string, std::pair<int64_t, int64_t>> folders_;
   int64_t pathTable_ = 10, jolietPathTable_ = 10;
   int64_t files_ = 0;
@@ -160,11 +169,11 @@ void Collect(const TMediaProject& p, TPlan& plan) {
   };
   if (vr::Platform().GetFileKind(p.Setup) != vr::TFileKind::File)
     throw ToolError(p.SetupShown + ": the setup program is not there (project field setup, or --setup)");
-  plan.SetupSize = vr::FileSizeOf(p.Setup);
+  plan.SetupSize = SizeOf(p.Setup);
   stamp(p.Setup);
 
   vr::TRovaInstallSet settings;
-  MakeSettings(p.Settings, settings);
+  SettingsFromJson(p.Settings, settings);
   std::vector<TItem> base, entries, sound, movie;
   {
     TItem uninstaller;
@@ -187,7 +196,7 @@ void Collect(const TMediaProject& p, TPlan& plan) {
       item.Name = name;
       item.Source = p.Files + "\\" + name;
       item.Shown = p.FilesShown + kHostDelimiter + ToUtf8(vr::ReplaceDelimiters(name, kHostDelimiter));
-      item.Size = vr::FileSizeOf(item.Source);
+      item.Size = SizeOf(item.Source);
       stamp(item.Source);
       const vr::TFileGroup group = vr::FileGroupOf(vr::ExtractFileExt(name));
       (group == vr::TFileGroup::fgSound   ? sound
@@ -206,7 +215,7 @@ void Collect(const TMediaProject& p, TPlan& plan) {
       item.Source = p.Archive + "\\" + name;
       item.Shown = p.ArchiveShown + kHostDelimiter + ToUtf8(vr::ReplaceDelimiters(name, kHostDelimiter));
       item.Entry = true;
-      item.Size = vr::FileSizeOf(item.Source);
+      item.Size = SizeOf(item.Source);
       stamp(item.Source);
       entries.push_back(item);
     }
@@ -235,7 +244,7 @@ void Collect(const TMediaProject& p, TPlan& plan) {
 void Assign(const TMediaProject& p, TPlan& plan) {
   for (int32_t assumed = 1;;) {
     vr::TRovaInstallSet settings;
-    MakeSettings(p.Settings, settings);
+    SettingsFromJson(p.Settings, settings);
     settings.PackageFiles = plan.PackageFiles;
     settings.SetDiskCount(assumed);
     vr::TMemoryStream settingsBytes;
@@ -356,7 +365,7 @@ void SetComputed(vr::TRovaInstallSet& s, int32_t index, const std::vector<TMediu
 // A computed field the project gives must be what the builder computed for the first medium.
 void CheckGivenFields(const TMediaProject& p, const vr::TRovaInstallSet& first) {
   vr::TRovaInstallSet given;
-  MakeSettings(p.Settings, given);
+  SettingsFromJson(p.Settings, given);
   auto refuse = [&](const std::string& field, const std::string& says, const std::string& made) {
     throw ToolError(p.Shown + ": settings field " + field + " says " + says + ", the media give " + made +
                     "; leave it out to have it computed");
@@ -456,7 +465,7 @@ TMediaProject LoadMediaProject(const std::string& utf8File, const std::string& s
   p.Settings = j["settings"];
   vr::TRovaInstallSet s;
   try {
-    MakeSettings(p.Settings, s);
+    SettingsFromJson(p.Settings, s);
   } catch (const ToolError& e) {
     throw ToolError(where + e.what());
   }
@@ -515,8 +524,7 @@ TMediumSizes CountMedium(const std::string& folder, const vr::TRovaInstallSet& s
   for (int i = 0; i < list.Count(); ++i) {
     const std::string relative = list[i].substr(std::min(prefix, list[i].size()));
     if (!settings.IsPackageFile(relative)) continue;
-    // Opened for reading only: a medium may be a read-only disc image.
-    const int64_t size = vr::TFileStream(list[i], vr::fmOpenRead | vr::fmShareDenyNone).Size();
+    const int64_t size = SizeOf(list[i]);
     switch (vr::FileGroupOf(vr::ExtractFileExt(relative))) {
       case vr::TFileGroup::fgSound:
         sizes.Sound += size;
@@ -597,7 +605,7 @@ std::vector<TBuiltMedium> BuildMedia(const TMediaProject& p, const std::string& 
     for (const std::string& folder : folders) sizes.push_back(CountMedium(folder, listing));
     for (int32_t i = 0; i < count; ++i) {
       vr::TRovaInstallSet s;
-      MakeSettings(p.Settings, s);
+      SettingsFromJson(p.Settings, s);
       SetComputed(s, i, sizes, plan.PackageFiles);
       if (i == 0) CheckGivenFields(p, s);
       const std::string file = folders[static_cast<size_t>(i)] + vr::kSettingsFileName;
@@ -627,7 +635,7 @@ std::vector<TBuiltMedium> BuildMedia(const TMediaProject& p, const std::string& 
       vr::TStringList files;
       vr::ListFiles(folder, 47, true, "", false, true, files, true);
       m.Files = files.Count();
-      for (int k = 0; k < files.Count(); ++k) m.Bytes += vr::FileSizeOf(files[k]);
+      for (int k = 0; k < files.Count(); ++k) m.Bytes += SizeOf(files[k]);
 
       const std::string label = count == 1 ? p.Volume : p.Volume + "_" + std::to_string(i + 1);
       TIsoImage image(folder, label, plan.Time);

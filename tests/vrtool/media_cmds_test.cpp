@@ -149,6 +149,17 @@ TEST(MediaBuild, ThreeMediaInstallEveryFileAndEntryAndCountWhatTheyHold) {
       0);
   EXPECT_EQ(ReadTree(out), ReadTree(t.Path() / "again"));
 
+  // A set with a disc twice, or with a disc of another game, is refused.
+  Json other = Json::parse(ReadFile(t.Path() / "project.json"));
+  other["settings"]["Title"] = u8"別のゲーム";
+  WriteFile(t.Path() / "other.json", other.dump());
+  ASSERT_EQ(RunTool({"media", "build", t / "other.json", "-o", t / "other"}).Status, 0);
+  const std::string disc1 = (out / "disc1").string(), disc3 = (out / "disc3").string();
+  RunResult mixed = RunTool({"media", "check", disc1, disc1, t / "other/disc2", disc3});
+  EXPECT_EQ(mixed.Status, 1);
+  EXPECT_THAT(mixed.Out, HasSubstr("disc 1 again"));
+  EXPECT_THAT(mixed.Out, HasSubstr(u8"another title (\"別のゲーム\""));
+
   // A medium whose loose file changed no longer agrees with its install.dat.
   WriteFile(out / "disc1" / "game.exe", "MZ");
   RunResult check = RunTool({"media", "check", (out / "disc1").string(), (out / "disc2").string()});

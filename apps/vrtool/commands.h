@@ -42,6 +42,10 @@ struct InstallOptions {
   std::string MediaDirs;   // folders of the further media, separated by ';'
   std::string LogFile;
   std::vector<std::string> MoreMedia;  // further media named after MEDIUM (disc images or folders)
+  // Install into this Wine prefix as the setup program would there (shortcuts and registry included);
+  // Destination may then be empty (the proposed folder) or a Windows path.
+  std::string WinePrefix;
+  bool NoFonts = false;  // with WinePrefix: leave the prefix's font settings alone
 };
 int CmdInstall(const InstallOptions& io, const Options& opt);
 
@@ -50,6 +54,7 @@ struct UninstallOptions {
   std::string GameFolder;
   bool DeleteSave = false;
   std::string LogFile;
+  std::string WinePrefix;  // the shortcuts and registry values of this Wine prefix go too
 };
 int CmdUninstall(const UninstallOptions& uo, const Options& opt);
 
@@ -64,6 +69,16 @@ struct CheckOptions {
 };
 int CmdCheck(const CheckOptions& co, const Options& opt);
 int CmdRepair(const CheckOptions& co, const Options& opt);
+
+// start DIR: the installed game under Wine in a Japanese locale; or its desktop launcher.
+struct StartOptions {
+  std::string GameFolder;
+  std::string WinePrefix;  // empty: $WINEPREFIX, else Wine's default
+  std::string Wine;        // empty: "wine" on PATH
+  bool DesktopEntry = false;
+  std::vector<std::string> Arguments;
+};
+int CmdStart(const StartOptions& so, const Options& opt);
 
 int CmdSettingsShow(const std::string& file, bool fromArchive, bool json);
 int CmdSettingsBuild(const std::string& jsonFile, const std::string& out);

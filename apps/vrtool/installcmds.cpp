@@ -22,6 +22,7 @@
 #include "startup/setupswitches.h"
 #include "startup/syshelpers.h"
 #include "textconv.h"
+#include "winehost.h"
 #include "wizard/destination.h"
 #include "wizard/installrun.h"
 #include "wizard/uninstallrun.h"
@@ -35,8 +36,13 @@ const char kNoShellNote[] =
 }  // namespace
 
 int CmdInstall(const InstallOptions& io, const Options& opt) {
+  // In a Wine prefix the runs see its drives, registry and Start Menu: the prefix's platform first.
+  std::unique_ptr<TWinePrefixScope> wine;
+  if (!io.WinePrefix.empty()) wine = std::make_unique<TWinePrefixScope>(io.WinePrefix);
   // The destination first: images are served by a platform that wraps the host's.
-  const std::string named = FolderForRun(io.Destination);
+  std::string named = !wine                    ? FolderForRun(io.Destination)
+                      : io.Destination.empty() ? std::string()
+                                               : wine->FolderOnDrive(io.Destination);
   const TInstallMedia media = PlanInstallMedia(io);
   const std::string& medium = media.Medium;
   std::string sourceFolder;
@@ -59,6 +65,9 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
     throw ToolError(io.Medium + ": no such file or folder");
   }
   if (settings->Uninstaller) throw ToolError(io.Medium + ": this is an installed game, not a package");
+  // Without -d, the folder setup proposes in that prefix (the recorded one, else the package's).
+  if (named.empty()) named = vr::AddTrailingBackslash(vr::ProposeInstallFolder(*settings).Path);
+  const std::string shown = io.Destination.empty() ? ToUtf8(named) : io.Destination;
 
   bool data = false, sound = false, movie = false;
   for (const std::string& c :
@@ -74,23 +83,24 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
   }
   vr::TInstallChoices choices =
       vr::MakeInstallChoices(*settings, sourceFolder, named, settings->DiskIndex == 0, data, sound, movie);
-  // Programs-menu shortcuts, the registry and the shell have no meaning here.
-  choices.Shortcuts = choices.Registry = choices.OpenReadme = false;
+  // Programs-menu shortcuts and the registry have a meaning in a Wine prefix only; nobody is there to
+  // look at opened folders and read-mes.
+  choices.Shortcuts = choices.Registry = wine != nullptr;
+  choices.OpenShortcutFolder = choices.OpenReadme = false;
   switch (vr::CheckInstallDestination(*settings, named, choices.RequiredBytes)) {
     case vr::TDestinationCheck::dcOk:
       break;
     case vr::TDestinationCheck::dcBad:
-      throw ToolError(io.Destination +
-                      ": cannot take the install (a file is in its place, or its drive is missing)");
+      throw ToolError(shown + ": cannot take the install (a file is in its place, or its drive is missing)");
     case vr::TDestinationCheck::dcSystemFolder:
-      throw ToolError(io.Destination +
+      throw ToolError(shown +
                       ": a drive's root, a system folder or a home folder cannot be the install folder");
     case vr::TDestinationCheck::dcNoGame:
-      throw ToolError(io.Destination + ": the game this add-on belongs to is not installed there");
+      throw ToolError(shown + ": the game this add-on belongs to is not installed there");
     case vr::TDestinationCheck::dcLowSpace:
-      throw ToolError(io.Destination + ": not enough free space for the install");
+      throw ToolError(shown + ": not enough free space for the install");
   }
-  if (!opt.Quiet) PrintError(kNoShellNote);
+  if (!opt.Quiet && !wine) PrintError(kNoShellNote);
 
   vr::TSetupLog log;
   OpenLog(log, io.LogFile);
@@ -107,7 +117,12 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
   host.Finish();
   switch (outcome.End) {
     case vr::TRunEnd::reCompleted:
-      WriteStdout("installed into " + io.Destination + "\n");
+      if (wine) {
+        WriteStdout("installed into " + ToUtf8(named) + " (" + wine->HostPath(named) + ")\n");
+        if (!io.NoFonts) SetUpJapaneseFonts(wine->Prefix(), opt.Quiet);
+      } else {
+        WriteStdout("installed into " + io.Destination + "\n");
+      }
       return 0;
     case vr::TRunEnd::reCheckFailed:
       // The run has said why (its warning) and that the destination is as it was.
@@ -123,9 +138,11 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
 }
 
 int CmdUninstall(const UninstallOptions& uo, const Options& opt) {
+  std::unique_ptr<TWinePrefixScope> wine;
+  if (!uo.WinePrefix.empty()) wine = std::make_unique<TWinePrefixScope>(uo.WinePrefix);
   if (!vr::DirectoryExists(vr::AddTrailingBackslash(ToCp932(uo.GameFolder, "folder name"))))
     throw ToolError(uo.GameFolder + ": no such folder");
-  const std::string folder = FolderForRun(uo.GameFolder);
+  const std::string folder = wine ? wine->FolderOnDrive(uo.GameFolder) : FolderForRun(uo.GameFolder);
   if (!vr::DirectoryExists(folder)) throw ToolError(uo.GameFolder + ": no such folder");
   if (!vr::FileExists(folder + vr::kSettingsFileName))
     throw ToolError(uo.GameFolder + ": no install.dat in this folder");
@@ -136,8 +153,8 @@ int CmdUninstall(const UninstallOptions& uo, const Options& opt) {
   vr::TUninstallOptions options;
   options.GameFolder = folder;
   options.DeleteSave = uo.DeleteSave;
-  options.Shortcuts = options.Registry = false;
-  if (!opt.Quiet) PrintError(kNoShellNote);
+  options.Shortcuts = options.Registry = wine != nullptr;
+  if (!opt.Quiet && !wine) PrintError(kNoShellNote);
 
   vr::TSetupLog log;
   OpenLog(log, uo.LogFile);

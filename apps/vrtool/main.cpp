@@ -86,8 +86,17 @@ int Run(const std::vector<std::string>& args) {
   append->add_option("ARGS", pos, "PROGRAM ARCHIVE")->expected(2);
 
   InstallOptions installOpt;
-  auto* install = app.add_subcommand("install", "install a package into DIR (no shortcuts, no registry)");
-  install->add_option("-d", installOpt.Destination, "install folder")->required()->type_name("DIR");
+  auto* install = app.add_subcommand(
+      "install", "install a package into DIR (shortcuts and registry only in a Wine prefix)");
+  install
+      ->add_option("-d", installOpt.Destination,
+                   "install folder (with --wine-prefix: default the proposed one)")
+      ->type_name("DIR");
+  install
+      ->add_option("--wine-prefix", installOpt.WinePrefix,
+                   "install into this Wine prefix, shortcuts and registry too")
+      ->type_name("PFX");
+  install->add_flag("--no-fonts", installOpt.NoFonts, "with --wine-prefix: do not link Japanese fonts");
   install->add_option("--components", installOpt.Components, "file groups: data,sound,movie (default all)");
   install->add_option("--media-dirs", installOpt.MediaDirs, "folders of the further media, separated by ;");
   install->add_option("--log", installOpt.LogFile, "write a log of every step")->type_name("FILE");
@@ -95,10 +104,14 @@ int Run(const std::vector<std::string>& args) {
       ->required();
 
   UninstallOptions uninstallOpt;
-  auto* uninstall =
-      app.add_subcommand("uninstall", "remove an installed game from DIR (no shortcuts, no registry)");
+  auto* uninstall = app.add_subcommand(
+      "uninstall", "remove an installed game from DIR (shortcuts and registry only in a Wine prefix)");
   uninstall->add_flag("--delete-save", uninstallOpt.DeleteSave, "also delete the save data");
   uninstall->add_option("--log", uninstallOpt.LogFile, "write a log of every step")->type_name("FILE");
+  uninstall
+      ->add_option("--wine-prefix", uninstallOpt.WinePrefix,
+                   "remove the shortcuts and registry values there too")
+      ->type_name("PFX");
   uninstall->add_option("DIR", pos)->required()->expected(1);
 
   CheckOptions checkOpt;
@@ -112,6 +125,13 @@ int Run(const std::vector<std::string>& args) {
     c->add_option("DIR", pos)->required()->expected(1);
   }
   repair->get_option("--medium")->required();
+
+  StartOptions startOpt;
+  auto* start = app.add_subcommand("start", "start an installed game under Wine in a Japanese locale");
+  start->add_option("--wine-prefix", startOpt.WinePrefix, "the Wine prefix of the game")->type_name("PFX");
+  start->add_option("--wine", startOpt.Wine, "the Wine program (default: wine on PATH)")->type_name("PATH");
+  start->add_flag("--desktop-entry", startOpt.DesktopEntry, "write a desktop launcher instead of starting");
+  start->add_option("ARGS", pos, "DIR [-- ARGUMENTS...]")->required();
 
   bool fromArchive = false;
   auto* settings = app.add_subcommand("settings", "install settings (install.dat)");
@@ -172,7 +192,7 @@ int Run(const std::vector<std::string>& args) {
     if (!known) {
       PrintError("unknown command \"" + *it +
                  "\" (commands: list, cat, extract, verify, pack, merge, append, install, uninstall, check, "
-                 "repair, settings, image, disc, media)");
+                 "repair, start, settings, image, disc, media)");
       std::fputs("Run 'vrtool --help' for the commands.\n", stderr);
       return 2;
     }
@@ -217,6 +237,8 @@ int Run(const std::vector<std::string>& args) {
     }
     if (append->parsed()) return CmdAppend(pos[0], pos[1]);
     if (install->parsed()) {
+      if (installOpt.Destination.empty() && installOpt.WinePrefix.empty())
+        throw CLI::ValidationError("-d: the install folder is required (without --wine-prefix)");
       installOpt.Medium = pos[0];
       installOpt.MoreMedia.assign(pos.begin() + 1, pos.end());
       return CmdInstall(installOpt, opt);
@@ -228,6 +250,11 @@ int Run(const std::vector<std::string>& args) {
     if (check->parsed() || repair->parsed()) {
       checkOpt.GameFolder = pos[0];
       return check->parsed() ? CmdCheck(checkOpt, opt) : CmdRepair(checkOpt, opt);
+    }
+    if (start->parsed()) {
+      startOpt.GameFolder = pos[0];
+      startOpt.Arguments.assign(pos.begin() + 1, pos.end());
+      return CmdStart(startOpt, opt);
     }
     if (show->parsed()) return CmdSettingsShow(pos[0], fromArchive, json);
     if (build->parsed()) return CmdSettingsBuild(pos[0], out);

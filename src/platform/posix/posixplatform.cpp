@@ -464,7 +464,7 @@ TPosixPlatform::TPosixPlatform(TPosixConfig config) : config_(std::move(config))
         WithoutTrailingSlash(folder);
   config_.Drives = drives;
   MakeFolders(config_.Root);
-  SeedRegistry();
+  if (config_.FileRegistry) SeedRegistry();
 }
 
 TPosixPlatform::~TPosixPlatform() {
@@ -608,9 +608,17 @@ std::optional<std::string> TPosixPlatform::GetSpecialFolder(int csidl) {
   };
   for (const auto& f : kFolders) {
     if (f.Csidl == csidl) {
-      const std::string host = MapPath(f.Path);
+      std::string path = f.Path;
+      for (const auto& [fixed, configured] :
+           {std::pair<std::string, std::string>{"C:\\users\\user", config_.UserProfile},
+            {"C:\\Program Files", config_.ProgramFiles}}) {
+        if (path.compare(0, fixed.size(), fixed) == 0 &&
+            (path.size() == fixed.size() || path[fixed.size()] == '\\'))
+          path.replace(0, fixed.size(), configured);
+      }
+      const std::string host = MapPath(path);
       if (host.empty() || !MakeFolders(ResolveCase(host))) return std::nullopt;
-      return std::string(f.Path);
+      return path;
     }
   }
   return std::nullopt;

@@ -35,6 +35,12 @@ struct TPosixConfig {
   bool RecordShell = false;
   // Host path (UTF-8) reported as the running executable; empty: /proc/self/exe.
   std::string ModulePath;
+  // The registry is the layer's own files under <Root>/registry (seeded with a profile list); false
+  // for a derived layer that keeps it elsewhere.
+  bool FileRegistry = true;
+  // Where the special folders of the user and of the programs lie.
+  std::string UserProfile = "C:\\users\\user";
+  std::string ProgramFiles = "C:\\Program Files";
 };
 
 // One recorded ShellExecute call.

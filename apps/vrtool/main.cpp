@@ -1,5 +1,6 @@
 // vrtool: list, extract, check and build game archives, install settings and layered images.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -181,7 +182,14 @@ int Run(const std::vector<std::string>& args) {
   convert->add_option("--frame", frame, "frame index")->check(CLI::NonNegativeNumber);
   convert->add_option("ARGS", pos, "FILE OUT")->expected(2);
 
-  std::vector<std::string> argv(args.rbegin(), args.rend());
+  // start hands what follows "--" to the game untouched.
+  std::vector<std::string> words = args, gameArgs;
+  const auto dashes = std::find(words.begin(), words.end(), std::string("--"));
+  if (dashes != words.end() && std::find(words.begin(), dashes, std::string("start")) != dashes) {
+    gameArgs.assign(dashes + 1, words.end());
+    words.erase(dashes, words.end());
+  }
+  std::vector<std::string> argv(words.rbegin(), words.rend());
   argv.pop_back();  // program name
   // The first word that is no option names the command: a misspelt one is named in the message.
   for (auto it = argv.rbegin(); it != argv.rend(); ++it) {
@@ -254,6 +262,7 @@ int Run(const std::vector<std::string>& args) {
     if (start->parsed()) {
       startOpt.GameFolder = pos[0];
       startOpt.Arguments.assign(pos.begin() + 1, pos.end());
+      startOpt.Arguments.insert(startOpt.Arguments.end(), gameArgs.begin(), gameArgs.end());
       return CmdStart(startOpt, opt);
     }
     if (show->parsed()) return CmdSettingsShow(pos[0], fromArchive, json);

@@ -1,0 +1,163 @@
+// install, uninstall and start with a Wine prefix, on a prefix made by the test and a stand-in Wine that
+// records how it was started. (The comparison with setup.exe under real Wine is tests/e2e/wineprefix.sh.)
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <locale.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "tooltest.h"
+
+namespace vrtest {
+namespace {
+
+using ::testing::HasSubstr;
+
+// Sets an environment variable for the length of a scope (the tool inherits the test's environment).
+class EnvScope {
+ public:
+  EnvScope(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~EnvScope() {
+    if (had_)
+      setenv(name_, old_.c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+// A prefix with what the tool reads of one: its registry files and its drives.
+void MakePrefix(const fs::path& pfx) {
+  fs::create_directories(pfx / "drive_c/windows");
+  fs::create_directories(pfx / "dosdevices");
+  fs::create_symlink("../drive_c", pfx / "dosdevices/c:");
+  fs::create_symlink("/", pfx / "dosdevices/z:");
+  WriteFile(pfx / "user.reg",
+            "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
+            "#arch=win32\n");
+  WriteFile(pfx / "system.reg",
+            "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n"
+            "#arch=win32\n");
+}
+
+void MakePackage(const TempDir& t) {
+  nlohmann::json s = {{"Title", u8"星の丘"},
+                      {"GameExe", "game.exe"},
+                      {"DiskCount", 1},
+                      {"RegistryKey", "vrtest\\Star"},
+                      {"DefaultFolder", u8"<ProgramFiles>\\星の丘"},
+                      {"PackageFiles", {"game.exe"}}};
+  WriteFile(t.Path() / "s.json", s.dump());
+  fs::create_directories(t.Path() / "cd");
+  ASSERT_EQ(RunTool({"settings", "build", t / "s.json", "-o", t / "cd/install.dat"}).Status, 0);
+  WriteFile(t.Path() / "pack/data", "data");
+  ASSERT_EQ(RunTool({"pack", t / "pack", "-o", t / "cd/game.dat"}).Status, 0);
+  WriteFile(t.Path() / "cd/game.exe", "MZ game");
+}
+
+TEST(VrtoolWinePrefix, InstallWritesShortcutsAndRegistryIntoThePrefixAndUninstallRemovesThem) {
+  TempDir t;
+  MakePackage(t);
+  const fs::path pfx = t.Path() / "pfx";
+  MakePrefix(pfx);
+  // Outside the prefix's own drives (only Z:, the whole host, reaches it): refused, nothing written.
+  RunResult outside =
+      RunTool({"install", "-q", "--wine-prefix", pfx.string(), t / "cd", "-d", t / "elsewhere"});
+  EXPECT_EQ(outside.Status, 2);
+  EXPECT_THAT(outside.Err, HasSubstr("outside the drives of the prefix"));
+  EXPECT_FALSE(fs::exists(t.Path() / "elsewhere"));
+
+  RunResult in = RunTool({"install", "-q", "--no-fonts", "--wine-prefix", pfx.string(), t / "cd"});
+  ASSERT_EQ(in.Status, 0) << in.Err;
+  const fs::path game = pfx / u8"drive_c/Program Files/星の丘";
+  EXPECT_EQ(ReadFile(game / "game.exe"), "MZ game");
+  const fs::path menu = pfx / u8"drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/星の丘";
+  EXPECT_TRUE(fs::is_regular_file(menu / u8"星の丘.lnk"));
+  EXPECT_TRUE(fs::is_regular_file(menu / u8"星の丘のアンインストール.lnk"));
+  const std::string user = ReadFile(pfx / "user.reg");
+  EXPECT_THAT(user, HasSubstr("[Software\\\\vrtest\\\\Star] "));
+  EXPECT_THAT(user, HasSubstr("\"InstallPath\"=\"C:\\\\Program Files\\\\\\x661f\\x306e\\x4e18\\\\\""));
+  EXPECT_THAT(ReadFile(pfx / "system.reg"), ::testing::Not(HasSubstr("IPAPGothic")));
+
+  RunResult out = RunTool({"uninstall", "-q", "--wine-prefix", pfx.string(), game.string()});
+  ASSERT_EQ(out.Status, 0) << out.Err;
+  EXPECT_FALSE(fs::exists(game));
+  EXPECT_FALSE(fs::exists(menu));
+  EXPECT_THAT(ReadFile(pfx / "user.reg"), ::testing::Not(HasSubstr("vrtest")));
+}
+
+TEST(VrtoolStart, StartsWineInTheGameFolderWithAJapaneseLocaleOrSaysWhatIsMissing) {
+  TempDir t;
+  MakePackage(t);
+  const fs::path pfx = t.Path() / "pfx";
+  MakePrefix(pfx);
+  const fs::path game = pfx / "drive_c/Games/star";
+  ASSERT_EQ(
+      RunTool({"install", "-q", "--no-fonts", "--wine-prefix", pfx.string(), t / "cd", "-d", game.string()})
+          .Status,
+      0);
+  // The stand-in Wine writes down its folder, its environment and its arguments.
+  const fs::path bin = t.Path() / "bin";
+  WriteFile(bin / "wine",
+            "#!/bin/sh\n{ echo \"cwd=$(pwd)\"; env | grep -E '^(LANG|LC_ALL|HOST_LC_ALL|WINEPREFIX)=' | sort;"
+            " for a in \"$@\"; do echo \"arg=$a\"; done; } > \"$RECORD\"\nexit 7\n");
+  fs::permissions(bin / "wine", fs::perms::owner_all);
+  EnvScope path("PATH", bin.string() + ":" + std::getenv("PATH"));
+  EnvScope record("RECORD", t / "record");
+
+  const bool japanese = [] {
+    locale_t l = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", static_cast<locale_t>(0));
+    if (l) freelocale(l);
+    return l != static_cast<locale_t>(0);
+  }();
+  RunResult r = RunTool({"start", "-q", "--wine-prefix", pfx.string(), game.string(), "--", "-x", "a b"});
+  if (!japanese) {
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_THAT(r.Err, HasSubstr("no Japanese locale"));
+    return;
+  }
+  ASSERT_EQ(r.Status, 7) << r.Err;  // the tool became Wine
+  EXPECT_EQ(ReadFile(t.Path() / "record"),
+            "cwd=" + fs::canonical(game).string() +
+                "\nHOST_LC_ALL=ja_JP.UTF-8\nLANG=ja_JP.UTF-8\nLC_ALL=ja_JP.UTF-8\n"
+                "WINEPREFIX=" +
+                fs::canonical(pfx).string() + "\narg=C:\\Games\\star\\game.exe\narg=-x\narg=a b\n");
+
+  // The desktop entry does the same through env; quoting doubles each backslash twice.
+  EnvScope data("XDG_DATA_HOME", t / "share");
+  RunResult entry = RunTool({"start", "--desktop-entry", "--wine-prefix", pfx.string(), game.string()});
+  ASSERT_EQ(entry.Status, 0) << entry.Err;
+  fs::path desktop;
+  for (const auto& e : fs::directory_iterator(t.Path() / "share/applications")) desktop = e.path();
+  const std::string text = ReadFile(desktop);
+  EXPECT_THAT(text, HasSubstr(u8"\nName=星の丘\n"));
+  EXPECT_THAT(text,
+              HasSubstr("\nExec=env \"WINEPREFIX=" + fs::canonical(pfx).string() +
+                        "\" \"LANG=ja_JP.UTF-8\" \"LC_ALL=ja_JP.UTF-8\" \"HOST_LC_ALL=ja_JP.UTF-8\" \"" +
+                        (bin / "wine").string() + "\" \"C:\\\\\\\\Games\\\\\\\\star\\\\\\\\game.exe\"\n"));
+  EXPECT_THAT(text, HasSubstr("\nPath=" + fs::canonical(game).string() + "\n"));
+
+  RunResult noWine = RunTool({"start", "--wine", (t.Path() / "none").string(), game.string()});
+  EXPECT_EQ(noWine.Status, 2);
+  EXPECT_THAT(noWine.Err, HasSubstr("install Wine"));
+  fs::remove(game / "game.exe");
+  RunResult noGame = RunTool({"start", game.string()});
+  EXPECT_EQ(noGame.Status, 2);
+  EXPECT_THAT(noGame.Err, HasSubstr("the game's program is missing"));
+}
+
+}  // namespace
+}  // namespace vrtest

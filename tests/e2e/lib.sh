@@ -10,9 +10,10 @@ e2e_begin() {
     exec xvfb-run -a -s "-screen 0 1024x768x24" "$@"
   fi
   . "$root/scripts/wine-env.sh"
-  native=""
+  # VR_NATIVE_BUILD and VR_SETUP_EXE name other builds than the ones found here.
+  native=${VR_NATIVE_BUILD:-}
   local preset
-  for preset in debug release; do
+  [ -n "$native" ] || for preset in debug release; do
     if [ -f "$root/build/$preset/CMakeCache.txt" ]; then native=$root/build/$preset; break; fi
   done
   if [ -z "$native" ]; then
@@ -23,7 +24,7 @@ e2e_begin() {
   cmake -S "$root" -B "$native" >/dev/null &&
     cmake --build "$native" --target vrtool demo -j2 >/dev/null || { echo "$e2e_name: native build failed" >&2; exit 1; }
   vrtool=$native/apps/vrtool/vrtool
-  setup_exe=$root/build/mingw-i686/apps/setup/setup.exe
+  setup_exe=${VR_SETUP_EXE:-$root/build/mingw-i686/apps/setup/setup.exe}
   work=$(mktemp -d "${TMPDIR:-/tmp}/vr-$e2e_name.XXXXXX")
   trap 'rm -rf "$work"' EXIT
   if [ ! -x "$setup_exe" ]; then
@@ -33,8 +34,20 @@ e2e_begin() {
   fi
   "$root/scripts/wine-prefix.sh"
   demo=$native/demo
-  # The demo's media with the Windows build's setup.exe (the native build holds a stand-in).
-  "$vrtool" -q media build "$demo/media.json" --setup "$setup_exe" -o "$work/demo-media" >/dev/null ||
+  # The demo's game program comes from the same Windows build.
+  local winbuild
+  winbuild=$(cd "$(dirname "$setup_exe")/../.." && pwd)
+  game_exe=$winbuild/demo/game/hoshimi.exe
+  if [ ! -f "$game_exe" ]; then
+    cmake -S "$root" -B "$winbuild" >/dev/null && cmake --build "$winbuild" --target hoshimi -j2 >/dev/null ||
+      { echo "$e2e_name: the demo's game program could not be built" >&2; exit 1; }
+  fi
+  # The demo's media with the Windows build's setup.exe and game program (the native build holds
+  # stand-ins).
+  mkdir -p "$work/demo-src"
+  cp -r "$demo/media.json" "$demo/files" "$demo/archive" "$work/demo-src/"
+  cp "$game_exe" "$work/demo-src/files/hoshimi.exe"
+  "$vrtool" -q media build "$work/demo-src/media.json" --setup "$setup_exe" -o "$work/demo-media" >/dev/null ||
     { echo "$e2e_name: the demo media could not be built" >&2; exit 1; }
   demo_medium=$work/demo-media/disc1
   shots=$root/build/e2e

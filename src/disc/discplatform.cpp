@@ -21,7 +21,7 @@ const char kNotFound[] = "no such file on the disc image";
 
 }  // namespace
 
-TDiscPlatform::TDiscPlatform(TPlatform& inner) : inner_(inner) {}
+TDiscPlatform::TDiscPlatform(TPlatform& inner) : TForwardingPlatform(inner) {}
 TDiscPlatform::~TDiscPlatform() = default;
 
 void TDiscPlatform::Mount(char letter, std::unique_ptr<TDiscImage> image) {
@@ -37,7 +37,7 @@ char TDiscPlatform::FreeLetter() {
       std::lock_guard<std::mutex> hold(lock_);
       if (mounts_.count(c)) continue;
     }
-    if (inner_.GetFileAttributes(std::string(1, c) + ":\\") == faInvalid) return c;
+    if (Inner().GetFileAttributes(std::string(1, c) + ":\\") == faInvalid) return c;
   }
   return 0;
 }
@@ -68,9 +68,9 @@ TDiscPlatform::TResolved TDiscPlatform::Resolve(const std::string& path) {
     auto& index = m->second.Index[node];
     if (index.empty() && nodes[node].ChildCount) {
       for (uint32_t c = nodes[node].FirstChild; c < nodes[node].FirstChild + nodes[node].ChildCount; ++c)
-        index.emplace(inner_.UpperCaseJ(nodes[c].Name), c);
+        index.emplace(Inner().UpperCaseJ(nodes[c].Name), c);
     }
-    auto found = index.find(inner_.UpperCaseJ(part));
+    auto found = index.find(Inner().UpperCaseJ(part));
     if (found == index.end()) return r;
     node = found->second;
   }
@@ -89,14 +89,14 @@ TDiscPlatform::TOpen* TDiscPlatform::Find(THandle h) {
   return it == open_.end() ? nullptr : &it->second;
 }
 
-std::string TDiscPlatform::LastErrorText() { return lastError.empty() ? inner_.LastErrorText() : lastError; }
+std::string TDiscPlatform::LastErrorText() { return lastError.empty() ? Inner().LastErrorText() : lastError; }
 
 // --- files -------------------------------------------------------------------------------------
 
 THandle TDiscPlatform::FileOpen(const std::string& name, uint16_t mode) {
   lastError.clear();
   const TResolved r = Resolve(name);
-  if (r.Where == TWhere::Elsewhere) return inner_.FileOpen(name, mode);
+  if (r.Where == TWhere::Elsewhere) return Inner().FileOpen(name, mode);
   if ((mode & 3) != fmOpenRead) return Refuse(kReadOnly), kInvalidHandle;
   if (r.Where == TWhere::Missing || r.Image->Node(r.Node).Folder) return Refuse(kNotFound), kInvalidHandle;
   std::lock_guard<std::mutex> hold(lock_);
@@ -108,13 +108,13 @@ THandle TDiscPlatform::FileOpen(const std::string& name, uint16_t mode) {
 THandle TDiscPlatform::FileCreate(const std::string& name, uint16_t share) {
   lastError.clear();
   if (OnImage(name)) return Refuse(kReadOnly), kInvalidHandle;
-  return inner_.FileCreate(name, share);
+  return Inner().FileCreate(name, share);
 }
 
 THandle TDiscPlatform::FileCreateNew(const std::string& name) {
   lastError.clear();
   if (OnImage(name)) return Refuse(kReadOnly), kInvalidHandle;
-  return inner_.FileCreateNew(name);
+  return Inner().FileCreateNew(name);
 }
 
 int32_t TDiscPlatform::FileRead(THandle h, void* buffer, int32_t count) {
@@ -124,7 +124,7 @@ int32_t TDiscPlatform::FileRead(THandle h, void* buffer, int32_t count) {
     std::lock_guard<std::mutex> hold(lock_);
     if (TOpen* o = Find(h)) file = *o;
   }
-  if (!file.Image) return inner_.FileRead(h, buffer, count);
+  if (!file.Image) return Inner().FileRead(h, buffer, count);
   if (count < 0) return Refuse("a negative count"), -1;
   size_t got = 0;
   try {
@@ -144,7 +144,7 @@ int32_t TDiscPlatform::FileWrite(THandle h, const void* buffer, int32_t count) {
     std::lock_guard<std::mutex> hold(lock_);
     if (Find(h)) return Refuse(kReadOnly), -1;
   }
-  return inner_.FileWrite(h, buffer, count);
+  return Inner().FileWrite(h, buffer, count);
 }
 
 int64_t TDiscPlatform::FileSeek(THandle h, int64_t offset, TSeekOrigin origin) {
@@ -160,7 +160,7 @@ int64_t TDiscPlatform::FileSeek(THandle h, int64_t offset, TSeekOrigin origin) {
       return o->Position;
     }
   }
-  return inner_.FileSeek(h, offset, origin);
+  return Inner().FileSeek(h, offset, origin);
 }
 
 bool TDiscPlatform::FileSetSize(THandle h, int64_t size) {
@@ -169,7 +169,7 @@ bool TDiscPlatform::FileSetSize(THandle h, int64_t size) {
     std::lock_guard<std::mutex> hold(lock_);
     if (Find(h)) return Refuse(kReadOnly);
   }
-  return inner_.FileSetSize(h, size);
+  return Inner().FileSetSize(h, size);
 }
 
 bool TDiscPlatform::FileFlush(THandle h) {
@@ -178,7 +178,7 @@ bool TDiscPlatform::FileFlush(THandle h) {
     std::lock_guard<std::mutex> hold(lock_);
     if (Find(h)) return Refuse(kReadOnly);
   }
-  return inner_.FileFlush(h);
+  return Inner().FileFlush(h);
 }
 
 void TDiscPlatform::FileClose(THandle h) {
@@ -186,7 +186,7 @@ void TDiscPlatform::FileClose(THandle h) {
     std::lock_guard<std::mutex> hold(lock_);
     if (open_.erase(h)) return;
   }
-  inner_.FileClose(h);
+  Inner().FileClose(h);
 }
 
 uint32_t TDiscPlatform::FileGetDosTime(THandle h) {
@@ -194,7 +194,7 @@ uint32_t TDiscPlatform::FileGetDosTime(THandle h) {
     std::lock_guard<std::mutex> hold(lock_);
     if (TOpen* o = Find(h)) return o->Image->Node(o->Node).DosTime;
   }
-  return inner_.FileGetDosTime(h);
+  return Inner().FileGetDosTime(h);
 }
 
 bool TDiscPlatform::FileSetDosTime(THandle h, uint32_t dosTime) {
@@ -203,7 +203,7 @@ bool TDiscPlatform::FileSetDosTime(THandle h, uint32_t dosTime) {
     std::lock_guard<std::mutex> hold(lock_);
     if (Find(h)) return Refuse(kReadOnly);
   }
-  return inner_.FileSetDosTime(h, dosTime);
+  return Inner().FileSetDosTime(h, dosTime);
 }
 
 int64_t TDiscPlatform::FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,
@@ -214,13 +214,13 @@ int64_t TDiscPlatform::FileCopyRange(THandle from, int64_t fromOffset, THandle t
     if (Find(to)) return -1;
     if (TOpen* o = Find(from)) source = *o;
   }
-  if (!source.Image) return inner_.FileCopyRange(from, fromOffset, to, toOffset, count);
+  if (!source.Image) return Inner().FileCopyRange(from, fromOffset, to, toOffset, count);
   // A file stored as it is in an image file is copied by the system from there, one extent at a time;
   // raw sectors go through memory (the caller's copy).
   TDiscImage::TPlainRange range;
-  if (count <= 0 || !source.Image->PlainRange(source.Node, fromOffset, range) || range.Owner != &inner_)
+  if (count <= 0 || !source.Image->PlainRange(source.Node, fromOffset, range) || range.Owner != &Inner())
     return -1;
-  return inner_.FileCopyRange(range.Handle, range.Offset, to, toOffset, std::min(count, range.Length));
+  return Inner().FileCopyRange(range.Handle, range.Offset, to, toOffset, std::min(count, range.Length));
 }
 
 // --- names ------------------------------------------------------------------------------------
@@ -228,7 +228,7 @@ int64_t TDiscPlatform::FileCopyRange(THandle from, int64_t fromOffset, THandle t
 uint32_t TDiscPlatform::GetFileAttributes(const std::string& name) {
   lastError.clear();
   const TResolved r = Resolve(name);
-  if (r.Where == TWhere::Elsewhere) return inner_.GetFileAttributes(name);
+  if (r.Where == TWhere::Elsewhere) return Inner().GetFileAttributes(name);
   if (r.Where == TWhere::Missing) return Refuse(kNotFound), faInvalid;
   const TDiscNode& n = r.Image->Node(r.Node);
   return faReadOnly | (n.Folder ? faDirectory : 0u) | (n.Hidden ? faHidden : 0u);
@@ -236,7 +236,7 @@ uint32_t TDiscPlatform::GetFileAttributes(const std::string& name) {
 
 TFileKind TDiscPlatform::GetFileKind(const std::string& name) {
   const TResolved r = Resolve(name);
-  if (r.Where == TWhere::Elsewhere) return inner_.GetFileKind(name);
+  if (r.Where == TWhere::Elsewhere) return Inner().GetFileKind(name);
   if (r.Where == TWhere::Missing) return TFileKind::None;
   return r.Image->Node(r.Node).Folder ? TFileKind::Directory : TFileKind::File;
 }
@@ -244,7 +244,7 @@ TFileKind TDiscPlatform::GetFileKind(const std::string& name) {
 std::optional<std::vector<TFindData>> TDiscPlatform::ListFolder(const std::string& folder) {
   lastError.clear();
   const TResolved r = Resolve(folder);
-  if (r.Where == TWhere::Elsewhere) return inner_.ListFolder(folder);
+  if (r.Where == TWhere::Elsewhere) return Inner().ListFolder(folder);
   if (r.Where == TWhere::Missing || !r.Image->Node(r.Node).Folder) return Refuse(kNotFound), std::nullopt;
   const TDiscNode& dir = r.Image->Node(r.Node);
   std::vector<TFindData> entries;
@@ -260,7 +260,7 @@ std::optional<std::vector<TFindData>> TDiscPlatform::ListFolder(const std::strin
   }
   // The order a folder listing of the host gives.
   std::sort(entries.begin(), entries.end(), [this](const TFindData& a, const TFindData& b) {
-    const int c = inner_.CompareTextJ(a.Name, b.Name);
+    const int c = Inner().CompareTextJ(a.Name, b.Name);
     return c != 0 ? c < 0 : a.Name < b.Name;
   });
   return entries;
@@ -270,10 +270,10 @@ bool TDiscPlatform::CopyFile(const std::string& from, const std::string& to, boo
   lastError.clear();
   const TResolved source = Resolve(from);
   if (OnImage(to)) return Refuse(kReadOnly);
-  if (source.Where == TWhere::Elsewhere) return inner_.CopyFile(from, to, failIfExists);
+  if (source.Where == TWhere::Elsewhere) return Inner().CopyFile(from, to, failIfExists);
   if (source.Where == TWhere::Missing || source.Image->Node(source.Node).Folder) return Refuse(kNotFound);
-  if (failIfExists && inner_.GetFileAttributes(to) != faInvalid) return Refuse("the target exists");
-  const THandle out = inner_.FileCreate(to, fmShareExclusive);
+  if (failIfExists && Inner().GetFileAttributes(to) != faInvalid) return Refuse("the target exists");
+  const THandle out = Inner().FileCreate(to, fmShareExclusive);
   if (out == kInvalidHandle) return false;
   std::vector<uint8_t> piece(kCopyPiece);
   const TDiscNode& node = source.Image->Node(source.Node);
@@ -282,16 +282,16 @@ bool TDiscPlatform::CopyFile(const std::string& from, const std::string& to, boo
     for (int64_t at = 0; ok && at < node.Size;) {
       // Copied by the system where the image file holds the bytes as they are, else through memory.
       TDiscImage::TPlainRange range;
-      if (source.Image->PlainRange(source.Node, at, range) && range.Owner == &inner_) {
-        const int64_t n = inner_.FileCopyRange(range.Handle, range.Offset, out, at, range.Length);
+      if (source.Image->PlainRange(source.Node, at, range) && range.Owner == &Inner()) {
+        const int64_t n = Inner().FileCopyRange(range.Handle, range.Offset, out, at, range.Length);
         if (n > 0) {
           at += n;
           continue;
         }
       }
       const size_t got = source.Image->Read(source.Node, at, piece.data(), piece.size());
-      ok = got > 0 && inner_.FileSeek(out, at, TSeekOrigin::soBeginning) == at &&
-           inner_.FileWrite(out, piece.data(), static_cast<int32_t>(got)) == static_cast<int32_t>(got);
+      ok = got > 0 && Inner().FileSeek(out, at, TSeekOrigin::soBeginning) == at &&
+           Inner().FileWrite(out, piece.data(), static_cast<int32_t>(got)) == static_cast<int32_t>(got);
       at += static_cast<int64_t>(got);
     }
   } catch (const EDiscError& e) {
@@ -299,11 +299,11 @@ bool TDiscPlatform::CopyFile(const std::string& from, const std::string& to, boo
     ok = false;
   }
   const std::string reason = ok ? std::string() : LastErrorText();
-  if (ok) inner_.FileSetDosTime(out, node.DosTime);
-  inner_.FileClose(out);
+  if (ok) Inner().FileSetDosTime(out, node.DosTime);
+  Inner().FileClose(out);
   if (!ok) {
     // A copy that did not arrive leaves nothing behind.
-    inner_.DeleteFile(to);
+    Inner().DeleteFile(to);
     lastError = reason;
   }
   return ok;
@@ -312,35 +312,35 @@ bool TDiscPlatform::CopyFile(const std::string& from, const std::string& to, boo
 bool TDiscPlatform::SetFileAttributes(const std::string& name, uint32_t attr) {
   lastError.clear();
   if (OnImage(name)) return Refuse(kReadOnly);
-  return inner_.SetFileAttributes(name, attr);
+  return Inner().SetFileAttributes(name, attr);
 }
 
 bool TDiscPlatform::DeleteFile(const std::string& name) {
   lastError.clear();
   if (OnImage(name)) return Refuse(kReadOnly);
-  return inner_.DeleteFile(name);
+  return Inner().DeleteFile(name);
 }
 
 bool TDiscPlatform::CreateDirectory(const std::string& name) {
   lastError.clear();
   if (OnImage(name)) return Refuse(kReadOnly);
-  return inner_.CreateDirectory(name);
+  return Inner().CreateDirectory(name);
 }
 
 bool TDiscPlatform::RemoveDirectory(const std::string& name) {
   lastError.clear();
   if (OnImage(name)) return Refuse(kReadOnly);
-  return inner_.RemoveDirectory(name);
+  return Inner().RemoveDirectory(name);
 }
 
 bool TDiscPlatform::MoveFileReplace(const std::string& from, const std::string& to) {
   lastError.clear();
   if (OnImage(from) || OnImage(to)) return Refuse(kReadOnly);
-  return inner_.MoveFileReplace(from, to);
+  return Inner().MoveFileReplace(from, to);
 }
 
 std::string TDiscPlatform::GetShortPathName(const std::string& path) {
-  return OnImage(path) ? path : inner_.GetShortPathName(path);
+  return OnImage(path) ? path : Inner().GetShortPathName(path);
 }
 
 bool TDiscPlatform::GetDiskFreeSpace(const std::string& path, int64_t& freeToCaller, int64_t& total) {
@@ -349,35 +349,35 @@ bool TDiscPlatform::GetDiskFreeSpace(const std::string& path, int64_t& freeToCal
     total = image->Info().Sectors * 2048;
     return true;
   }
-  return inner_.GetDiskFreeSpace(path, freeToCaller, total);
+  return Inner().GetDiskFreeSpace(path, freeToCaller, total);
 }
 
 bool TDiscPlatform::MoveFileDelayUntilReboot(const std::string& path) {
   if (OnImage(path)) return Refuse(kReadOnly);
-  return inner_.MoveFileDelayUntilReboot(path);
+  return Inner().MoveFileDelayUntilReboot(path);
 }
 
 bool TDiscPlatform::WritePrivateProfileString(const std::string& section, const std::string& key,
                                               const std::string& value, const std::string& file) {
   if (OnImage(file)) return Refuse(kReadOnly);
-  return inner_.WritePrivateProfileString(section, key, value, file);
+  return Inner().WritePrivateProfileString(section, key, value, file);
 }
 
 std::optional<TResourceData> TDiscPlatform::FindResource(const std::string& module, const std::string& name,
                                                          const std::string& type) {
   // Modules are loaded by the system from files, not from images.
   if (OnImage(module)) return std::nullopt;
-  return inner_.FindResource(module, name, type);
+  return Inner().FindResource(module, name, type);
 }
 
 TShellLinkResult TDiscPlatform::SaveShellLink(const TShellLinkData& link, const std::string& path) {
   if (OnImage(path)) return TShellLinkResult::SaveFailed;
-  return inner_.SaveShellLink(link, path);
+  return Inner().SaveShellLink(link, path);
 }
 
 bool TDiscPlatform::SetCurrentDirectory(const std::string& path) {
   if (OnImage(path)) return Refuse("a disc image cannot be the current folder");
-  return inner_.SetCurrentDirectory(path);
+  return Inner().SetCurrentDirectory(path);
 }
 
 }  // namespace vr

@@ -16,35 +16,23 @@
 #include <vector>
 
 #include "disc/discimage.h"
-#include "platform/platform.h"
+#include "platform/forwardingplatform.h"
 
 namespace vr {
 
-class TDiscPlatform : public TPlatform {
+class TDiscPlatform : public TForwardingPlatform {
  public:
   explicit TDiscPlatform(TPlatform& inner);
   ~TDiscPlatform() override;
   TDiscPlatform(const TDiscPlatform&) = delete;
   TDiscPlatform& operator=(const TDiscPlatform&) = delete;
 
-  TPlatform& Inner() { return inner_; }
   // Serves `image` as drive `letter` (upper case); the image stays open while the platform lives.
   void Mount(char letter, std::unique_ptr<TDiscImage> image);
   // The first letter from D to Y that neither an image nor the wrapped platform uses; 0 when none.
   char FreeLetter();
   // The image serving `path`, or nullptr.
   TDiscImage* ImageOf(const std::string& path);
-
-  bool IsNTFamily() override { return inner_.IsNTFamily(); }
-  std::optional<bool> ShellIsUserAnAdmin() override { return inner_.ShellIsUserAnAdmin(); }
-  std::string ModuleFileName() override { return inner_.ModuleFileName(); }
-  std::string GetTempPath() override { return inner_.GetTempPath(); }
-  std::string GetWindowsDirectory() override { return inner_.GetWindowsDirectory(); }
-  std::string GetSystemDirectory() override { return inner_.GetSystemDirectory(); }
-  std::optional<std::string> GetSpecialFolder(int csidl) override { return inner_.GetSpecialFolder(csidl); }
-  std::optional<std::string> HostHomeFolder() override { return inner_.HostHomeFolder(); }
-  void Sleep(uint32_t ms) override { inner_.Sleep(ms); }
-  uint32_t GetTickCount() override { return inner_.GetTickCount(); }
 
   THandle FileOpen(const std::string& name, uint16_t mode) override;
   THandle FileCreate(const std::string& name, uint16_t share) override;
@@ -71,59 +59,13 @@ class TDiscPlatform : public TPlatform {
   bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
                                  const std::string& file) override;
 
-  THandle CreateMutex(const std::string& name, bool& exists) override {
-    return inner_.CreateMutex(name, exists);
-  }
-  THandle OpenMutex(const std::string& name) override { return inner_.OpenMutex(name); }
-  void ReleaseMutex(THandle h) override { inner_.ReleaseMutex(h); }
-  void CloseMutex(THandle h) override { inner_.CloseMutex(h); }
-
-  bool RegKeyExists(TRegRoot root, const std::string& path) override {
-    return inner_.RegKeyExists(root, path);
-  }
-  TRegRead RegReadString(TRegRoot root, const std::string& path, const std::string& name,
-                         std::string& value) override {
-    return inner_.RegReadString(root, path, name, value);
-  }
-  bool RegWriteString(TRegRoot root, const std::string& path, const std::string& name,
-                      const std::string& value) override {
-    return inner_.RegWriteString(root, path, name, value);
-  }
-  bool RegWriteDword(TRegRoot root, const std::string& path, const std::string& name,
-                     uint32_t value) override {
-    return inner_.RegWriteDword(root, path, name, value);
-  }
-  std::optional<std::vector<std::string>> RegSubKeyNames(TRegRoot root, const std::string& path) override {
-    return inner_.RegSubKeyNames(root, path);
-  }
-  bool RegKeyHasValues(TRegRoot root, const std::string& path) override {
-    return inner_.RegKeyHasValues(root, path);
-  }
-  bool RegDeleteKeyTree(TRegRoot root, const std::string& path) override {
-    return inner_.RegDeleteKeyTree(root, path);
-  }
-
   std::optional<TResourceData> FindResource(const std::string& module, const std::string& name,
                                             const std::string& type) override;
-  intptr_t ShellExecute(const std::string& operation, const std::string& file, const std::string& parameters,
-                        const std::string& directory, int showCommand) override {
-    return inner_.ShellExecute(operation, file, parameters, directory, showCommand);
-  }
-  int CompareTextJ(const std::string& a, const std::string& b) override { return inner_.CompareTextJ(a, b); }
-  std::string LowerCaseJ(const std::string& s) override { return inner_.LowerCaseJ(s); }
-  std::string UpperCaseJ(const std::string& s) override { return inner_.UpperCaseJ(s); }
   TShellLinkResult SaveShellLink(const TShellLinkData& link, const std::string& path) override;
-  TShellFileOpResult ShellFileOperation(const TShellFileOp& operation) override {
-    return inner_.ShellFileOperation(operation);
-  }
   TFileKind GetFileKind(const std::string& name) override;
   THandle FileCreateNew(const std::string& name) override;
   std::string LastErrorText() override;
   bool SetCurrentDirectory(const std::string& path) override;
-  int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,
-                            const std::function<bool()>& stopWaiting) override {
-    return inner_.RunProcessAndWait(file, parameters, stopWaiting);
-  }
   int64_t FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,
                         int64_t count) override;
 
@@ -149,7 +91,6 @@ class TDiscPlatform : public TPlatform {
   bool Refuse(const char* why);
   TOpen* Find(THandle h);
 
-  TPlatform& inner_;
   std::mutex lock_;
   std::map<char, TMount> mounts_;
   std::map<THandle, TOpen> open_;

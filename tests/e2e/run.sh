@@ -64,6 +64,10 @@ cp -r "$demo_medium"/. "$medium/"
 cp "$root/build/mingw-i686/apps/setup/setup.exe" "$medium/"
 "$vrtool" image convert --seed 20240 "$demo/archive/pict/back.vsk" "$work/picture.png" >/dev/null ||
   { echo "e2e: cannot decode the demo picture" >&2; exit 1; }
+# The launcher's 265 x 158 client area shows the middle of the picture: where that lies in the picture.
+read -r pw ph < <(identify -format '%w %h' "$work/picture.png")
+px0=$(((pw - 265) / 2))
+py0=$(((ph - 158) / 2))
 
 start_setup() {  # folder [args...]: starts its setup.exe in the background, sets $pid
   local folder=$1
@@ -81,12 +85,12 @@ if launcher=$(wait_window "^${title}\$" 20); then
   sleep 0.7
   import -window root "$shots/launcher.png"
   read -r cx cy < <(client_origin "$launcher" 265 158)
-  # The 265 x 230 picture is centred in the 265 x 158 client area (36 rows cut at the top); the
-  # strips left and right of the buttons and the gaps between them show it unscaled.
+  # The picture is centred in the 265 x 158 client area; the strips left and right of the buttons and
+  # the gaps between them show it unscaled.
   bad=0
   for region in "0 0 28 158" "242 0 23 158" "28 42 214 22" "28 94 214 22"; do
     read -r rx ry rw rh <<<"$region"
-    n=$(differing "$shots/launcher.png" $((cx + rx)) $((cy + ry)) "$work/picture.png" "$rx" $((ry + 36)) "$rw" "$rh")
+    n=$(differing "$shots/launcher.png" $((cx + rx)) $((cy + ry)) "$work/picture.png" $((rx + px0)) $((ry + py0)) "$rw" "$rh")
     [ "${n:-x}" -le $((rw * rh / 100)) ] 2>/dev/null || { bad=1; echo "    region $region: $n pixels differ"; }
   done
   [ $bad = 0 ] && pass "backdrop picture at its place in the launcher" || fail "launcher picture differs"
@@ -214,7 +218,7 @@ if [ -x "$root/build/mingw-x86_64/apps/setup/setup.exe" ]; then
     read -r cx cy < <(client_origin "$launcher" 265 158)
     sleep 0.5
     import -window root "$shots/launcher64.png"
-    n=$(differing "$shots/launcher64.png" "$cx" "$cy" "$work/picture.png" 0 36 28 158)
+    n=$(differing "$shots/launcher64.png" "$cx" "$cy" "$work/picture.png" "$px0" "$py0" 28 158)
     [ "${n:-x}" -le 44 ] 2>/dev/null && pass "x86-64 launcher with its picture" || fail "x86-64 picture: $n"
     xdotool mousemove $((cx + 10)) $((cy + 150)) click 1
     xdotool key Tab Return
@@ -228,6 +232,7 @@ fi
 
 "$root/tests/e2e/install.sh" || failures=$((failures + 1))
 "$root/tests/e2e/silent.sh" || failures=$((failures + 1))
+"$root/tests/e2e/wineprefix.sh" || failures=$((failures + 1))
 echo "e2e: screenshots in $shots"
 if [ "$failures" -ne 0 ]; then
   echo "e2e: $failures check(s) failed" >&2

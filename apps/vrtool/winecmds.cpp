@@ -153,16 +153,16 @@ TWinePrefixScope::TWinePrefixScope(const std::string& utf8Prefix) : name_(utf8Pr
 TWinePrefixScope::~TWinePrefixScope() { vr::SetPlatform(previous_); }
 
 std::string TWinePrefixScope::FolderOnDrive(const std::string& utf8Dir) {
+  // A Windows path is taken to its host folder first, so that both kinds are judged by where they
+  // really lead: a link on the way to a place outside the prefix's drives is refused too.
+  std::string given = utf8Dir;
   if (utf8Dir.size() >= 3 && std::isalpha(static_cast<unsigned char>(utf8Dir[0])) && utf8Dir[1] == ':' &&
       (utf8Dir[2] == '\\' || utf8Dir[2] == '/')) {
-    const std::string windows = ToCp932(utf8Dir, "folder name");
-    const std::string host = platform_->HostPath(vr::ReplaceDelimiters(windows, '\\'));
-    if (host.empty() || platform_->DriveOf(host) == 0)
-      throw ToolError(utf8Dir + ": not on a drive of the prefix " + name_);
-    return vr::AddTrailingBackslash(vr::ReplaceDelimiters(windows, '\\'));
+    given = platform_->HostPath(vr::ReplaceDelimiters(ToCp932(utf8Dir, "folder name"), '\\'));
+    if (given.empty()) throw ToolError(utf8Dir + ": not on a drive of the prefix " + name_);
   }
   std::error_code ec;
-  const std::string host = fs::weakly_canonical(fs::absolute(utf8Dir), ec).string();
+  const std::string host = fs::weakly_canonical(fs::absolute(given), ec).string();
   const char letter = ec ? 0 : platform_->DriveOf(host);
   if (letter == 0)
     throw ToolError(utf8Dir + ": outside the drives of the prefix " + name_ +

@@ -90,7 +90,7 @@ for name in $(ls "$b/$menu" | tr ' ' '\001'); do
 done
 value_a=$(reg_export_value "$a" "$regkey" InstallPath)
 value_b=$(reg_export_value "$b" "$regkey" InstallPath)
-[ "$value_a" = "$gamepath\\" ] && [ "$value_a" = "$value_b" ] && pass "wine reg query: InstallPath = $value_a" ||
+[ "$value_a" = "$gamepath\\" ] && [ "$value_a" = "$value_b" ] && pass "InstallPath (wine reg export) = $value_a" ||
   fail "InstallPath: '$value_a' against '$value_b'"
 
 # --- 3. install.exe uninstalls what vrtool wrote --------------------------------------------------------

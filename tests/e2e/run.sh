@@ -61,7 +61,7 @@ pixel() {
 medium="$work/メディア"
 mkdir -p "$medium"
 cp -r "$demo_medium"/. "$medium/"
-cp "$root/build/mingw-i686/apps/setup/setup.exe" "$medium/"
+cp "$setup_exe" "$medium/"
 "$vrtool" image convert --seed 20240 "$demo/archive/pict/back.vsk" "$work/picture.png" >/dev/null ||
   { echo "e2e: cannot decode the demo picture" >&2; exit 1; }
 # The launcher's 265 x 158 client area shows the middle of the picture: where that lies in the picture.

@@ -32,6 +32,10 @@ const char kCheckFailedText[] =
     "ハードディスクに異常がないか調べてください";
 // The build's progress is redrawn at least after this many bytes written (and every tenth entry).
 constexpr int64_t kLargeEntry = 3145728;
+// The bar, the status line and the message queue are looked after at most this often (milliseconds)
+// while files are copied, the data file is built and its entries are checked: drawing them after every
+// small file or entry takes longer than the copy itself.
+constexpr uint32_t kRedrawInterval = 25;
 
 }  // namespace
 
@@ -92,6 +96,16 @@ void TInstallRun::SetProgressPosition() {
   const uint64_t position = copiedBytes_ / progressDivisor_;
   host_.SetProgressPosition(
       static_cast<int32_t>(std::min<uint64_t>(position, std::numeric_limits<int32_t>::max())));
+}
+
+// The first step of each stage (loose files, data file, check) is always drawn, so that its status shows
+// however short the stage is.
+bool TInstallRun::RedrawDue() {
+  const uint32_t now = Platform().GetTickCount();
+  if (!newStage_ && now - drawnTick_ < kRedrawInterval) return false;
+  newStage_ = false;
+  drawnTick_ = now;
+  return true;
 }
 
 void TInstallRun::Run() {
@@ -165,6 +179,7 @@ void TInstallRun::OnBuildProgress(int64_t size, int32_t index, int32_t count, bo
   copiedBytes_ += static_cast<uint64_t>(std::max<int64_t>(0, size));
   const bool tenth = index % 10 == 9 && index != drawnIndex_;
   if (!tenth && copiedBytes_ - drawnBytes_ <= static_cast<uint64_t>(kLargeEntry)) return;
+  if (!RedrawDue()) return;
   drawnBytes_ = copiedBytes_;
   drawnIndex_ = index;
   SetProgressPosition();
@@ -174,6 +189,7 @@ void TInstallRun::OnBuildProgress(int64_t size, int32_t index, int32_t count, bo
 }
 
 void TInstallRun::OnCheckProgress(int32_t index, int32_t count, bool& cancel) {
+  if (!RedrawDue()) return;
   host_.SetProgressRange(count - 1);
   host_.SetProgressPosition(index);
   host_.SetStatus(Format("データファイルを調べています(%d/%d)...", {index + 1, count}));
@@ -235,13 +251,16 @@ void TInstallRun::CopyLooseFiles() {
     if (!keep) list.Delete(i);
   }
 
+  newStage_ = true;
   for (int i = 0; i < list.Count(); ++i) {
     const std::string source = list[i];
     const std::string relative = source.substr(std::min(prefixLength, source.size()));
     copiedBytes_ += static_cast<uint64_t>(FileSizeOf(source));
-    SetProgressPosition();
-    host_.SetStatus(Format("%s をコピー中...", {ExtractFileName(source)}));
-    host_.ProcessMessages();
+    if (RedrawDue()) {
+      SetProgressPosition();
+      host_.SetStatus(Format("%s をコピー中...", {ExtractFileName(source)}));
+      host_.ProcessMessages();
+    }
     CheckAbort();
 
     const std::string target = destination_ + relative;
@@ -263,10 +282,13 @@ void TInstallRun::CopyLooseFiles() {
     settings_.AddInstalledFile(relative);
     host_.Log("コピー: " + relative);
   }
+  // The bar shows every copied file, those skipped between redraws included.
+  if (list.Count() > 0) SetProgressPosition();
 }
 
 void TInstallRun::BuildDataFile() {
   if (!journal_->MakeFolders(destination_)) throw EVrError(destination_ + "\r\nファイルが作成できません");
+  newStage_ = true;
   if (rebuild_) {
     // A rebuilt executable's entries are files in the work folder.
     rebuild_->TakeAddonEntries(package_, *data_);
@@ -330,6 +352,7 @@ void TInstallRun::CheckDataFile() {
   data_->OnProgress = [this](TVrFileCollection*, TVrFile*, int64_t, int32_t index, int32_t count,
                              bool& cancel) { OnCheckProgress(index, count, cancel); };
   host_.SetHeading("データファイルをチェックしています");
+  newStage_ = true;
   if (!data_->VerifyData()) {
     host_.Log("データファイルのチェック: 不正");
     host_.Warning(kCheckFailedText);

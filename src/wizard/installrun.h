@@ -55,6 +55,7 @@ class TInstallRun {
   void CheckAddonTarget();
   void CheckAbort();
   void SetProgressPosition();
+  bool RedrawDue();
   void OpenDataArchive();
   void ChangeMedium(int32_t index);
   void CopyLooseFiles();
@@ -86,7 +87,9 @@ class TInstallRun {
   // Build progress: the bytes and the entry count at the last redraw.
   uint64_t drawnBytes_ = 0;
   int32_t drawnIndex_ = -1;
+  // The time of the last redraw, and whether a stage has begun since (see RedrawDue).
   uint32_t drawnTick_ = 0;
+  bool newStage_ = true;
 };
 
 }  // namespace vr

@@ -8,6 +8,7 @@
 #include "archive/bigstreams.h"
 #include "archive/vrfiles.h"
 #include "install_testutil.h"
+#include "platform/forwardingplatform.h"
 #include "startup/syshelpers.h"
 #include "wizard/installrun.h"
 #include "wizard/insttype.h"
@@ -254,6 +255,42 @@ TEST(InstallRun, DamagedOrEscapingSeparateEntriesFailAndTakeTheInstallBack) {
     EXPECT_FALSE(FileExists("C:\\evil.txt"));
     EXPECT_EQ(f.package.Settings.ReadSetting("InstallPath", "<none>"), "<none>");
   }
+}
+
+// A clock that moves one millisecond each time it is read.
+class TSteppingClock : public TForwardingPlatform {
+ public:
+  TSteppingClock() : TForwardingPlatform(Platform()), previous_(SetPlatform(this)) {}
+  ~TSteppingClock() override { SetPlatform(previous_); }
+  uint32_t GetTickCount() override { return ++now_; }
+
+ private:
+  TPlatform* previous_;
+  uint32_t now_ = 0;
+};
+
+TEST(InstallRun, ManySmallFilesAreDrawnAtMostEveryFewMilliseconds) {
+  TRunFixture f;
+  for (int i = 0; i < 100; ++i) f.package.Media[0].Loose["f" + std::to_string(100 + i) + ".txt"] = "x";
+  f.package.Media[0].Entries = {Stored("scene", "scene", kJan2000)};
+  f.package.ListPackageFiles();
+  f.package.WriteMedium(0, "cd");
+  int pumps = 0;
+  f.host.OnProcess = [&pumps](TScriptHost&) { ++pumps; };
+  {
+    TSteppingClock clock;
+    ASSERT_TRUE(f.Run());
+  }
+  std::vector<std::string> copying;
+  for (const std::string& s : f.host.Statuses)
+    if (s.find("をコピー中") != std::string::npos) copying.push_back(s);
+  // One look a file; a redraw after every 25 of them, the first file always.
+  ASSERT_EQ(copying.size(), 4u);
+  EXPECT_EQ(copying[0], "f100.txt をコピー中...");
+  EXPECT_EQ(copying[1], "f125.txt をコピー中...");
+  EXPECT_LT(pumps, 12);
+  // The bar still counts every file: 100 bytes of files (and 5 of data), in tens.
+  EXPECT_EQ(f.host.Position, 10);
 }
 
 TEST(InstallRun, AbortAtEachKindOfStepLeavesTheDestinationAsItWas) {
@@ -515,7 +552,7 @@ TEST(InstallRunWizard, CopyPageRunsTheInstallAndTheCloseBoxAsksToAbort) {
     // file, seldir, confirm, then "インストール" starts the run inside its click.
     for (int i = 0; i < 3; ++i) env.session->Then([&env](TForm*) { env.Next(); });
     if (closeDuringRun) {
-      env.session->When([f](TForm*) { return f->LabelCopy->Caption().find("b.txt") != std::string::npos; },
+      env.session->When([f](TForm*) { return f->LabelCopy->Caption().find("a.txt") != std::string::npos; },
                         [f](TForm*) { headless::CloseBox(f); });
       env.session->Answer(TMsgDlgType::mtConfirmation, "インストールを中断しますか？", mrYes);
       env.session->Answer(TMsgDlgType::mtWarning, TInstallRun::RolledBackText, mrOk);

@@ -379,8 +379,8 @@ if want wine; then
     . "$root/scripts/wine-env.sh"
     "$root/scripts/wine-prefix.sh"
     # The server and Wine's services start here, with nothing of this script's output open.
-    wineserver -p 60 >/dev/null 2>&1 </dev/null
-    wineboot >/dev/null 2>&1 </dev/null
+    wineserver -p 60 >/dev/null 2>&1 </dev/null || true  # (fails when one runs already)
+    wineboot >/dev/null 2>&1 </dev/null || true
     cp "$setup_exe" "$work/pkg/setup.exe"
     find "$work/pkg" -type f -exec cat {} + >/dev/null
     regkey='HKCU\Software\vrsetup\vrbench'

@@ -375,9 +375,10 @@ void TInstallRun::SaveSettingsAndShortcuts() {
   s.Uninstaller = true;
   s.AddInstalledFile(kSettingsFileName);
   const std::string settingsFile = destination_ + kSettingsFileName;
-  // Replaced, never rewritten in place: a rollback puts the old file back.
+  // Replaced, never rewritten in place: a rollback puts the old file back. A package that brought no
+  // file of its own (no medium, or nothing chosen) has not made the destination yet.
   auto replace = [&](TRovaInstallSet& settings) {
-    if (!journal_->SetAside(settingsFile)) {
+    if (!journal_->MakeFolders(destination_) || !journal_->SetAside(settingsFile)) {
       const std::string reason = SystemReason();
       throw EFCreateError(settingsFile + "\r\nファイルが作成できません" + reason);
     }

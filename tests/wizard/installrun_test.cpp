@@ -150,6 +150,18 @@ TEST(InstallRun, GroupsAndPackageFilesDecideWhatIsCopied) {
   EXPECT_FALSE(f.InstalledSettings()->DataInstalled);
 }
 
+TEST(InstallRun, NothingChosenToCopyStillMakesTheFolderAndItsSettings) {
+  TRunFixture f;
+  f.package.Media[0].Loose = {{"bgm\\a.ogg", "sound"}};
+  f.package.ListPackageFiles();
+  f.package.WriteMedium(0, "cd");
+  TInstallChoices c = f.Choices();
+  c.Sound = c.Movie = c.Data = false;
+  ASSERT_TRUE(f.Run(c));
+  EXPECT_EQ(f.Tree(), (std::vector<std::string>{"install.dat"}));
+  EXPECT_TRUE(f.InstalledSettings()->Uninstaller);
+}
+
 TEST(InstallRun, InstallOverAnEarlierOneReplacesItsDataFileUpToTheFirstGap) {
   TRunFixture f;
   f.Standard();

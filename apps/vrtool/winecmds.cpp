@@ -304,7 +304,11 @@ int CmdStart(const StartOptions& so, const Options& opt) {
     for (char c : folder.string()) hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ull;
     char name[64];
     std::snprintf(name, sizeof name, "vrsetup-%016llx.desktop", static_cast<unsigned long long>(hash));
-    for (const std::string& s : std::vector<std::string>{folder.string(), prefix, wine})
+    // A line break would end the Exec line and start a key of its own: the game's name (from its
+    // install.dat) and the arguments are refused like the paths.
+    std::vector<std::string> fields{folder.string(), prefix, wine, program};
+    fields.insert(fields.end(), so.Arguments.begin(), so.Arguments.end());
+    for (const std::string& s : fields)
       if (s.find_first_of("\n\r") != std::string::npos)
         throw ToolError(s + ": a line break cannot go into a desktop entry");
     std::string exec = "env";

@@ -149,6 +149,11 @@ TEST(VrtoolStart, StartsWineInTheGameFolderWithAJapaneseLocaleOrSaysWhatIsMissin
                         "\" \"LANG=ja_JP.UTF-8\" \"LC_ALL=ja_JP.UTF-8\" \"HOST_LC_ALL=ja_JP.UTF-8\" \"" +
                         (bin / "wine").string() + "\" \"C:\\\\\\\\Games\\\\\\\\star\\\\\\\\game.exe\"\n"));
   EXPECT_THAT(text, HasSubstr("\nPath=" + fs::canonical(game).string() + "\n"));
+  // A line break would start a key of its own (another Exec=): refused, the entry left as it was.
+  RunResult broken =
+      RunTool({"start", "--desktop-entry", "--wine-prefix", pfx.string(), game.string(), "--", "x\nExec=sh"});
+  EXPECT_EQ(broken.Status, 2);
+  EXPECT_EQ(ReadFile(desktop), text);
 
   RunResult noWine = RunTool({"start", "--wine", (t.Path() / "none").string(), game.string()});
   EXPECT_EQ(noWine.Status, 2);

@@ -288,6 +288,16 @@ void TKoBigFileStream::WritePart(int index, int64_t offset, const void* buffer, 
   size = std::max(size, offset + count);
 }
 
+TMappedBytes TKoBigFileStream::View(int64_t position, int64_t count) {
+  if (position < 0 || count <= 0) return {};
+  const int64_t index = position / partSize_;
+  const int64_t offset = position % partSize_;
+  if (index >= PartCount()) return {};
+  const int64_t length = std::min(count, partSizes_[static_cast<size_t>(index)] - offset);
+  if (length <= 0) return {};
+  return {Platform().FileMapView(handles_[static_cast<size_t>(index)], offset, length), length};
+}
+
 int64_t TKoBigFileStream::Read(void* buffer, int64_t count) {
   auto* p = static_cast<uint8_t*>(buffer);
   int64_t total = 0;

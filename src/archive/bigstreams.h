@@ -14,6 +14,37 @@ namespace vr {
 // Size of one part file of a split data file (1 GiB).
 constexpr int64_t kBigPartSize = 1073741824;
 
+// Bytes of a file seen in place, mapped read-only from the system's file cache (Platform().FileMapView);
+// unmapped when it goes. Empty where nothing could be mapped.
+class TMappedBytes {
+ public:
+  TMappedBytes() = default;
+  TMappedBytes(const uint8_t* data, int64_t length) : data_(data), length_(data ? length : 0) {}
+  TMappedBytes(TMappedBytes&& other) noexcept { *this = std::move(other); }
+  TMappedBytes& operator=(TMappedBytes&& other) noexcept {
+    if (this != &other) {
+      Release();
+      data_ = other.data_;
+      length_ = other.length_;
+      other.data_ = nullptr;
+      other.length_ = 0;
+    }
+    return *this;
+  }
+  ~TMappedBytes() { Release(); }
+  const uint8_t* Data() const { return data_; }
+  int64_t Length() const { return length_; }
+
+ private:
+  void Release() {
+    if (data_) Platform().FileUnmapView(data_, length_);
+    data_ = nullptr;
+    length_ = 0;
+  }
+  const uint8_t* data_ = nullptr;
+  int64_t length_ = 0;
+};
+
 // Abstract 64-bit stream. Every operation of the base does nothing and returns 0.
 class TKoBigStream {
  public:
@@ -32,6 +63,10 @@ class TKoBigStream {
   virtual int64_t CopyFromStream(TStream& /*source*/, int64_t /*count*/) { return 0; }
   // Copies count bytes from this stream's position into a plain stream, at the plain stream's position.
   virtual int64_t CopyToStream(TStream& /*dest*/, int64_t /*count*/) { return 0; }
+
+  // Up to count bytes from `position` on, seen in place (fewer at the end of a part file), or nothing
+  // where the stream's bytes cannot be mapped: the caller reads them instead.
+  virtual TMappedBytes View(int64_t /*position*/, int64_t /*count*/) { return {}; }
 
   // Non-virtual helpers: all of count or EReadError / EWriteError.
   void ReadBuffer(void* buffer, int64_t count);
@@ -67,6 +102,7 @@ class TKoBigFileStream : public TKoBigStream {
   int64_t Write(const void* buffer, int64_t count) override;
   // Stops at the end of the last part (or at a short part in the middle).
   int64_t Read(void* buffer, int64_t count) override;
+  TMappedBytes View(int64_t position, int64_t count) override;
   // Raises EReadError when the source ends before count bytes. From another big file stream, or from a
   // file handle stream, the bytes are copied inside the system where it can (Platform().FileCopyRange),
   // the rest through the buffer.

@@ -44,10 +44,7 @@ TReadAhead::TReadAhead(TReader reader, int64_t end, int64_t pieceSize)
   // No piece is read ahead of a read that fits in one piece.
   const bool ahead = end_ > pieceSize_ && DefaultWorkerThreads() > 1;
   current_ = std::make_unique<TJob>(reader_, pieceSize_);
-  if (ahead) {
-    next_ = std::make_unique<TJob>(reader_, pieceSize_);
-    workers_ = std::make_unique<TWorkers>(2);
-  }
+  if (ahead) next_ = std::make_unique<TJob>(reader_, pieceSize_);
 }
 
 TReadAhead::~TReadAhead() { Settle(); }
@@ -72,6 +69,8 @@ TReadAhead::TPiece TReadAhead::At(int64_t position) {
   const int64_t following = current_->position + current_->length;
   if (next_ && current_->length > 0 && following < end_) {
     next_->Start(following, std::min(pieceSize_, end_ - following));
+    // The thread starts with the first piece read ahead: an unused reader costs nothing.
+    if (!workers_) workers_ = std::make_unique<TWorkers>(2);
     inFlight_ = true;
     workers_->Submit(*next_);
   }

@@ -11,6 +11,7 @@
 
 #include "archive/readahead.h"
 #include "archive/vrfiles_internal.h"
+#include "archive/workers.h"
 #include "platform/codepage.h"
 #include "platform/dbcspath.h"
 #include "startup/instset.h"
@@ -315,7 +316,9 @@ void TVrFileCollection::OpenResource(const std::string& module, const std::strin
 // ---------------------------------------------------------------------------------------------------
 // Checksums
 
-uint32_t UpdateCRC(uint32_t crc, const void* data, int64_t length) {
+namespace {
+
+uint32_t SerialCRC(uint32_t crc, const void* data, int64_t length) {
   const Bytef* p = static_cast<const Bytef*>(data);
   uint32_t c = crc;
   while (length > 0) {
@@ -331,12 +334,63 @@ uint32_t UpdateCRC(uint32_t crc, const void* data, int64_t length) {
   return c;
 }
 
+// The second half of a long run, summed on a worker thread.
+class TCrcJob : public TWorkerJob {
+ public:
+  TCrcJob(const uint8_t* data, int64_t length) : data_(data), length_(length) {}
+  void Run() noexcept override { crc = SerialCRC(0, data_, length_); }
+  uint32_t crc = 0;
+
+ private:
+  const uint8_t* data_;
+  int64_t length_;
+};
+
+}  // namespace
+
+uint32_t UpdateCRC(uint32_t crc, const void* data, int64_t length) {
+  // A long run (a mapped window of a file) is summed in two halves side by side and the two checksums
+  // joined: the run costs half the time where a second processor is free. Halves of at most 512 MiB keep
+  // the join's length within zlib's offset type on every target.
+  if (length < kParallelCrcRun || DefaultWorkerThreads() < 2) return SerialCRC(crc, data, length);
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  TWorkers workers(2);
+  for (int64_t done = 0; done < length;) {
+    const int64_t run = std::min<int64_t>(length - done, int64_t{1} << 30);
+    const int64_t first = run / 2;
+    TCrcJob second(bytes + done + first, run - first);
+    workers.Submit(second);
+    const uint32_t head = SerialCRC(crc, bytes + done, first);
+    workers.Wait(second);
+    crc = static_cast<uint32_t>(crc32_combine(head, second.crc, static_cast<z_off_t>(run - first)));
+    done += run;
+  }
+  return crc;
+}
+
 uint32_t StreamCRC(TStream& stream) {
   stream.SetPosition(0);
   if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&stream)) {
     const uint32_t crc = UpdateCRC(0, memory->Memory(), memory->Size());
     stream.Seek(0, TSeekOrigin::soEnd);
     return crc;
+  }
+  // A file is summed where it lies in the file cache, window by window, where it can be mapped.
+  if (auto* file = dynamic_cast<THandleStream*>(&stream)) {
+    const int64_t size = stream.Size();
+    uint32_t crc = 0;
+    int64_t at = 0;
+    for (; at < size; at += kMappedWindow) {
+      const int64_t length = std::min(kMappedWindow, size - at);
+      const TMappedBytes window(Platform().FileMapView(file->Handle(), at, length), length);
+      if (!window.Data()) break;
+      crc = UpdateCRC(crc, window.Data(), window.Length());
+    }
+    if (at >= size && size > 0) {
+      stream.Seek(0, TSeekOrigin::soEnd);
+      return crc;
+    }
+    stream.SetPosition(0);  // not mapped (or empty): read from the start
   }
   // The stream is read in order: the reader's position argument is where the stream already is.
   TReadAhead pieces(

@@ -28,6 +28,10 @@ void ReportVrError(const std::string& message);
 
 // Size of the pieces the checksum pass and the copies move at a time.
 constexpr int64_t kCopyPiece = 1048576;
+// Checksum passes map files in windows this large: few mappings, bounded address space.
+constexpr int64_t kMappedWindow = int64_t{64} << 20;
+// Runs at least this long are checksummed on two threads.
+constexpr int64_t kParallelCrcRun = int64_t{8} << 20;
 
 inline void PutInt32(std::string& out, int32_t v) {
   const uint32_t u = static_cast<uint32_t>(v);

@@ -406,9 +406,11 @@ bool TVrFileCollection::RunVerify(bool stopAtMismatch, std::vector<TVerifyState>
   TKoBigStream& data = *DataStream;
   const int64_t dataSize = data.GetSize();
   if (states) states->assign(static_cast<size_t>(Count()), TVerifyState::vsSkipped);
-  // Entries lie one after the other: reading the data in windows of a few MiB and checking every entry that
-  // falls into a window turns many small entries into one sequential pass, and the next window is read
-  // while this one is summed.
+  // Entries lie one after the other: checking every entry that falls into a window of the data turns
+  // many small entries into one sequential pass. The windows are mapped from the file cache where the
+  // data's files can be (no copy at all), else read, the next one while this one is summed.
+  TMappedBytes mapped;
+  bool mapping = true;
   TReadAhead windows(
       [&data](int64_t position, uint8_t* buffer, int64_t count) {
         data.SetPosition(position);
@@ -458,7 +460,14 @@ bool TVrFileCollection::RunVerify(bool stopAtMismatch, std::vector<TVerifyState>
           left -= take;
           continue;
         }
-        const TReadAhead::TPiece piece = windows.At(pos);
+        TReadAhead::TPiece piece;
+        if (mapping) {
+          mapped = TMappedBytes();  // the last window goes before the next one is mapped
+          mapped = data.View(pos, std::min(kMappedWindow, dataSize - pos));
+          piece = {mapped.Data(), mapped.Length()};
+          mapping = piece.Length > 0;
+        }
+        if (!mapping) piece = windows.At(pos);
         if (piece.Length <= 0) {
           state = TVerifyState::vsTruncated;
           break;

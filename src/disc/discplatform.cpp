@@ -206,6 +206,14 @@ bool TDiscPlatform::FileSetDosTime(THandle h, uint32_t dosTime) {
   return Inner().FileSetDosTime(h, dosTime);
 }
 
+const uint8_t* TDiscPlatform::FileMapView(THandle h, int64_t offset, int64_t count) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (open_.count(h)) return nullptr;
+  }
+  return Inner().FileMapView(h, offset, count);
+}
+
 int64_t TDiscPlatform::FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,
                                      int64_t count) {
   TOpen source{nullptr, 0, 0};

@@ -68,6 +68,8 @@ class TDiscPlatform : public TForwardingPlatform {
   bool SetCurrentDirectory(const std::string& path) override;
   int64_t FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,
                         int64_t count) override;
+  // Files of an image are never mapped (their bytes may lie in a BIN file's sectors): read instead.
+  const uint8_t* FileMapView(THandle h, int64_t offset, int64_t count) override;
 
  private:
   struct TMount {

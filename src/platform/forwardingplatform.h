@@ -117,6 +117,11 @@ class TForwardingPlatform : public TPlatform {
     return inner_.FileCopyRange(from, fromOffset, to, toOffset, count);
   }
 
+  const uint8_t* FileMapView(THandle h, int64_t offset, int64_t count) override {
+    return inner_.FileMapView(h, offset, count);
+  }
+  void FileUnmapView(const uint8_t* view, int64_t count) override { inner_.FileUnmapView(view, count); }
+
  private:
   TPlatform& inner_;
 };

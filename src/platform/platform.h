@@ -281,6 +281,14 @@ class TPlatform {
   // then copies through memory, which also reports real errors.
   virtual int64_t FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,
                                 int64_t count) = 0;
+
+  // --- views of files ----------------------------------------------------------------------------
+  // The `count` bytes of an open file from `offset` on, mapped read-only into memory straight from the
+  // system's file cache (no copy through a buffer), or nullptr where the system or the file does not map
+  // (the caller reads instead). The range must lie within the file. Released with FileUnmapView and the
+  // same count; the view stays valid after the handle is closed.
+  virtual const uint8_t* FileMapView(THandle /*h*/, int64_t /*offset*/, int64_t /*count*/) { return nullptr; }
+  virtual void FileUnmapView(const uint8_t* /*view*/, int64_t /*count*/) {}
 };
 
 // The process-wide platform. Tests may install their own (derived from the host's) and restore it.

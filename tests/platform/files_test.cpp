@@ -7,6 +7,8 @@
 #include <cstdlib>
 #endif
 
+#include <algorithm>
+
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
 #include "support/tempdrive.h"
@@ -45,6 +47,33 @@ TEST(PlatformFiles, CreateWriteSeekReadAndResize) {
   EXPECT_EQ(p.FileSeek(h, 0, TSeekOrigin::soBeginning), -1);
   EXPECT_EQ(p.FileOpen(drive.PathOf("missing.txt"), fmOpenRead), kInvalidHandle);
   EXPECT_EQ(p.FileCreate(drive.PathOf("no\\such\\folder.txt")), kInvalidHandle);
+}
+
+TEST(PlatformFiles, MappedViewsShowTheFileFromAnyOffset) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  std::string bytes(300000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + i / 977);
+  drive.WriteFile("view.bin", bytes);
+  const THandle h = p.FileOpen(drive.PathOf("view.bin"), fmOpenRead | fmShareDenyWrite);
+  ASSERT_NE(h, kInvalidHandle);
+  // Offsets off every page and allocation boundary, up to the file's last byte.
+  for (const int64_t offset : {int64_t{0}, int64_t{1}, int64_t{4097}, int64_t{65537}, int64_t{299999}}) {
+    const int64_t count = std::min<int64_t>(70000, static_cast<int64_t>(bytes.size()) - offset);
+    const uint8_t* view = p.FileMapView(h, offset, count);
+    ASSERT_NE(view, nullptr) << offset;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(view), static_cast<size_t>(count)),
+              bytes.substr(static_cast<size_t>(offset), static_cast<size_t>(count)))
+        << offset;
+    p.FileUnmapView(view, count);
+  }
+  // A view outlives its handle; nothing is mapped for a bad handle.
+  const uint8_t* view = p.FileMapView(h, 10, 100);
+  p.FileClose(h);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view[0], static_cast<uint8_t>(bytes[10]));
+  p.FileUnmapView(view, 100);
+  EXPECT_EQ(p.FileMapView(kInvalidHandle, 0, 10), nullptr);
 }
 
 TEST(PlatformFiles, AccessModes) {

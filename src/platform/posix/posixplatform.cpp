@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <time.h>
@@ -749,6 +750,29 @@ int32_t TPosixPlatform::FileRead(THandle h, void* buffer, int32_t count) {
     done += static_cast<int32_t>(n);
   }
   return done;
+}
+
+const uint8_t* TPosixPlatform::FileMapView(THandle h, int64_t offset, int64_t count) {
+  TOpenFile* file = FindFile(h);
+  if (!file || offset < 0 || count <= 0) return nullptr;
+  static const int64_t page = sysconf(_SC_PAGESIZE);
+  const int64_t start = offset / page * page;
+  const int64_t lead = offset - start;
+  if (static_cast<uint64_t>(count + lead) > SIZE_MAX) return nullptr;
+  void* view = mmap(nullptr, static_cast<size_t>(count + lead), PROT_READ, MAP_SHARED, file->Fd,
+                    static_cast<off_t>(start));
+  if (view == MAP_FAILED) return nullptr;
+  // Read once from the start to the end: the kernel may read ahead and drop behind.
+  madvise(view, static_cast<size_t>(count + lead), MADV_SEQUENTIAL);
+  return static_cast<const uint8_t*>(view) + lead;
+}
+
+void TPosixPlatform::FileUnmapView(const uint8_t* view, int64_t count) {
+  if (!view) return;
+  static const int64_t page = sysconf(_SC_PAGESIZE);
+  const uintptr_t at = reinterpret_cast<uintptr_t>(view);
+  const uintptr_t start = at / static_cast<uintptr_t>(page) * static_cast<uintptr_t>(page);
+  munmap(reinterpret_cast<void*>(start), static_cast<size_t>(count) + (at - start));
 }
 
 int64_t TPosixPlatform::FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,

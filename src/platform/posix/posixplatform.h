@@ -156,6 +156,8 @@ class TPosixPlatform : public TPlatform {
                             const std::function<bool()>& stopWaiting) override;
   int64_t FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,
                         int64_t count) override;
+  const uint8_t* FileMapView(THandle h, int64_t offset, int64_t count) override;
+  void FileUnmapView(const uint8_t* view, int64_t count) override;
 
  private:
   struct TOpenFile;

@@ -606,4 +606,35 @@ bool TWin32Platform::SetCurrentDirectory(const std::string& path) {
 // their buffers.
 int64_t TWin32Platform::FileCopyRange(THandle, int64_t, THandle, int64_t, int64_t) { return -1; }
 
+namespace {
+// Views start at a multiple of the allocation granularity (64 KiB).
+uint64_t MapGranularity() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwAllocationGranularity;
+}
+}  // namespace
+
+const uint8_t* TWin32Platform::FileMapView(THandle h, int64_t offset, int64_t count) {
+  if (offset < 0 || count <= 0) return nullptr;
+  static const uint64_t granularity = MapGranularity();
+  const uint64_t start = static_cast<uint64_t>(offset) / granularity * granularity;
+  const uint64_t lead = static_cast<uint64_t>(offset) - start;
+  if (static_cast<uint64_t>(count) + lead > SIZE_MAX) return nullptr;
+  HANDLE mapping = CreateFileMappingA(H(h), nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (!mapping) return nullptr;
+  void* view = MapViewOfFile(mapping, FILE_MAP_READ, static_cast<DWORD>(start >> 32),
+                             static_cast<DWORD>(start), static_cast<SIZE_T>(count + lead));
+  // The view keeps the mapping alive.
+  CloseHandle(mapping);
+  return view ? static_cast<const uint8_t*>(view) + lead : nullptr;
+}
+
+void TWin32Platform::FileUnmapView(const uint8_t* view, int64_t) {
+  static const uint64_t granularity = MapGranularity();
+  if (view)
+    UnmapViewOfFile(
+        reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(view) / granularity * granularity));
+}
+
 }  // namespace vr

@@ -1,5 +1,6 @@
-// Reading ahead: the caller sees the same bytes wherever it jumps, whatever the reader returns at once,
-// and a reader's failure reaches the caller of the piece it belongs to.
+// Checksum passes: reading ahead gives the caller the same bytes wherever it jumps, whatever the reader
+// returns at once, and a reader's failure reaches the caller of the piece it belongs to; long runs summed
+// in halves on two threads and mapped files give the checksum of one plain pass.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,7 +8,11 @@
 #include <stdexcept>
 #include <vector>
 
+#include <zlib.h>
+
 #include "archive/readahead.h"
+#include "archive/vrfiles.h"
+#include "support/tempdrive.h"
 
 namespace vr {
 namespace {
@@ -59,6 +64,21 @@ TEST(ReadAhead, AFailedReadIsThrownForItsOwnPiece) {
   EXPECT_EQ(ahead.At(2048).Length, 2048);  // ... and is not blamed on this one
   EXPECT_THROW(ahead.At(4096), std::runtime_error);
   EXPECT_EQ(ahead.At(0).Length, 2048);  // the reader still works where it can
+}
+
+TEST(ChecksumPass, LongRunsAndMappedFilesSumAsOnePlainPass) {
+  const std::vector<uint8_t> bytes = Pattern((size_t{20} << 20) + 12345);  // past the two-thread length
+  const uLong plain = crc32(0, bytes.data(), static_cast<uInt>(bytes.size()));
+  EXPECT_EQ(UpdateCRC(0, bytes.data(), static_cast<int64_t>(bytes.size())), plain);
+  // Continued from an earlier run's checksum.
+  const uint32_t head = UpdateCRC(0, bytes.data(), 1000);
+  EXPECT_EQ(UpdateCRC(head, bytes.data() + 1000, static_cast<int64_t>(bytes.size()) - 1000), plain);
+
+  TTempDrive drive;
+  drive.WriteFile("big.bin", std::string(bytes.begin(), bytes.end()));
+  TFileStream file(drive.PathOf("big.bin"), fmOpenRead | fmShareDenyWrite);
+  EXPECT_EQ(StreamCRC(file), plain);
+  EXPECT_EQ(file.Position(), file.Size());
 }
 
 }  // namespace

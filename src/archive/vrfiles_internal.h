@@ -28,8 +28,9 @@ void ReportVrError(const std::string& message);
 
 // Size of the pieces the checksum pass and the copies move at a time.
 constexpr int64_t kCopyPiece = 1048576;
-// Checksum passes map files in windows this large: few mappings, bounded address space.
-constexpr int64_t kMappedWindow = int64_t{64} << 20;
+// Checksum passes map files in windows this large: few mappings, and the mapped pages a process holds
+// (its resident size) stay well below the 64 MiB every run keeps to.
+constexpr int64_t kMappedWindow = int64_t{16} << 20;
 // Runs at least this long are checksummed on two threads.
 constexpr int64_t kParallelCrcRun = int64_t{8} << 20;
 

@@ -1,5 +1,8 @@
-// The install journal: every change is written down and flushed before it is made, and undone in
-// reverse order.
+// The install journal: every change is written down before it is made, and undone in reverse order.
+// A change to something that was there before the run is flushed to the disk before it is made; a
+// note of something new (a file or folder the run makes) is only written: a killed process keeps it,
+// and a power cut that loses it leaves at worst a new file the rollback does not know of, never a
+// file of the user's lost.
 #include "wizard/installjournal.h"
 
 #include <algorithm>
@@ -261,10 +264,11 @@ void TInstallJournal::Write(const TRecord& record) {
     pending_.push_back(record);
     return;
   }
-  WriteText(EncodeRecord(record));
+  const bool madeByRun = record.Kind == rkFileMade || record.Kind == rkFolderMade || record.Kind == rkParentMade;
+  WriteText(EncodeRecord(record), !madeByRun);
 }
 
-void TInstallJournal::WriteText(const std::string& text) {
+void TInstallJournal::WriteText(const std::string& text, bool flush) {
   TPlatform& p = Platform();
   const std::string name = folder_ + kJournalName;
   if (file_ == kInvalidHandle) {
@@ -273,12 +277,12 @@ void TInstallJournal::WriteText(const std::string& text) {
     std::string head = kHeader;
     for (const TRecord& r : pending_) head += EncodeRecord(r);
     pending_.clear();
-    WriteText(head);
+    WriteText(head, false);
   }
   const std::string& line = text;
   if (p.FileWrite(file_, line.data(), static_cast<int32_t>(line.size())) !=
           static_cast<int32_t>(line.size()) ||
-      !p.FileFlush(file_))
+      (flush && !p.FileFlush(file_)))
     throw EVrError(name + "\r\nファイルに書き込めません" + SystemReason());
 }
 
@@ -300,7 +304,7 @@ bool TInstallJournal::MakeFolders(const std::string& folder) {
     }
   }
   if (DirectoryExists(dir)) {
-    if (!pending_.empty()) WriteText(std::string());
+    if (!pending_.empty()) WriteText(std::string(), false);
     return true;
   }
   // Find the missing levels from the top down, so that each one made is noted.
@@ -325,7 +329,7 @@ bool TInstallJournal::MakeFolders(const std::string& folder) {
     if (!p.CreateDirectory(level) && p.GetFileKind(level) != TFileKind::Directory) return false;
   }
   // The folders above the destination are on record as soon as the journal can be written.
-  if (!pending_.empty()) WriteText(std::string());
+  if (!pending_.empty()) WriteText(std::string(), false);
   return true;
 }
 

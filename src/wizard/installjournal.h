@@ -3,7 +3,8 @@
 // back, files it appended to are cut back to their old length.
 //
 // The journal is kept on disk in the destination folder while the run lasts ("~vrinstall.jnl"): each
-// change is written there and flushed before it is made. The next run of any host (install or
+// change is written there before it is made, and flushed to the disk first when it changes something
+// that was there before the run (a file set aside, copied, appended to or written over). The next run of any host (install or
 // uninstall) that finds the file finishes what the killed run left: a run that had reached its commit
 // point is committed (its backups deleted), any other is rolled back. The file names only paths below
 // its own folder; a journal found on disk is untrusted like any other file there: names that leave the
@@ -79,8 +80,9 @@ class TInstallJournal {
 
  private:
   void Write(const TRecord& record);
-  // Appends text to the journal file (created, with what was pending, on first use) and flushes it.
-  void WriteText(const std::string& text);
+  // Appends text to the journal file (created, with what was pending, on first use); with flush, it
+  // and everything written before it reach the disk before this returns.
+  void WriteText(const std::string& text, bool flush);
   std::string Relative(const std::string& path) const;
 
   std::string folder_;  // with a trailing backslash

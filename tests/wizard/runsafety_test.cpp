@@ -353,6 +353,71 @@ TEST(RunSafety, AnInstallKilledAtAnyCallIsFinishedByTheNextRun) {
   EXPECT_GT(finishedComplete, 0);
 }
 
+// Watches the journal file: whether everything written to it has been flushed, and how often it was.
+class TJournalWatch : public TForwardPlatform {
+ public:
+  int Flushes = 0;
+  int BackupsMade = 0;
+  int UnflushedBackups = 0;  // files set aside while the journal's note of it could still be lost
+
+  THandle FileCreateNew(const std::string& name) override {
+    const THandle h = TForwardPlatform::FileCreateNew(name);
+    if (ExtractFileName(name) == kJournalName) journal_ = h;
+    return h;
+  }
+  int32_t FileWrite(THandle h, const void* b, int32_t n) override {
+    if (h == journal_ && n > 0) unflushed_ = true;
+    return TForwardPlatform::FileWrite(h, b, n);
+  }
+  bool FileFlush(THandle h) override {
+    if (h == journal_) {
+      ++Flushes;
+      unflushed_ = false;
+    }
+    return TForwardPlatform::FileFlush(h);
+  }
+  bool MoveFileReplace(const std::string& from, const std::string& to) override {
+    if (to.find(".~vr") != std::string::npos) {
+      ++BackupsMade;
+      if (unflushed_) ++UnflushedBackups;
+    }
+    return TForwardPlatform::MoveFileReplace(from, to);
+  }
+
+ private:
+  THandle journal_ = kInvalidHandle;
+  bool unflushed_ = false;
+};
+
+// A file of the user's is moved aside only once the journal's note of it is on the disk; notes of what
+// the run makes itself are not flushed one by one.
+TEST(RunSafety, TheJournalIsFlushedBeforeAFileIsSetAsideAndNotForEveryNewFile) {
+  TReinstallFixture f;
+  {
+    TJournalWatch watch;
+    TScriptHost host;
+    TVrFileCollection archive;
+    archive.Open(f.drive.PathOf("cd3\\game.dat"));
+    ASSERT_TRUE(TInstallRun(host, f.next.Settings, archive, f.Choices("cd3")).Execute().Completed());
+    EXPECT_GT(watch.BackupsMade, 2);
+    EXPECT_EQ(watch.UnflushedBackups, 0);
+  }
+  // A fresh install of many files: the journal reaches the disk at its commit point, not per file.
+  for (int i = 0; i < 40; ++i) f.next.Media[0].Loose["sys\\" + std::to_string(i) + ".txt"] = "x";
+  f.next.ListPackageFiles();
+  f.next.WriteMedium(0, "cd4");
+  TJournalWatch watch;
+  TScriptHost host;
+  TVrFileCollection archive;
+  archive.Open(f.drive.PathOf("cd4\\game.dat"));
+  TInstallChoices c = f.Choices("cd4");
+  c.Destination = f.drive.PathOf("games\\fresh\\");
+  ASSERT_TRUE(TInstallRun(host, f.next.Settings, archive, c).Execute().Completed());
+  EXPECT_EQ(watch.BackupsMade, 0);
+  EXPECT_GE(watch.Flushes, 1);
+  EXPECT_LE(watch.Flushes, 3);
+}
+
 // A file system mounted read-only: everything that would change it fails with the system's reason.
 class TReadOnlyPlatform : public TForwardPlatform {
  public:

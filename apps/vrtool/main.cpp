@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "console.h"
 #include "discmedia.h"
+#include "framework/classes.h"
 #include "framework/sysutils.h"
 #include "platform/codepage.h"
 #include "textconv.h"
@@ -33,6 +34,9 @@ ArchiveSource TakeArchive(const std::string& resource, std::vector<std::string>&
 }
 
 int Run(const std::vector<std::string>& args) {
+  // Files opened only for reading ask for read access alone, as in setup.exe: read-only media and
+  // files work (an install's progress counts their sizes).
+  vr::FileMode = vr::fmOpenRead;
   CLI::App app{"vrtool: game archives, install settings and layered images"};
   app.name("vrtool");
   app.require_subcommand(1);

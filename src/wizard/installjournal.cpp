@@ -264,7 +264,8 @@ void TInstallJournal::Write(const TRecord& record) {
     pending_.push_back(record);
     return;
   }
-  const bool madeByRun = record.Kind == rkFileMade || record.Kind == rkFolderMade || record.Kind == rkParentMade;
+  const bool madeByRun =
+      record.Kind == rkFileMade || record.Kind == rkFolderMade || record.Kind == rkParentMade;
   WriteText(EncodeRecord(record), !madeByRun);
 }
 

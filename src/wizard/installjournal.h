@@ -4,10 +4,10 @@
 //
 // The journal is kept on disk in the destination folder while the run lasts ("~vrinstall.jnl"): each
 // change is written there before it is made, and flushed to the disk first when it changes something
-// that was there before the run (a file set aside, copied, appended to or written over). The next run of any host (install or
-// uninstall) that finds the file finishes what the killed run left: a run that had reached its commit
-// point is committed (its backups deleted), any other is rolled back. The file names only paths below
-// its own folder; a journal found on disk is untrusted like any other file there: names that leave the
+// that was there before the run (a file set aside, copied, appended to or written over). The next run of any
+// host (install or uninstall) that finds the file finishes what the killed run left: a run that had reached
+// its commit point is committed (its backups deleted), any other is rolled back. The file names only paths
+// below its own folder; a journal found on disk is untrusted like any other file there: names that leave the
 // folder or pass through a link are skipped, and backups are only ever the "NAME.~vrN" files of NAME.
 #pragma once
 

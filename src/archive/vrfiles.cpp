@@ -346,13 +346,24 @@ class TCrcJob : public TWorkerJob {
   int64_t length_;
 };
 
-// The threads that sum second halves, made on first use and kept for the process's life: threads made
-// for each run cost more than the run saves where making a thread is slow (under Wine, a run of 16 MiB
-// took longer with its own two threads than on one). Never destroyed: idle, they end with the process.
-TWorkers& CrcWorkers() {
-  static TWorkers* const workers = new TWorkers(2);
-  return *workers;
-}
+// Sums second halves of long runs. Under Windows (and Wine, where making a thread is slow) two threads
+// are made on first use and kept for the process's life: idle, they end with the process. Elsewhere each
+// run has its own, cheap to make there, and a child made by fork (which has none of its parent's
+// threads) is never handed a pool whose threads are gone.
+class TCrcThreads {
+ public:
+#ifdef _WIN32
+  TWorkers& Workers() {
+    static TWorkers* const workers = new TWorkers(2);
+    return *workers;
+  }
+#else
+  TWorkers& Workers() { return workers_; }
+
+ private:
+  TWorkers workers_{2};
+#endif
+};
 
 }  // namespace
 
@@ -362,7 +373,8 @@ uint32_t UpdateCRC(uint32_t crc, const void* data, int64_t length) {
   // the join's length within zlib's offset type on every target.
   if (length < kParallelCrcRun || DefaultWorkerThreads() < 2) return SerialCRC(crc, data, length);
   const auto* bytes = static_cast<const uint8_t*>(data);
-  TWorkers& workers = CrcWorkers();
+  TCrcThreads threads;
+  TWorkers& workers = threads.Workers();
   for (int64_t done = 0; done < length;) {
     const int64_t run = std::min<int64_t>(length - done, int64_t{1} << 30);
     const int64_t first = run / 2;

@@ -17,6 +17,11 @@ if(VR_FUZZ)
   target_link_options(vr_options INTERFACE -fsanitize=address)
 endif()
 if(WIN32)
-  target_compile_definitions(vr_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+  # DECLSPEC_IMPORT empty: the system functions are called through their import stubs
+  # (cmake/DelayImports.cmake says why).
+  target_compile_definitions(vr_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 DECLSPEC_IMPORT=)
   target_link_options(vr_options INTERFACE -static -static-libgcc -static-libstdc++)
+endif()
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/DelayImports.cmake)
 endif()

@@ -17,28 +17,8 @@
 // After windows.h.
 #include <objbase.h>
 
-namespace {
-
-// Libraries are looked up in the system folder only: the program runs as a temp copy in a folder
-// anybody may write to, and a library planted beside it must never be loaded.
-void HardenLibrarySearch() {
-  using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
-  using TSetDllDirectoryW = BOOL(WINAPI*)(LPCWSTR);
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  if (!kernel) return;
-  // Looked up by name: systems before Windows 7 with KB2533623 do not have them.
-  auto setDefault = reinterpret_cast<TSetDefaultDllDirectories>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  auto setDirectory = reinterpret_cast<TSetDllDirectoryW>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryW")));
-  if (setDirectory) setDirectory(L"");
-}
-
-}  // namespace
-
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
-  HardenLibrarySearch();
+  // The library search is limited to the system folder before this runs (apps/common/win32entry.cpp).
   try {
     // The shell's link object is a COM object; the user-interface thread joins COM once for the run.
     CoInitialize(nullptr);

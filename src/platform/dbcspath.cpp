@@ -112,6 +112,18 @@ std::string ExtractFileDrive(const std::string& path) {
   return std::string();
 }
 
+bool IsFullPath(const std::string& path) {
+  const unsigned char letter = path.empty() ? 0 : static_cast<unsigned char>(path[0]);
+  if (path.size() >= 3 && ((letter | 0x20) >= 'a' && (letter | 0x20) <= 'z') && path[1] == ':')
+    return IsPathDelimiterAt(path, 2);
+  // "\\server\share\..." with a server and a share name.
+  const std::string drive = ExtractFileDrive(path);
+  if (drive.size() < 2 || !IsPathDelimiterAt(drive, 0)) return false;
+  size_t share = 2;
+  while (share < drive.size() && !IsPathDelimiterAt(drive, share)) ++share;
+  return share > 2 && share + 1 < drive.size();
+}
+
 std::string ChangeFileExt(const std::string& path, const std::string& ext) {
   const size_t i = LastDelimiter(".\\/:", path);
   if (i == std::string::npos || path[i] != '.') return path + ext;

@@ -22,6 +22,9 @@ std::string ExtractFileDir(
 std::string ExtractFileName(const std::string& path);
 std::string ExtractFileExt(const std::string& path);    // with the dot; "" when none
 std::string ExtractFileDrive(const std::string& path);  // "C:" or "\\server\share"; "" when none
+// A path that names one place whatever the current folder and the search path are: "X:\..." or
+// "\\server\share\...". Programs are started only by such a path.
+bool IsFullPath(const std::string& path);
 std::string ChangeFileExt(const std::string& path, const std::string& ext);
 // Every delimiter (not trail bytes) replaced by `with`.
 std::string ReplaceDelimiters(const std::string& path, char with);

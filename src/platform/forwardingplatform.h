@@ -108,6 +108,10 @@ class TForwardingPlatform : public TPlatform {
   TFileKind GetFileKind(const std::string& name) override { return inner_.GetFileKind(name); }
   THandle FileCreateNew(const std::string& name) override { return inner_.FileCreateNew(name); }
   bool SetCurrentDirectory(const std::string& path) override { return inner_.SetCurrentDirectory(path); }
+  bool CreatePrivateDirectory(const std::string& name) override {
+    return inner_.CreatePrivateDirectory(name);
+  }
+  bool RandomBytes(void* buffer, size_t count) override { return inner_.RandomBytes(buffer, count); }
   int32_t RunProcessAndWait(const std::string& f, const std::string& p,
                             const std::function<bool()>& stop) override {
     return inner_.RunProcessAndWait(f, p, stop);

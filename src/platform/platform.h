@@ -265,6 +265,15 @@ class TPlatform {
   // removed on Windows).
   virtual bool SetCurrentDirectory(const std::string& path) = 0;
 
+  // --- a folder of the program's own ------------------------------------------------------------
+  // Creates a new folder that only the current user, the administrators and the system may change
+  // (an explicit access list where the system has them). Fails, creating nothing, when anything of that
+  // name exists already, a link included.
+  virtual bool CreatePrivateDirectory(const std::string& name) = 0;
+  // Fills `buffer` from the system's source of random bytes (for names nobody can guess); false when
+  // there is none.
+  virtual bool RandomBytes(void* buffer, size_t count) = 0;
+
   // --- processes -------------------------------------------------------------------------------
   // Starts the program `file` with `parameters` (a command line of its own) and waits for its end, or
   // until `stopWaiting` (asked about every 100 ms; may be empty) returns true. Returns the program's

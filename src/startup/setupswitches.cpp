@@ -58,7 +58,8 @@ TSetupSwitches ParseSetupSwitches(const std::vector<std::string>& params) {
         UpperCaseAscii(param.substr(1, equals == std::string::npos ? std::string::npos : equals - 1));
     const bool hasValue = equals != std::string::npos;
     const std::string value = hasValue ? param.substr(equals + 1) : std::string();
-    const bool takesValue = name == "DIR" || name == "COMPONENTS" || name == "MEDIADIRS" || name == "LOG";
+    const bool takesValue =
+        name == "DIR" || name == "COMPONENTS" || name == "MEDIADIRS" || name == "LOG" || name == "TEMPCOPY";
     if (takesValue != hasValue || (takesValue && name != "COMPONENTS" && value.empty())) {
       if (s.Error.empty()) s.Error = Format("スイッチ %s が正しくありません", {param});
       continue;
@@ -84,6 +85,8 @@ TSetupSwitches ParseSetupSwitches(const std::vector<std::string>& params) {
       s.MediaDirs = SplitList(value, ';');
     } else if (name == "LOG") {
       s.LogFile = value;
+    } else if (name == "TEMPCOPY") {
+      s.TempCopyToken = value;
     } else if (name == "COMPONENTS") {
       s.HasComponents = true;
       s.Data = s.Sound = s.Movie = false;

@@ -28,6 +28,8 @@ struct TSetupSwitches {
   bool DeleteSave = false;             // /DELETESAVE
   bool Repair = false;                 // /REPAIR: check and repair the game in /DIR from this medium
   std::vector<std::string> Plain;      // the other arguments, in order
+  // /TEMPCOPY=token: handed by the program to its own temp copy, which knows itself by it.
+  std::string TempCopyToken;
   // Text of the first bad switch; empty when every switch was understood.
   std::string Error;
   // Any switch at all was given.

@@ -94,7 +94,8 @@ void TFormStart::btnStartClick(TObject* Sender) {
 
 void TFormStart::RunSideSetup(const std::string& folder, const std::string& file) {
   // The setup runs on its own; its result is not looked at and the launcher stays open.
-  Platform().ShellExecute("open", exeFolder_ + folder + file, "", "", kShowWindow);
+  // It runs in its own folder on the medium.
+  Platform().ShellExecute("open", exeFolder_ + folder + file, "", exeFolder_ + folder, kShowWindow);
 }
 
 void TFormStart::btnDirectXClick(TObject* /*Sender*/) { RunSideSetup("directx\\", "dxsetup.exe"); }

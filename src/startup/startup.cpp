@@ -15,6 +15,7 @@
 #include "startup/main.h"
 #include "startup/start.h"
 #include "startup/syshelpers.h"
+#include "startup/tempcopy.h"
 
 namespace vr {
 
@@ -111,8 +112,8 @@ class TStartup {
   void RunLauncher();
   void RunWizard();
   bool MakeTempCopy();
-  // The running executable is a temp copy made by MakeTempCopy (in the temp folder, under its name).
-  bool IsOwnTempCopy() const;
+  // The running executable is the temp copy its starter made (it was handed the copy's token).
+  bool IsOwnTempCopy() const { return IsTempCopy(env_.ExeName, switches_.TempCopyToken); }
   void CleanUp();
   void StartTarget();
   // Starts the temp copy with the switches and takes its outcome as this process's exit code.
@@ -131,6 +132,9 @@ class TStartup {
   int32_t launchMode_ = 0;
   std::string runTarget_;
   std::string runParameters_;
+  // The folder the started program runs in.
+  std::string runFolder_;
+  TTempCopy tempCopy_;
 
   std::unique_ptr<TRovaInstallSet> settings_;
   THandle mutex_ = kInvalidHandle;
@@ -185,7 +189,7 @@ void TStartup::Run() {
   if (s.Uninstaller) {
     if (HasParam()) {
       // The temp copy removes itself at the next restart.
-      if (IsOwnTempCopy()) DeleteOnRestart(env_.ExeName);
+      if (IsOwnTempCopy()) RemoveTempCopyAtRestart(env_.ExeName);
       if (!Unattended()) {
         RunWizard();
       } else {
@@ -202,7 +206,7 @@ void TStartup::Run() {
     OpenArchive();
     if (HasParam() || s.AddOnPackage || s.InstallKind == kInstallSystem) {
       // Only the temp copy this program made goes: a package copied to a disk keeps its setup program.
-      if (!s.ArchiveInstall && IsOwnTempCopy()) DeleteOnRestart(env_.ExeName);
+      if (!s.ArchiveInstall && IsOwnTempCopy()) RemoveTempCopyAtRestart(env_.ExeName);
       if (Unattended())
         RunUnattended();
       else
@@ -315,6 +319,8 @@ void TStartup::RunLauncher() {
       throw EVrError(Format("%s:ファイル名が正しくありません", {s.GameExe}));
     runTarget_ = AddTrailingBackslash(folder) + s.GameExe;
     runParameters_.clear();
+    // The game runs in its own folder, never in the one this program was started from.
+    runFolder_ = ExtractFilePath(runTarget_);
   } else if (s.ArchiveInstall) {
     RunWizard();
   } else if (!MakeTempCopy()) {
@@ -390,28 +396,15 @@ void TStartup::RunWizard() {
   report_.End = TEnd::Wizard;
 }
 
-bool TStartup::IsOwnTempCopy() const {
-  const std::string temp = AddTrailingBackslash(Platform().GetTempPath());
-  TPlatform& p = Platform();
-  if (p.CompareTextJ(ExtractFilePath(env_.ExeName), temp) != 0) return false;
-  const std::string name = ExtractFileName(env_.ExeName);
-  if (p.CompareTextJ(name, kTempCopyName) == 0) return true;
-  for (int n = 0; n < kTempCopyAttempts; ++n)
-    if (p.CompareTextJ(name, Format(kTempCopyNameN, {n})) == 0) return true;
-  return false;
-}
-
 bool TStartup::MakeTempCopy() {
-  const std::string temp = AddTrailingBackslash(Platform().GetTempPath());
-  runTarget_ = temp + kTempCopyName;
-  runParameters_ = "\"" + exeFolder_ + "\"";
-  // The copy does the same unattended run and reports its outcome to this process.
-  if (Unattended()) runParameters_ += " " + SwitchesCommandLine(switches_);
-  ClearReadOnly(runTarget_);
-  for (int n = 0; n < kTempCopyAttempts; ++n) {
-    if (Platform().CopyFile(env_.ExeName, runTarget_, false)) return true;
-    runTarget_ = temp + Format(kTempCopyNameN, {n});
-    ClearReadOnly(runTarget_);
+  if (tempCopy_.Make(env_.ExeName, Platform().GetTempPath())) {
+    runTarget_ = tempCopy_.Path();
+    runFolder_ = tempCopy_.Folder();
+    runParameters_ = "\"" + exeFolder_ + "\"";
+    // The copy does the same unattended run and reports its outcome to this process.
+    if (Unattended()) runParameters_ += " " + SwitchesCommandLine(switches_);
+    runParameters_ += " /TEMPCOPY=" + tempCopy_.Token();
+    return true;
   }
   runTarget_.clear();
   runParameters_.clear();
@@ -444,7 +437,14 @@ void TStartup::StartTarget() {
     StartAndWait();
     return;
   }
-  const intptr_t result = Platform().ShellExecute("open", runTarget_, runParameters_, "", kShowWindow);
+  const intptr_t result =
+      Platform().ShellExecute("open", runTarget_, runParameters_, runFolder_, kShowWindow);
+  // Held until here so that nothing else could take its place; the started copy removes it at the next
+  // restart, one that did not start goes now.
+  if (result > 32)
+    tempCopy_.Release();
+  else
+    tempCopy_.Remove();
   if (result <= 32) {
     report_.End = TEnd::StartFailed;
     WarningDlg(std::string("プログラムを実行できませんでした\r\n") +
@@ -460,6 +460,12 @@ void TStartup::StartAndWait() {
   log_.Line("開始: " + runTarget_ + " " + runParameters_);
   const int32_t code =
       Platform().RunProcessAndWait(runTarget_, runParameters_, [&outcome]() { return FileExists(outcome); });
+  tempCopy_.Release();
+  // A copy that has ended goes with its folder; one still running removes itself.
+  if (code != kProcessStillRunning) {
+    DeleteFileIfExists(outcome);
+    tempCopy_.Remove();
+  }
   if (code == kProcessNotStarted) {
     report_.End = TEnd::StartFailed;
     report_.ExitCode = kExitNotStarted;
@@ -538,9 +544,7 @@ int RunSetup(const TStartupEnvironment& env, TStartupReport* report) {
   TSetupLog log;
   if (switches.Unattended()) {
     // A temp copy goes on with the log its starter began.
-    const std::string temp = AddTrailingBackslash(Platform().GetTempPath());
-    const bool copy = Platform().CompareTextJ(ExtractFilePath(env.ExeName), temp) == 0;
-    log.Open(switches.LogFile, copy);
+    log.Open(switches.LogFile, IsTempCopy(env.ExeName, switches.TempCopyToken));
   }
   if (!switches.Error.empty()) {
     r.End = TStartupReport::TEnd::BadSwitch;

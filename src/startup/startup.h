@@ -51,11 +51,6 @@ TUnattendedRunner SetUnattendedRunner(TUnattendedRunner runner);
 constexpr int lmStartGame = 0;
 constexpr int lmInstall = 1;
 
-// Name of the temp copy of the executable, and of the further names tried when it is locked.
-constexpr const char* kTempCopyName = "~rinstall.exe";
-constexpr const char* kTempCopyNameN = "~rinstall%d.exe";
-constexpr int kTempCopyAttempts = 100;
-
 // What a run did, for callers that want to look.
 struct TStartupReport {
   enum class TEnd {

@@ -342,6 +342,30 @@ TEST(PlatformFiles, KeptFolderListingsFollowOwnChanges) {
 
 // Links as the Windows calls see them: reparse points that are removed themselves, whose target is
 // never changed or entered.
+TEST(PlatformFiles, PrivateFoldersAreAlwaysNewAndNeverFollowALink) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  EXPECT_TRUE(p.CreatePrivateDirectory(drive.PathOf("own")));
+  struct stat st;
+  ASSERT_EQ(stat(drive.Posix()->HostPath(drive.PathOf("own")).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_FALSE(p.CreatePrivateDirectory(drive.PathOf("own"))) << "an existing folder is not taken";
+  drive.WriteFile("file", "f");
+  EXPECT_FALSE(p.CreatePrivateDirectory(drive.PathOf("file")));
+  const std::string host = drive.Posix()->HostPath(drive.PathOf("own"));
+  ASSERT_EQ(symlink(host.c_str(), (host + "/../link").c_str()), 0);
+  ASSERT_EQ(symlink((host + "/gone").c_str(), (host + "/../dangling").c_str()), 0);
+  EXPECT_FALSE(p.CreatePrivateDirectory(drive.PathOf("link")));
+  EXPECT_FALSE(p.CreatePrivateDirectory(drive.PathOf("dangling")));
+  EXPECT_EQ(p.GetFileAttributes(drive.PathOf("own\\gone")), faInvalid) << "nothing made through the link";
+
+  // Names nobody can guess: two draws of 16 bytes differ.
+  unsigned char a[16] = {}, b[16] = {};
+  ASSERT_TRUE(p.RandomBytes(a, sizeof a));
+  ASSERT_TRUE(p.RandomBytes(b, sizeof b));
+  EXPECT_NE(std::string(a, a + 16), std::string(b, b + 16));
+}
+
 TEST(PlatformFiles, SymbolicLinksAreReparsePoints) {
   TTempDrive drive;
   TPlatform& p = Platform();

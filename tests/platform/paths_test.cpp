@@ -51,6 +51,13 @@ TEST(DbcsPath, DrivesRootsAndExtensions) {
   EXPECT_EQ(ChangeFileExt("a.b\\c", ".ext"), "a.b\\c.ext");
   EXPECT_EQ(ChangeFileExt("game.dat", ".ext"), "game.ext");
   EXPECT_EQ(ChangeFileExt("game.dat", ""), "game");
+
+  // Full paths name one place whatever the current folder and the search path are.
+  for (const char* full : {"C:\\game.exe", "d:/x/y.exe", "\\\\server\\share\\setup.exe"})
+    EXPECT_TRUE(IsFullPath(full)) << full;
+  for (const char* partial : {"game.exe", "C:game.exe", "\\game.exe", ".\\game.exe", "\\\\server",
+                              "\\\\server\\", "\\\\\\share\\x", "1:\\x", ""})
+    EXPECT_FALSE(IsFullPath(partial)) << partial;
 }
 
 TEST(DbcsPath, SafeRelativeNames) {

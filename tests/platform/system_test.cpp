@@ -202,6 +202,15 @@ TEST(PlatformShell, MissingTargetsFail) {
   TPlatform& p = Platform();
   EXPECT_EQ(p.ShellExecute("open", drive.PathOf("nothing.exe"), "", "", 1), 2);
   EXPECT_LE(p.ShellExecute("open", drive.PathOf("no\\such\\dir\\x.exe"), "", "", 1), 3);
+  // A name without its full path is never looked up, not in the current folder nor on the search path.
+  EXPECT_EQ(p.ShellExecute("open", "here.exe", "", "", 1), 2);
+  EXPECT_EQ(p.ShellExecute("open", "C:here.exe", "", "", 1), 2);
+#ifdef _WIN32
+  EXPECT_EQ(p.RunProcessAndWait("cmd.exe", "/c exit 3", nullptr), kProcessNotStarted);
+#else
+  EXPECT_EQ(p.RunProcessAndWait("sh", "-c \"exit 3\"", nullptr), kProcessNotStarted);
+#endif
+  EXPECT_EQ(p.RunProcessAndWait("here.exe", "", nullptr), kProcessNotStarted);
 }
 
 #ifndef _WIN32

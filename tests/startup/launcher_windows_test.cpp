@@ -113,7 +113,7 @@ TEST_F(LauncherWindows, ButtonsStartSetupsOrCloseWithTheirChoice) {
   EXPECT_EQ(platform.Started[1].File, platform.Started[0].File);
   EXPECT_EQ(platform.Started[2].File, drive.PathOf("medium\\winmedia\\mp71.exe"));
   EXPECT_EQ(platform.Started[2].Parameters, "");
-  EXPECT_EQ(platform.Started[2].Directory, "");
+  EXPECT_EQ(platform.Started[2].Directory, drive.PathOf("medium\\winmedia\\"));
   EXPECT_EQ(platform.Started[2].Show, 5);
   // A failing side setup shows nothing.
   platform.ShellResult = 2;

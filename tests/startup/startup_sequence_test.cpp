@@ -37,6 +37,10 @@ class StartupRun : public starttest::TStartupFixture {
     ReleaseSingleInstanceMutex(h);
     return true;
   }
+  size_t TempEntries() {
+    const auto entries = Platform().ListFolder(ExcludeTrailingBackslash(TempFolder()));
+    return entries ? entries->size() : 0;
+  }
   // Everything the run created is gone.
   void ExpectCleanedUp() {
     EXPECT_TRUE(Application->Forms().empty());
@@ -99,10 +103,14 @@ TEST_F(StartupRun, LauncherAtADriveRootWritesTheDrive) {
 
 TEST_F(StartupRun, LauncherInstallStartsTheTempCopyWithTheMediumFolder) {
   const std::string exe = package.WriteMedium();
-  bool freeAtStart = false, settingsGone = false;
-  platform.OnStart = [&](const TStarted&) {
+  bool freeAtStart = false, settingsGone = false, heldAtStart = false;
+  platform.OnStart = [&](const TStarted& started) {
     freeAtStart = TitleFree();
     settingsGone = SetupGlobals().Settings == nullptr;
+    // Until it has been started nobody can write or remove the copy.
+    const THandle h = Platform().FileOpen(started.File, fmOpenWrite | fmShareDenyNone);
+    heldAtStart = h == kInvalidHandle;
+    if (h != kInvalidHandle) Platform().FileClose(h);
   };
   ClickLauncher(&TFormStart::btnInstall);
   EXPECT_EQ(Run(exe), 0);
@@ -110,10 +118,17 @@ TEST_F(StartupRun, LauncherInstallStartsTheTempCopyWithTheMediumFolder) {
   ASSERT_EQ(platform.Started.size(), 1u);
   const TStarted& s = platform.Started[0];
   EXPECT_EQ(s.Operation, "open");
-  EXPECT_EQ(s.File, TempFolder() + "~rinstall.exe");
-  EXPECT_EQ(s.Parameters, "\"" + drive.Folder() + "medium\\\"");
-  EXPECT_EQ(s.Directory, "");
+  // In a new folder of its own named after the token it is handed, and started there.
+  const std::string token = TokenOf(s);
+  EXPECT_EQ(token.size(), 32u);
+  EXPECT_EQ(s.File, TempCopyPath(token));
+  EXPECT_EQ(s.Parameters, "\"" + drive.Folder() + "medium\\\" /TEMPCOPY=" + token);
+  EXPECT_EQ(s.Directory, ExtractFilePath(s.File));
   EXPECT_EQ(s.Show, 5);
+  EXPECT_TRUE(heldAtStart);
+  const THandle free = Platform().FileOpen(s.File, fmOpenWrite | fmShareDenyNone);
+  EXPECT_NE(free, kInvalidHandle) << "let go of once started";
+  if (free != kInvalidHandle) Platform().FileClose(free);
   EXPECT_TRUE(freeAtStart) << "the mutex must be released before the copy starts";
   EXPECT_TRUE(settingsGone);
   EXPECT_EQ(drive.ReadFile(s.File), package.ExeBytes);
@@ -136,8 +151,9 @@ TEST_F(StartupRun, LauncherStartsTheInstalledGameWithoutParameters) {
   ASSERT_EQ(platform.Started.size(), 1u);
   EXPECT_EQ(platform.Started[0].File, drive.PathOf("games\\star\\star.exe"));
   EXPECT_EQ(platform.Started[0].Parameters, "");
-  EXPECT_EQ(platform.Started[0].Directory, "");
-  EXPECT_FALSE(drive.Exists("temp\\~rinstall.exe"));
+  // In its own folder, not in the one the setup program was started from.
+  EXPECT_EQ(platform.Started[0].Directory, drive.PathOf("games\\star\\"));
+  EXPECT_EQ(TempEntries(), 0u);
   ExpectCleanedUp();
 
   // A game name that would leave the install folder is refused, not started.
@@ -170,8 +186,9 @@ TEST_F(StartupRun, ArchiveInstallRunsTheWizardInThisProcess) {
 
 TEST_F(StartupRun, FolderArgumentRunsTheWizardDirectlyAndSchedulesSelfDeletion) {
   package.WriteMedium();
-  drive.WriteFile("temp\\~rinstall.exe", package.ExeBytes);
-  const std::string copy = TempFolder() + "~rinstall.exe";
+  const std::string token(32, 'a');
+  const std::string copy = TempCopyPath(token);
+  drive.WriteFile("temp\\~rinstall-" + token + "\\~rinstall.exe", package.ExeBytes);
   std::string archiveName, caption, sourceFolder;
   int pictureWidth = 0;
   SetWizardFactory([&](TForm* owner) -> TForm* {
@@ -183,9 +200,10 @@ TEST_F(StartupRun, FolderArgumentRunsTheWizardDirectlyAndSchedulesSelfDeletion) 
     return CreateForm<TFormPending>(owner);
   });
   CloseWizard();
-  EXPECT_EQ(Run(copy, {drive.Folder() + "medium\\"}), 0);
+  EXPECT_EQ(Run(copy, {drive.Folder() + "medium\\", "/TEMPCOPY=" + token}), 0);
   EXPECT_EQ(report.End, TEnd::Wizard);
-  EXPECT_EQ(platform.RestartDeletes, std::vector<std::string>{copy});
+  // The copy and then its folder.
+  EXPECT_EQ(platform.RestartDeletes, (std::vector<std::string>{copy, ExtractFileDir(copy)}));
   EXPECT_TRUE(platform.Started.empty());
   EXPECT_EQ(archiveName, drive.Folder() + "medium\\game.dat");
   EXPECT_EQ(sourceFolder, drive.Folder() + "medium\\");
@@ -195,9 +213,23 @@ TEST_F(StartupRun, FolderArgumentRunsTheWizardDirectlyAndSchedulesSelfDeletion) 
 
   // With a medium folder given without its trailing backslash, the same files are found.
   CloseWizard();
-  EXPECT_EQ(Run(copy, {drive.Folder() + "medium"}), 0);
+  EXPECT_EQ(Run(copy, {drive.Folder() + "medium", "/TEMPCOPY=" + token}), 0);
   EXPECT_EQ(report.End, TEnd::Wizard);
   EXPECT_TRUE(session->Errors.empty());
+
+  // Without its token, or with another one, a program in that place is no temp copy of ours and
+  // schedules nothing; nor does one that merely has the old name in the temp folder.
+  platform.RestartDeletes.clear();
+  drive.WriteFile("temp\\~rinstall.exe", package.ExeBytes);
+  for (const auto& [exe, params] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+           {copy, {drive.Folder() + "medium\\"}},
+           {copy, {drive.Folder() + "medium\\", "/TEMPCOPY=" + std::string(32, 'b')}},
+           {TempFolder() + "~rinstall.exe", {drive.Folder() + "medium\\", "/TEMPCOPY=" + token}}}) {
+    CloseWizard();
+    EXPECT_EQ(Run(exe, params), 0);
+    EXPECT_EQ(report.End, TEnd::Wizard);
+  }
+  EXPECT_TRUE(platform.RestartDeletes.empty());
 }
 
 TEST_F(StartupRun, ArchiveFileArgumentGivesSettingsAndArchive) {
@@ -242,7 +274,8 @@ TEST_F(StartupRun, AppendedAndResourceArchivesFeedTheLauncher) {
   Run(platform.ResourceModule);
   EXPECT_EQ(report.End, TEnd::Started);
   ASSERT_EQ(platform.Started.size(), 1u);
-  EXPECT_EQ(platform.Started[0].Parameters, "\"" + drive.PathOf("cd2\\") + "\"");
+  EXPECT_EQ(platform.Started[0].Parameters,
+            "\"" + drive.PathOf("cd2\\") + "\" /TEMPCOPY=" + TokenOf(platform.Started[0]));
   ExpectCleanedUp();
 
   // A resource that is no archive is not taken: the program looks for install.dat beside itself.
@@ -287,8 +320,9 @@ TEST_F(StartupRun, UninstallerCopiesItselfAndTheCopyRunsTheWizard) {
   Run(installed);
   EXPECT_EQ(report.End, TEnd::Started);
   ASSERT_EQ(platform.Started.size(), 1u);
-  EXPECT_EQ(platform.Started[0].File, TempFolder() + "~rinstall.exe");
-  EXPECT_EQ(platform.Started[0].Parameters, "\"" + drive.PathOf("games\\star\\") + "\"");
+  const std::string token = TokenOf(platform.Started[0]);
+  EXPECT_EQ(platform.Started[0].File, TempCopyPath(token));
+  EXPECT_EQ(platform.Started[0].Parameters, "\"" + drive.PathOf("games\\star\\") + "\" /TEMPCOPY=" + token);
   EXPECT_TRUE(platform.RestartDeletes.empty());
   EXPECT_TRUE(Application->Forms().empty());
 
@@ -301,10 +335,10 @@ TEST_F(StartupRun, UninstallerCopiesItselfAndTheCopyRunsTheWizard) {
     EXPECT_EQ(wizard->Caption(), package.Settings.Title + "の削除");
     EXPECT_TRUE(main->PaintBox->DIB().Empty());
   });
-  Run(copy, {drive.PathOf("games\\star\\")});
+  Run(copy, {drive.PathOf("games\\star\\"), "/TEMPCOPY=" + token});
   EXPECT_EQ(report.End, TEnd::Wizard);
   EXPECT_FALSE(archiveOpen);
-  EXPECT_EQ(platform.RestartDeletes, std::vector<std::string>{copy});
+  EXPECT_EQ(platform.RestartDeletes, (std::vector<std::string>{copy, ExtractFileDir(copy)}));
   EXPECT_EQ(platform.Started.size(), 1u);
   ExpectCleanedUp();
 }
@@ -335,42 +369,52 @@ TEST_F(StartupRun, RunningGameAndSecondInstanceEndWithoutAMessage) {
   ExpectCleanedUp();
 }
 
-TEST_F(StartupRun, TempCopyNamesAndExhaustedAttempts) {
+TEST_F(StartupRun, TempCopyFolderIsNewAndPrivateAndFailuresLeaveNothing) {
   package.Settings.Uninstaller = true;
   drive.WriteFile("inst\\install.exe", package.ExeBytes);
   drive.WriteFile("inst\\install.dat", starttest::SettingsBytes(package.Settings));
   const std::string exe = drive.PathOf("inst\\install.exe");
 
-  // A read-only leftover of an earlier run is overwritten under the same name.
-  drive.WriteFile("temp\\~rinstall.exe", "old copy");
-  Platform().SetFileAttributes(TempFolder() + "~rinstall.exe", faReadOnly | faArchive);
-  Run(exe);
-  ASSERT_EQ(platform.Started.size(), 1u);
-  EXPECT_EQ(platform.Started[0].File, TempFolder() + "~rinstall.exe");
-  EXPECT_EQ(drive.ReadFile(TempFolder() + "~rinstall.exe"), package.ExeBytes);
-
-  // A name that cannot be written moves on to the numbered names, from 0.
-  for (const char* blocked : {"~rinstall.exe", "~rinstall0.exe", "~rinstall1.exe"}) {
-    Platform().SetFileAttributes(TempFolder() + blocked, faNormal);
-    Platform().DeleteFile(TempFolder() + blocked);
-    Platform().CreateDirectory(TempFolder() + blocked);
-  }
-  Run(exe);
-  ASSERT_EQ(platform.Started.size(), 2u);
-  EXPECT_EQ(platform.Started[1].File, TempFolder() + "~rinstall2.exe");
-
-  // 100 attempts: the plain name and ~rinstall0.exe to ~rinstall98.exe; ~rinstall99.exe is never tried.
-  for (int n = 2; n <= 98; ++n) {
-    const std::string name = TempFolder() + "~rinstall" + std::to_string(n) + ".exe";
-    Platform().DeleteFile(name);
-    Platform().CreateDirectory(name);
-  }
+  // Whatever holds the name a token gives (a folder planted in advance, a file, a link) is never
+  // used: the next token is taken.
+  platform.FixedRandom = 0x11;
+  const std::string planted = std::string(32, '1');
+  drive.WriteFile("temp\\~rinstall-" + planted + "\\~rinstall.exe", "planted");
+  Platform().SetFileAttributes(TempCopyPath(planted), faReadOnly | faArchive);
   session->Answer(TMsgDlgType::mtWarning, "ファイルをコピーできません", mrOk);
   EXPECT_EQ(Run(exe), 0);
   EXPECT_EQ(report.End, TEnd::CopyFailed);
-  EXPECT_EQ(platform.Started.size(), 2u);
-  EXPECT_FALSE(drive.Exists("temp\\~rinstall99.exe"));
-  EXPECT_EQ(session->Dialogs.size(), 1u);
+  EXPECT_TRUE(platform.Started.empty());
+  EXPECT_EQ(drive.ReadFile(TempCopyPath(planted)), "planted");
+  ExpectCleanedUp();
+
+  platform.FixedRandom = -1;
+  Run(exe);
+  ASSERT_EQ(platform.Started.size(), 1u);
+  const std::string copy = platform.Started[0].File;
+  EXPECT_EQ(drive.ReadFile(copy), package.ExeBytes);
+  EXPECT_EQ(Platform().GetFileAttributes(copy) & faReadOnly, 0u) << "it must stay removable";
+#ifndef _WIN32
+  const auto perms = std::filesystem::status(drive.Posix()->HostPath(ExtractFileDir(copy))).permissions();
+  EXPECT_EQ(perms & std::filesystem::perms::all, std::filesystem::perms::owner_all);
+#endif
+
+  // A copy that does not hold the program's bytes is never started; 100 attempts, then the warning,
+  // and no folder is left behind.
+  platform.CutCopies = true;
+  session->Answer(TMsgDlgType::mtWarning, "ファイルをコピーできません", mrOk);
+  EXPECT_EQ(Run(exe), 0);
+  EXPECT_EQ(report.End, TEnd::CopyFailed);
+  EXPECT_EQ(platform.Started.size(), 1u);
+  EXPECT_EQ(TempEntries(), 2u);  // the planted folder and the copy started above
+  platform.CutCopies = false;
+
+  // Without a random source there is no name nobody could guess: no copy.
+  platform.FixedRandom = -2;
+  session->Answer(TMsgDlgType::mtWarning, "ファイルをコピーできません", mrOk);
+  EXPECT_EQ(Run(exe), 0);
+  EXPECT_EQ(report.End, TEnd::CopyFailed);
+  EXPECT_EQ(session->Dialogs.size(), 3u);
   ExpectCleanedUp();
 
   // The launcher's install choice ends the same way.
@@ -380,7 +424,7 @@ TEST_F(StartupRun, TempCopyNamesAndExhaustedAttempts) {
   session->Answer(TMsgDlgType::mtWarning, "ファイルをコピーできません", mrOk);
   Run(medium);
   EXPECT_EQ(report.End, TEnd::CopyFailed);
-  EXPECT_EQ(platform.Started.size(), 2u);
+  EXPECT_EQ(platform.Started.size(), 1u);
   ExpectCleanedUp();
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,7 +48,27 @@ class TStartupPlatform : public TForwardPlatform {
   // Called at each start, before it is recorded (to look at the state at that moment).
   std::function<void(const TStarted&)> OnStart;
 
+  // Random bytes: the system's, or every byte `FixedRandom` when it is 0-255 (every name the same);
+  // -2 for a system without a random source.
+  int FixedRandom = -1;
+  // The copy made of a file is cut short (a copy that does not hold the program's bytes).
+  bool CutCopies = false;
+
   std::optional<bool> ShellIsUserAnAdmin() override { return Admin; }
+  bool RandomBytes(void* buffer, size_t count) override {
+    if (FixedRandom == -2) return false;
+    if (FixedRandom < 0) return Inner().RandomBytes(buffer, count);
+    std::memset(buffer, FixedRandom, count);
+    return true;
+  }
+  bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override {
+    if (!Inner().CopyFile(from, to, failIfExists)) return false;
+    if (!CutCopies) return true;
+    const THandle h = Inner().FileOpen(to, fmOpenWrite | fmShareDenyNone);
+    const bool cut = h != kInvalidHandle && Inner().FileSetSize(h, 1);
+    if (h != kInvalidHandle) Inner().FileClose(h);
+    return cut;
+  }
   std::string GetTempPath() override { return temp_; }
   intptr_t ShellExecute(const std::string& op, const std::string& file, const std::string& params,
                         const std::string& dir, int show) override {
@@ -186,6 +207,15 @@ class TStartupFixture : public ::testing::Test {
     return RunSetup(TStartupEnvironment{exe, std::move(params)}, &report);
   }
   std::string TempFolder() const { return drive.Folder() + "temp\\"; }
+  // The token a start handed to a temp copy ("" when it handed none).
+  static std::string TokenOf(const TStarted& s) {
+    const size_t at = s.Parameters.rfind(" /TEMPCOPY=");
+    return at == std::string::npos ? std::string() : s.Parameters.substr(at + 11);
+  }
+  // Where the temp copy that `token` names lives.
+  std::string TempCopyPath(const std::string& token) const {
+    return TempFolder() + "~rinstall-" + token + "\\~rinstall.exe";
+  }
 
   TTempDrive drive;
   TStartupPlatform platform;

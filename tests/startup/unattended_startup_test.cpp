@@ -102,9 +102,13 @@ TEST_F(UnattendedStartup, MediumHandsTheSwitchesToItsCopyAndEndsWithTheCopysOutc
   EXPECT_EQ(Run(exe, {"/VERYSILENT", "/DIR=C:\\games\\star", "/LOG=" + LogPath()}), kExitFailed);
   ASSERT_EQ(platform.Started.size(), 1u);
   EXPECT_EQ(platform.Started[0].Operation, "wait");
-  EXPECT_EQ(platform.Started[0].File, TempFolder() + "~rinstall.exe");
-  EXPECT_EQ(platform.Started[0].Parameters,
-            "\"" + medium + "\" /VERYSILENT /DIR=\"C:\\games\\star\" /LOG=\"" + LogPath() + "\"");
+  const std::string token = TokenOf(platform.Started[0]);
+  EXPECT_EQ(platform.Started[0].File, TempCopyPath(token));
+  EXPECT_EQ(platform.Started[0].Parameters, "\"" + medium +
+                                                "\" /VERYSILENT /DIR=\"C:\\games\\star\" /LOG=\"" +
+                                                LogPath() + "\" /TEMPCOPY=" + token);
+  // The copy has ended: it and its folder are gone.
+  EXPECT_FALSE(Platform().GetFileAttributes(ExtractFileDir(TempCopyPath(token))) != faInvalid);
   // As the launcher does: the medium is not at a drive root.
   EXPECT_EQ(package.Settings.ReadSetting("CDDrive", "<none>"), "");
 
@@ -121,12 +125,13 @@ TEST_F(UnattendedStartup, MediumHandsTheSwitchesToItsCopyAndEndsWithTheCopysOutc
     return kExitRefused;
   });
   const std::string copy = platform.Started[0].File;
+  drive.WriteFile(copy.substr(drive.Folder().size()), package.ExeBytes);
   EXPECT_EQ(Run(copy, ParamsFromCommandLine("x " + platform.Started[0].Parameters)), kExitRefused);
   EXPECT_EQ(report.End, TEnd::Unattended);
   EXPECT_EQ(title, package.Settings.Title);
   EXPECT_EQ(source, medium);
   EXPECT_TRUE(archive);
-  EXPECT_EQ(platform.RestartDeletes, std::vector<std::string>{copy});
+  EXPECT_EQ(platform.RestartDeletes, (std::vector<std::string>{copy, ExtractFileDir(copy)}));
   EXPECT_TRUE(Logged("開始: " + copy));
   EXPECT_TRUE(Logged("作業"));
   EXPECT_TRUE(session->Dialogs.empty());

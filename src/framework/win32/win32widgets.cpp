@@ -129,6 +129,9 @@ class TWin32WidgetSet : public TWidgetSet, public TCanvasRenderer {
   HDC paintDC = nullptr;
 
   static DWORD FormStyle(TFormBorderStyle style, DWORD* exStyle);
+  // Loads the control libraries and registers this program's window classes, once, before the first
+  // window: a run without windows never loads them.
+  static void PrepareWindows();
 
  private:
   void Dispatch(MSG& msg);
@@ -179,6 +182,7 @@ LRESULT CALLBACK AppProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 // TWin32Peer
 
 TWin32Peer::TWin32Peer(TWin32WidgetSet& ws, TWinControl& control) : ws_(ws), control_(control) {
+  TWin32WidgetSet::PrepareWindows();
   HINSTANCE inst = GetModuleHandleW(nullptr);
   const wchar_t* cls = kPanelClass;
   DWORD style = WS_CLIPSIBLINGS, ex = 0;
@@ -582,10 +586,19 @@ LRESULT TWin32Peer::ContainerMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
 // ---------------------------------------------------------------------------------------------
 // TWin32WidgetSet
 
-TWin32WidgetSet::TWin32WidgetSet() {
+TWin32WidgetSet::TWin32WidgetSet() = default;
+
+void TWin32WidgetSet::PrepareWindows() {
+  static bool prepared = false;
+  if (prepared) return;
+  prepared = true;
+  // Common controls 6 come through the manifest's activation context; the rich edit control's library
+  // is loaded from the system folder by its full path, whatever the search path holds.
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&icc);
-  LoadLibraryW(L"Msftedit.dll");
+  wchar_t system[MAX_PATH];
+  const UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) LoadLibraryW((std::wstring(system, n) + L"\\Msftedit.dll").c_str());
   HINSTANCE inst = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
@@ -800,6 +813,7 @@ std::vector<char> TWin32WidgetSet::Drives() {
 
 intptr_t TWin32WidgetSet::AppHandle() {
   if (!app_) {
+    PrepareWindows();
     app_ = CreateWindowExW(WS_EX_TOOLWINDOW, kAppClass, Wide(Application->Title()).c_str(), WS_POPUP, 0, 0, 0,
                            0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   }

@@ -7,6 +7,7 @@
 #include <locale.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <time.h>
@@ -915,6 +916,27 @@ bool TPosixPlatform::CreateDirectory(const std::string& name) {
   if (host.empty() || mkdir(host.c_str(), 0777) != 0) return false;
   NoteFolderGone(WithoutTrailingSlash(host));  // a listing of an earlier folder of that name
   NoteCreated(WithoutTrailingSlash(host));
+  return true;
+}
+
+bool TPosixPlatform::CreatePrivateDirectory(const std::string& name) {
+  const std::string host = HostPath(name);
+  // mkdir never follows a link in the last part and fails on anything there.
+  if (host.empty() || mkdir(WithoutTrailingSlash(host).c_str(), 0700) != 0) return false;
+  NoteFolderGone(WithoutTrailingSlash(host));
+  NoteCreated(WithoutTrailingSlash(host));
+  return true;
+}
+
+bool TPosixPlatform::RandomBytes(void* buffer, size_t count) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (count > 0) {
+    const ssize_t n = getrandom(out, count, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    out += n;
+    count -= static_cast<size_t>(n);
+  }
   return true;
 }
 

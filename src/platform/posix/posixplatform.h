@@ -151,6 +151,8 @@ class TPosixPlatform : public TPlatform {
   THandle FileCreateNew(const std::string& name) override;
   std::string LastErrorText() override;
   bool SetCurrentDirectory(const std::string& path) override;
+  bool CreatePrivateDirectory(const std::string& name) override;
+  bool RandomBytes(void* buffer, size_t count) override;
   // In recording mode the call is recorded (operation "wait") and reports exit code 0.
   int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,
                             const std::function<bool()>& stopWaiting) override;

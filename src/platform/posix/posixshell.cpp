@@ -207,6 +207,8 @@ intptr_t TPosixPlatform::ShellExecute(const std::string& operation, const std::s
       return 42;
     }
   }
+  // Nothing is looked up on the search path or in the current folder (host paths are full paths too).
+  if (!IsFullPath(file) && (file.empty() || file[0] != '/')) return 2;
   const std::string op = LowerCaseJ(operation);
   if (!op.empty() && op != "open" && op != "explore" && op != "runas") return 31;  // no association
   const std::string host = HostPath(file);
@@ -245,6 +247,7 @@ int32_t TPosixPlatform::RunProcessAndWait(const std::string& file, const std::st
       return 0;
     }
   }
+  if (!IsFullPath(file) && (file.empty() || file[0] != '/')) return kProcessNotStarted;
   const std::string host = HostPath(file);
   if (host.empty() || access(host.c_str(), X_OK) != 0) return kProcessNotStarted;
   std::vector<std::string> argv{host};

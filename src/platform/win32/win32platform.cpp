@@ -470,6 +470,8 @@ std::optional<TResourceData> TWin32Platform::FindResource(const std::string& mod
 intptr_t TWin32Platform::ShellExecute(const std::string& operation, const std::string& file,
                                       const std::string& parameters, const std::string& directory,
                                       int showCommand) {
+  // Nothing is looked up on the search path or in the current folder.
+  if (!IsFullPath(file)) return ERROR_FILE_NOT_FOUND;
   const std::wstring op = Wide(operation), f = Wide(file), params = Wide(parameters), dir = Wide(directory);
   const HINSTANCE r = ShellExecuteW(
       reinterpret_cast<HWND>(OwnerWindow()), operation.empty() ? nullptr : op.c_str(), f.c_str(),
@@ -481,6 +483,7 @@ intptr_t TWin32Platform::ShellExecute(const std::string& operation, const std::s
 
 int32_t TWin32Platform::RunProcessAndWait(const std::string& file, const std::string& parameters,
                                           const std::function<bool()>& stopWaiting) {
+  if (!IsFullPath(file)) return kProcessNotStarted;
   std::wstring commandLine = L"\"" + Wide(file) + L"\"";
   if (!parameters.empty()) commandLine += L" " + Wide(parameters);
   STARTUPINFOW startup{};
@@ -598,6 +601,48 @@ std::string TWin32Platform::LastErrorText() {
 
 bool TWin32Platform::SetCurrentDirectory(const std::string& path) {
   return ::SetCurrentDirectoryW(Wide(path).c_str()) != 0;
+}
+
+// --- a folder of the program's own ------------------------------------------------------------------------
+
+namespace {
+
+// "D:P(...)" granting full access to the system, the administrators and the user this process runs
+// as, and nothing inherited from the folder above; empty when the user's SID cannot be read.
+std::wstring PrivateFolderSddl() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+  std::wstring sddl;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  LPWSTR sid = nullptr;
+  if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+      ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+    sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + std::wstring(sid) + L")";
+    LocalFree(sid);
+  }
+  CloseHandle(token);
+  return sddl;
+}
+
+}  // namespace
+
+bool TWin32Platform::CreatePrivateDirectory(const std::string& name) {
+  const std::wstring sddl = PrivateFolderSddl();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (sddl.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                            &descriptor, nullptr))
+    return false;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  // CreateDirectoryW fails on anything of that name, a link or junction included.
+  const bool made = ::CreateDirectoryW(Wide(name).c_str(), &attributes) != 0;
+  LocalFree(descriptor);
+  return made;
+}
+
+bool TWin32Platform::RandomBytes(void* buffer, size_t count) {
+  return RtlGenRandom(buffer, static_cast<ULONG>(count)) != FALSE;
 }
 
 // --- copies inside the system --------------------------------------------------------------------------

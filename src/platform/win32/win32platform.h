@@ -75,6 +75,8 @@ class TWin32Platform : public TPlatform {
   THandle FileCreateNew(const std::string& name) override;
   std::string LastErrorText() override;
   bool SetCurrentDirectory(const std::string& path) override;
+  bool CreatePrivateDirectory(const std::string& name) override;
+  bool RandomBytes(void* buffer, size_t count) override;
   int32_t RunProcessAndWait(const std::string& file, const std::string& parameters,
                             const std::function<bool()>& stopWaiting) override;
   int64_t FileCopyRange(THandle from, int64_t fromOffset, THandle to, int64_t toOffset,

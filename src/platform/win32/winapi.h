@@ -6,6 +6,9 @@
 // Order matters: shlobj.h needs windows.h first.
 #include <shellapi.h>
 #include <shlobj.h>
+// Access lists and the system's random source (both in advapi32).
+#include <ntsecapi.h>
+#include <sddl.h>
 
 #undef CopyFile
 #undef CreateDirectory

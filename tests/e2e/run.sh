@@ -128,10 +128,13 @@ if launcher=$(wait_window "^${title}\$" 20); then
   [ "$status" = 0 ] && pass "インストール ends the first process (exit 0)" || fail "first process: exit $status"
   if backdrop=$(wait_window "^${title}のセットアップ\$" 20); then
     pass "backdrop window \"${title}のセットアップ\""
-    # Another program may hold "~rinstall.exe" in a shared prefix; the copy then takes a numbered name.
     [ -n "$(ours 'rinstall[0-9]*\.exe')" ] && pass "~rinstall.exe runs" || fail "no ~rinstall.exe process"
-    copy=$(ls -t "$(winepath -u 'C:\users' 2>/dev/null)"/*/Temp/~rinstall*.exe 2>/dev/null | head -1)
+    # In a folder of its own named after the token it was handed.
+    copy=$(ls -t "$(winepath -u 'C:\users' 2>/dev/null)"/*/Temp/~rinstall-*/~rinstall.exe 2>/dev/null | head -1)
     [ -n "$copy" ] && cmp -s "$copy" "$medium/setup.exe" && pass "temp copy is a byte copy" || fail "temp copy missing"
+    token=$(basename "$(dirname "$copy")")
+    ours "/TEMPCOPY=${token#~rinstall-}" | grep -q . && pass "the copy runs with its token" ||
+      fail "no copy with the token ${token#~rinstall-}"
     sleep 1
     import -window root "$shots/backdrop.png"
     read -r bx by < <(client_origin "$backdrop" 924 568)
@@ -233,6 +236,7 @@ fi
 "$root/tests/e2e/install.sh" || failures=$((failures + 1))
 "$root/tests/e2e/silent.sh" || failures=$((failures + 1))
 "$root/tests/e2e/wineprefix.sh" || failures=$((failures + 1))
+"$root/tests/e2e/planted.sh" || failures=$((failures + 1))
 echo "e2e: screenshots in $shots"
 if [ "$failures" -ne 0 ]; then
   echo "e2e: $failures check(s) failed" >&2

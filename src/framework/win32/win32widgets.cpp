@@ -592,13 +592,17 @@ void TWin32WidgetSet::PrepareWindows() {
   static bool prepared = false;
   if (prepared) return;
   prepared = true;
-  // Common controls 6 come through the manifest's activation context; the rich edit control's library
-  // is loaded from the system folder by its full path, whatever the search path holds.
-  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_WIN95_CLASSES};
-  InitCommonControlsEx(&icc);
+  // The theme library and its drawing helpers, which the controls bind late, and the rich edit
+  // control's library come from the system folder by their full paths, whatever the search path
+  // holds (Wine binds a library's late imports through the search path, the program's folder first).
+  // Common controls 6 come through the manifest's activation context.
   wchar_t system[MAX_PATH];
   const UINT n = GetSystemDirectoryW(system, MAX_PATH);
-  if (n > 0 && n < MAX_PATH) LoadLibraryW((std::wstring(system, n) + L"\\Msftedit.dll").c_str());
+  if (n > 0 && n < MAX_PATH)
+    for (const wchar_t* name : {L"msimg32.dll", L"uxtheme.dll", L"Msftedit.dll"})
+      LoadLibraryW((std::wstring(system, n) + L"\\" + name).c_str());
+  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&icc);
   HINSTANCE inst = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);

@@ -168,9 +168,13 @@ error_case() {  # name folder
   local name=$1 folder=$2 id i
   start_setup "$folder"
   id=""
-  for ((i = 0; i < 150; i++)); do
-    id=$(program_windows | head -1)
-    [ -n "$id" ] && break
+  # The report is the first window with a caption (Wine's desktop window has none); a loaded machine
+  # may take a while to start Wine.
+  for ((i = 0; i < 300; i++)); do
+    for id in $(program_windows); do
+      [ -n "$(xdotool getwindowname "$id" 2>/dev/null)" ] && break 2
+    done
+    id=""
     sleep 0.1
   done
   if [ -z "$id" ]; then

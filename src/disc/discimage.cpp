@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "disc/describedimage.h"
 #include "platform/codepage.h"
 #include "platform/dbcspath.h"
 
@@ -209,7 +210,27 @@ std::unique_ptr<TDiscImage> TDiscImage::FromBytes(std::unique_ptr<TImageBytes> b
   return image;
 }
 
+std::unique_ptr<TDiscImage> TDiscImage::FromTrack(std::unique_ptr<TImageBytes> bytes,
+                                                  const std::string& shown, const std::string& kind,
+                                                  const std::vector<TDiscTrack>& tracks, size_t data) {
+  const TDiscTrack& track = tracks.at(data);
+  std::unique_ptr<TDiscImage> image(new TDiscImage(std::move(bytes), shown));
+  image->info_.Kind = kind;
+  image->info_.Tracks = tracks;
+  image->map_.ByteStart = track.FileOffset;
+  image->map_.Base = track.Start;
+  image->map_.SectorSize = SectorSize(track.Mode) + track.SubchannelBytes;
+  image->map_.UserOffset = UserOffset(track.Mode);
+  image->map_.Mode = track.Mode == TTrackMode::tmMode1_2352   ? 1
+                     : track.Mode == TTrackMode::tmMode2_2352 ? 2
+                                                              : 0;
+  image->map_.Sectors = track.Sectors;
+  image->Load();
+  return image;
+}
+
 std::unique_ptr<TDiscImage> TDiscImage::Open(TPlatform& platform, const std::string& path) {
+  if (std::unique_ptr<TDiscImage> described = OpenDescribedImage(platform, path)) return described;
   if (LowerCaseAscii(ExtractFileExt(path)) != ".cue") return FromBytes(OpenImageBytes(platform, path), path);
 
   std::unique_ptr<TImageBytes> sheetBytes = OpenImageBytes(platform, path);

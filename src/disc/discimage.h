@@ -60,6 +60,7 @@ struct TDiscTrack {
   int64_t Start = -1;       // disc sector of INDEX 01; -1 when not known
   int64_t Sectors = -1;     // sectors from INDEX 01 to the next track or the file's end; -1 when not known
   int64_t FileOffset = -1;  // byte of INDEX 01 in its file; -1 when not known
+  int SubchannelBytes = 0;  // bytes of subchannel data after each sector (96 in 2448-byte sectors)
 };
 
 // The tracks of a CUE sheet's text with the files they lie in. EDiscError on lines it cannot take.
@@ -87,7 +88,7 @@ struct TDiscNode {
 };
 
 struct TDiscInfo {
-  std::string Kind;   // "ISO", "BIN/CUE" or "BIN"
+  std::string Kind;   // "ISO", "BIN/CUE", "BIN", "MDS/MDF", "CCD/IMG" or "NRG"
   std::string Label;  // volume identifier, code page 932
   bool Joliet = false, RockRidge = false;
   bool JolietNames = false;        // names come from the Joliet tree
@@ -105,11 +106,16 @@ class TDiscImage {
   static constexpr int kMaxDepth = 64;
 
   // The image file `path` (code page 932) through `platform`: a CUE sheet (".cue"; its BIN files are
-  // looked for beside it and never outside its folder), a raw BIN with 2352-byte sectors, or an ISO
-  // 9660 file.
+  // looked for beside it and never outside its folder), an MDS, CCD or NRG image (describedimage.h), a
+  // raw BIN with 2352-byte sectors, or an ISO 9660 file.
   static std::unique_ptr<TDiscImage> Open(TPlatform& platform, const std::string& path);
   // Image bytes already open: ISO 9660 or raw 2352-byte sectors; `shown` names it in messages.
   static std::unique_ptr<TDiscImage> FromBytes(std::unique_ptr<TImageBytes> bytes, const std::string& shown);
+  // The file system of track `data` of `tracks`, whose FileOffset, Start, Sectors and sector layout are
+  // known and lie inside `bytes`; `kind` names the image format in Info().
+  static std::unique_ptr<TDiscImage> FromTrack(std::unique_ptr<TImageBytes> bytes, const std::string& shown,
+                                               const std::string& kind, const std::vector<TDiscTrack>& tracks,
+                                               size_t data);
 
   const TDiscInfo& Info() const { return info_; }
   const std::vector<TDiscNode>& Nodes() const { return nodes_; }

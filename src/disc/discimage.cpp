@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "disc/describedimage.h"
+#include "disc/discnames.h"
 #include "platform/codepage.h"
 #include "platform/dbcspath.h"
 
@@ -130,6 +131,13 @@ std::string Trimmed(std::string s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
   return s;
 }
+
+}  // namespace
+
+bool IsDiscNameCp932(const std::string& s) { return IsCp932(s); }
+bool IsUsableDiscName(const std::string& s) { return IsUsableName(s); }
+
+namespace {
 
 uint32_t DosTimeOf(const uint8_t* d) {
   const int year = 1900 + d[0];
@@ -360,6 +368,7 @@ void TDiscImage::ReadSectors(int64_t sector, int64_t offsetInSector, void* buffe
 
 void TDiscImage::Load() {
   if (map_.Sectors < 17) Fail("too small for a CD or DVD image");
+  if (LoadUdf()) return;
   std::vector<uint8_t> primary, joliet;
   uint8_t d[kSector];
   for (int i = 0; i < kMaxDescriptors && 16 + i < map_.Sectors; ++i) {
@@ -589,13 +598,19 @@ bool TDiscImage::PlainRange(uint32_t node, int64_t offset, TPlainRange& range) c
     if (offset < start + x.Length) {
       range.Owner = bytes_->Owner();
       range.Handle = bytes_->Handle();
-      range.Offset = map_.ByteStart + (x.Sector - map_.Base) * kSector + (offset - start);
+      if (x.Sector < 0) return false;
+      range.Offset = map_.ByteStart + (x.Sector - map_.Base) * kSector + x.Skip + (offset - start);
       range.Length = start + x.Length - offset;
       return true;
     }
     start += x.Length;
   }
   return false;
+}
+
+void TDiscImage::ReadTrack(int64_t offset, void* buffer, size_t count) {
+  if (offset < 0) Fail("a sector outside the image was asked for");
+  ReadSectors(map_.Base + offset / kSector, offset % kSector, buffer, count);
 }
 
 std::string TDiscImage::PathOf(uint32_t index) const {
@@ -620,7 +635,10 @@ size_t TDiscImage::Read(uint32_t node, int64_t offset, void* buffer, size_t coun
     if (at < start + x.Length) {
       const size_t piece =
           static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count - done), start + x.Length - at));
-      ReadSectors(x.Sector, at - start, out + done, piece);
+      if (x.Sector < 0)
+        std::memset(out + done, 0, piece);
+      else
+        ReadSectors(x.Sector, x.Skip + at - start, out + done, piece);
       done += piece;
     }
     start += x.Length;

@@ -95,6 +95,7 @@ struct TDiscInfo {
   std::vector<TDiscTrack> Tracks;  // of a CUE sheet or a raw BIN
   int64_t Sectors = 0;             // 2048-byte sectors of the file system's track
   uint32_t LeftOut = 0;            // names, links and special files not in the tree
+  std::string Udf;                 // the UDF revision ("2.01") when the tree is UDF's; else empty
 };
 
 class TDiscImage {
@@ -125,6 +126,9 @@ class TDiscImage {
   // Reads up to `count` bytes of file `node` from `offset`; returns the bytes read, 0 at the end.
   // EDiscError when a sector cannot be read.
   size_t Read(uint32_t node, int64_t offset, void* buffer, size_t count);
+  // Reads `count` bytes of the file system's track (Info().Sectors sectors of 2048 bytes) from byte
+  // `offset`; EDiscError when they are not all there or cannot be read.
+  void ReadTrack(int64_t offset, void* buffer, size_t count);
   // Where the bytes of file `node` from `offset` on lie in one piece in the image file, when the image
   // holds them as they are (2048-byte sectors): the file's owner, handle, byte offset and the bytes up to
   // the end of the extent. False otherwise.
@@ -137,8 +141,9 @@ class TDiscImage {
 
  private:
   struct TExtent {
-    int64_t Sector;
+    int64_t Sector;  // -1: bytes not recorded, read as zeros
     int64_t Length;
+    int64_t Skip = 0;  // bytes into the sector where they start (data held inside a UDF file entry)
   };
   // Where the user data of the file system's sectors lie in the image bytes.
   struct TSectorMap {
@@ -153,6 +158,8 @@ class TDiscImage {
   void Load();
   void ReadSectors(int64_t sector, int64_t offsetInSector, void* buffer, size_t count);
   void ReadTree(int64_t rootSector, int64_t rootLength, bool joliet, int64_t rrSkip);
+  // The UDF tree, when the image has one (udfimage.cpp); false when it has none.
+  bool LoadUdf();
   [[noreturn]] void Fail(const std::string& what) const;
 
   std::unique_ptr<TImageBytes> bytes_;

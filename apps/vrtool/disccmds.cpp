@@ -20,7 +20,7 @@
 namespace vrtool {
 namespace {
 
-const char* const kNotAnImage = "not a disc image (ISO 9660, BIN/CUE, MDS/MDF, CCD/IMG, NRG)";
+const char* const kNotAnImage = "not a disc image (ISO 9660, UDF, BIN/CUE, MDS/MDF, CCD/IMG, NRG)";
 constexpr size_t kConvertPiece = 1 << 20;
 
 vr::TDiscImage& ImageAt(const std::string& root) {
@@ -68,12 +68,17 @@ int CmdDiscInfo(const std::string& imagePath) {
   const vr::TDiscInfo& info = image.Info();
   std::string text = "image: " + imagePath + " (" + info.Kind + ")\n";
   text += "label: " + ToUtf8(info.Label) + "\n";
-  text += "file system: ISO 9660";
-  if (info.Joliet) text += ", Joliet";
-  if (info.RockRidge) text += ", Rock Ridge";
-  text += info.JolietNames ? " (Joliet names)\n"
-          : info.RockRidge ? " (Rock Ridge names)\n"
-                           : " (primary names)\n";
+  if (!info.Udf.empty()) {
+    text += "file system: UDF " + info.Udf +
+            (info.Kind == "UDF" ? " (UDF names)\n" : ", ISO 9660 bridge (UDF names)\n");
+  } else {
+    text += "file system: ISO 9660";
+    if (info.Joliet) text += ", Joliet";
+    if (info.RockRidge) text += ", Rock Ridge";
+    text += info.JolietNames ? " (Joliet names)\n"
+            : info.RockRidge ? " (Rock Ridge names)\n"
+                             : " (primary names)\n";
+  }
   text += "sectors: " + std::to_string(info.Sectors) + " of 2048 bytes\n";
   for (const vr::TDiscTrack& t : info.Tracks) {
     char line[128];

@@ -9,6 +9,7 @@
 
 #include "../disc/describedbuild.h"
 #include "../disc/isobuild.h"
+#include "../disc/udfbuild.h"
 #include "archive/scrambles.h"
 #include "framework/classes.h"
 #include "rawarchive.h"
@@ -193,16 +194,22 @@ int main(int argc, char** argv) {
                        static_cast<char>(description.size() >> 8)} +
            description + file;
   };
-  int n = 0;
+  int seed = 0;
   for (int sectorBytes : {2048, 2352, 2448}) {
     const vrtest::TMdsImage mds = vrtest::MakeMds(iso.Bytes(), sectorBytes, sectorBytes == 2352 ? 4 : 0);
-    Save(folder, "fuzz_mds", n++, described(mds.Mds, mds.Mdf));
+    Save(folder, "fuzz_mds", seed++, described(mds.Mds, mds.Mdf));
   }
   const vrtest::TCcdImage ccd = vrtest::MakeCcd(iso.Bytes(), 4);
   Save(folder, "fuzz_ccd", 0, described(ccd.Ccd, ccd.Img));
-  n = 0;
+  seed = 0;
   for (int version : {1, 2})
     for (int sectorBytes : {2048, 2352})
-      Save(folder, "fuzz_nrg", n++, vrtest::MakeNrg(iso.Bytes(), version, sectorBytes, 4));
+      Save(folder, "fuzz_nrg", seed++, vrtest::MakeNrg(iso.Bytes(), version, sectorBytes, 4));
+
+  // UDF: a plain 1.02 volume with a file inside its entry, and a 2.50 volume with a metadata partition.
+  const std::vector<vrtest::TUdfEntry> udfFiles{
+      {"A.TXT", "file data"}, {"SUB", "", true}, {"SUB/INNER.DAT", std::string(5000, 'u')}};
+  Save(folder, "fuzz_udf", 0, vrtest::MakeUdf(udfFiles, {0x0102, false, false, true, false}));
+  Save(folder, "fuzz_udf", 1, vrtest::MakeUdf(udfFiles, {0x0250, true, true, false, true}));
   return 0;
 }

@@ -83,6 +83,13 @@ std::unique_ptr<TDiscImage> OpenDescribedImage(TPlatform& platform, const std::s
     throw EDiscError(path + ": " + e.Message);
   }
   if (ext != ".nrg") {
+    // Tools of the time wrote "GAME.MDF" beside "GAME.MDS" as readily as "game.mdf".
+    const std::string folder = ExtractFilePath(path);
+    if (platform.GetFileKind(folder + layout.DataFile) == TFileKind::None) {
+      const std::string upper =
+          ChangeFileExt(layout.DataFile, UpperCaseAscii(ExtractFileExt(layout.DataFile)));
+      if (platform.GetFileKind(folder + upper) != TFileKind::None) layout.DataFile = upper;
+    }
     described.reset();
     described = OpenImageBytes(platform, FileBesideDescription(platform, path, layout.DataFile));
   }

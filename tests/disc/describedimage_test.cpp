@@ -79,6 +79,12 @@ std::vector<TFormatCase> FormatCases() {
          d.WriteFile("img\\game.img", c.Img);
          d.WriteFile("img\\game.sub", c.Sub);
        }},
+      {"CCD in capitals", "GAME.CCD", "CCD/IMG", "MODE1/2352",
+       [](vr::TTempDrive& d, const std::string& iso) {
+         const TCcdImage c = MakeCcd(iso);
+         d.WriteFile("img\\GAME.CCD", c.Ccd);
+         d.WriteFile("img\\GAME.IMG", c.Img);
+       }},
       {"NRG v1 2048", "game.nrg", "NRG", "MODE1/2048", nrg(1, 2048, 0)},
       {"NRG v2 2352 + audio", "game.nrg", "NRG", "MODE1/2352", nrg(2, 2352, 30)},
   };

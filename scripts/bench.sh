@@ -35,7 +35,7 @@ entry_mb=${VR_BENCH_BIG_ENTRY_MB:-1024}
 cd "$root"
 build=${VR_BENCH_BUILD:-$root/build/release}
 cmake --preset release -B "$build" >/dev/null
-cmake --build "$build" -j2 --target vrtool vr_bench
+cmake --build "$build" -j2 --target vrtool vr_bench vr_disc_images
 if [ -f bench/vesks_bench.cpp ]; then
   cmake --build "$build" -j2 --target vesks_bench || echo "(vesks_bench did not build; its figures are left out)"
 fi

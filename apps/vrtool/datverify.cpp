@@ -14,10 +14,10 @@
 namespace vrtool {
 namespace {
 
-// The text of a small file named by an image (a sheet or a descriptor).
-std::string TextOf(vr::TPlatform& p, const std::string& path) {
+// The text of a file of at most `limit` bytes: a sheet, a descriptor or a DAT.
+std::string TextOf(vr::TPlatform& p, const std::string& path, int64_t limit = vr::kMaxDescriptionBytes) {
   std::unique_ptr<vr::TImageBytes> bytes = vr::OpenImageBytes(p, path);
-  if (bytes->Size() > vr::kMaxDescriptionBytes) throw vr::EDiscError(path + ": too large for its kind");
+  if (bytes->Size() > limit) throw vr::EDiscError(path + ": too large for its kind");
   std::string text(static_cast<size_t>(bytes->Size()), '\0');
   if (!bytes->ReadAt(0, text.data(), text.size())) throw vr::EDiscError(path + ": cannot be read");
   return text;
@@ -67,7 +67,7 @@ int CmdDiscVerifyDat(const std::vector<std::string>& images, const std::string& 
   vr::TPlatform& p = vr::Platform();
   std::vector<vr::TDatGame> games;
   try {
-    games = vr::ParseDat(TextOf(p, HostPathToCp932(dat, "file name")));
+    games = vr::ParseDat(TextOf(p, HostPathToCp932(dat, "file name"), vr::kMaxDatBytes));
   } catch (const vr::EDiscError& e) {
     throw ToolError(dat + ": " + ToUtf8(e.Message));
   }

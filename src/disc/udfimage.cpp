@@ -234,7 +234,7 @@ bool TDiscImage::LoadUdf() {
     const uint32_t eaLength = LeField32(e + (extended ? 208 : 168));
     const uint32_t adLength = LeField32(e + (extended ? 212 : 172));
     const uint32_t base = extended ? 216 : 176;
-    if (eaLength > kBlock || adLength > kBlock - base - std::min<uint32_t>(eaLength, kBlock - base))
+    if (eaLength > kBlock - base || adLength > kBlock - base - eaLength)
       Fail("a damaged UDF file entry at sector " + std::to_string(entry.Sector));
     const int adType = LeField16(e + 16 + 18) & 7;
     if (adType == 3) {  // the data inside the entry

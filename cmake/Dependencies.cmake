@@ -8,6 +8,7 @@ if(CMAKE_CROSSCOMPILING)
 else()
   find_package(JPEG REQUIRED)
   find_package(PNG REQUIRED)
+  find_package(pugixml REQUIRED)
 endif()
 
 # CRC-32 of archive entries: libdeflate's carry-less-multiply version (several times zlib's speed, same

@@ -35,7 +35,7 @@ entry_mb=${VR_BENCH_BIG_ENTRY_MB:-1024}
 cd "$root"
 build=${VR_BENCH_BUILD:-$root/build/release}
 cmake --preset release -B "$build" >/dev/null
-cmake --build "$build" -j2 --target vrtool vr_bench
+cmake --build "$build" -j2 --target vrtool vr_bench vr_disc_images
 if [ -f bench/vesks_bench.cpp ]; then
   cmake --build "$build" -j2 --target vesks_bench || echo "(vesks_bench did not build; its figures are left out)"
 fi
@@ -205,6 +205,19 @@ if want install; then
       "$(awk -v k="$m_install_iso" 'BEGIN { print k / 1024 }')")")
     disc_rows+=("$(printf 'PEAK  %-48s %6.1f MiB (target <= 64)' "vrtool verify ISO:game.dat" \
       "$(awk -v k="$m_verify_iso" 'BEGIN { print k / 1024 }')")")
+    # The same ISO as MDS/MDF (raw sectors), CCD/IMG and NRG: each install against the folder's.
+    "$build/bench/vr_disc_images" "$work/pkg.iso" "$work/formats"
+    for image in mds/game.mds ccd/game.ccd nrg/game.nrg; do
+      cat "$work/formats/${image%/*}"/* >/dev/null
+      compare "vrtool install from ${image##*.} / from its folder" 1.05 'rm -rf "$work/inst-img" "$work/inst-dir"' -- \
+        "$vrtool" --quiet install "$work/formats/$image" -d "$work/inst-img" -- "$vrtool" --quiet install "$work/pkg" -d "$work/inst-dir"
+      rm -rf "$work/inst-img" "$work/inst-dir"
+      measure "$vrtool" --quiet install "$work/formats/$image" -d "$work/inst-img"
+      disc_rows+=("$(printf 'PEAK  %-48s %6.1f MiB (target <= 64, as from the folder)' "vrtool install from ${image##*.}" \
+        "$(awk -v k="$m" 'BEGIN { print k / 1024 }')")")
+      rm -rf "$work/inst-img"
+    done
+    rm -rf "$work/formats"
     rm -f "$work/pkg.iso"
   fi
   # Check and repair of that install: the check reads every installed byte once; the repair of one damaged

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds a library as a static library for mingw-w64 from the distribution's source package.
-# Usage: build-mingw-dep.sh <jpeg|deflate> <i686|x86_64> <install-dir>
+# Usage: build-mingw-dep.sh <jpeg|deflate|pugixml> <i686|x86_64> <install-dir>
 # Installs lib/lib<name>.a and its headers under install-dir.
 set -euo pipefail
 name=$1
@@ -10,6 +10,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 case "$name" in
   jpeg) package=libjpeg-turbo ;;
   deflate) package=libdeflate ;;
+  pugixml) package=pugixml ;;
   *) echo "build-mingw-dep.sh: unknown library $name" >&2; exit 2 ;;
 esac
 work=$(dirname "$out")/src-$name-$arch
@@ -39,6 +40,12 @@ case "$name" in
     done
     "$arch-w64-mingw32-ar" rcs "$out/lib/libdeflate.a" obj/*.o
     cp "$srcdir/libdeflate.h" "$out/include/"
+    ;;
+  pugixml)
+    # One source file and its two headers.
+    "$arch-w64-mingw32-g++-posix" -O2 -c "$srcdir/src/pugixml.cpp" -o pugixml.o
+    "$arch-w64-mingw32-ar" rcs "$out/lib/libpugixml.a" pugixml.o
+    cp "$srcdir/src/pugixml.hpp" "$srcdir/src/pugiconfig.hpp" "$out/include/"
     ;;
 esac
 rm -rf "$work"

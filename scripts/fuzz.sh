@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${VR_FUZZ_SECONDS:-30}
-targets=(fuzz_archive fuzz_unscramble fuzz_settings fuzz_vesk fuzz_xml fuzz_merge fuzz_disc)
+targets=(fuzz_archive fuzz_unscramble fuzz_settings fuzz_vesk fuzz_xml fuzz_merge fuzz_disc fuzz_mds fuzz_ccd fuzz_nrg fuzz_udf)
 
 cd "$root"
 # The project's warning set is GCC's (-Wshadow=local); clang only has to compile the parsers here.

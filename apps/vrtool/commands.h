@@ -85,6 +85,13 @@ int CmdSettingsBuild(const std::string& jsonFile, const std::string& out);
 
 // disc info IMAGE: the image's volume, file system, tracks and the package it holds.
 int CmdDiscInfo(const std::string& image);
+// disc convert IMAGE -o OUT: the image's first data track as an ISO of 2048-byte sectors, written beside
+// OUT under a temporary name and renamed into place; nothing is left when it fails.
+int CmdDiscConvert(const std::string& image, const std::string& out, const Options& opt);
+// disc verify IMAGE... --dat FILE: each image's files (a sheet or descriptor and the files it names)
+// against the games of a Logiqx DAT; 0 when every image is a good dump of one game, 1 when not, a
+// ToolError (2) for a DAT that cannot be read.
+int CmdDiscVerifyDat(const std::vector<std::string>& images, const std::string& dat, const Options& opt);
 // verify IMAGE: every archive on the image.
 int CmdVerifyDisc(const ArchiveSource& src, const Options& opt);
 

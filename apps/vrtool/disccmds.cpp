@@ -1,5 +1,7 @@
 // disc info, and verify of a whole image: the commands about disc images themselves.
+#include <algorithm>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,9 @@
 
 namespace vrtool {
 namespace {
+
+const char* const kNotAnImage = "not a disc image (ISO 9660, UDF, BIN/CUE, MDS/MDF, CCD/IMG, NRG)";
+constexpr size_t kConvertPiece = 1 << 20;
 
 vr::TDiscImage& ImageAt(const std::string& root) {
   auto* discs = dynamic_cast<vr::TDiscPlatform*>(&vr::Platform());
@@ -57,18 +62,23 @@ void FindArchives(const std::string& folder, std::vector<std::string>& out) {
 }  // namespace
 
 int CmdDiscInfo(const std::string& imagePath) {
-  if (!IsDiscImage(imagePath)) throw ToolError(imagePath + ": not a disc image (ISO 9660, BIN/CUE)");
+  if (!IsDiscImage(imagePath)) throw ToolError(imagePath + ": " + kNotAnImage);
   const std::string root = MountImage(imagePath);
   const vr::TDiscImage& image = ImageAt(root);
   const vr::TDiscInfo& info = image.Info();
   std::string text = "image: " + imagePath + " (" + info.Kind + ")\n";
   text += "label: " + ToUtf8(info.Label) + "\n";
-  text += "file system: ISO 9660";
-  if (info.Joliet) text += ", Joliet";
-  if (info.RockRidge) text += ", Rock Ridge";
-  text += info.JolietNames ? " (Joliet names)\n"
-          : info.RockRidge ? " (Rock Ridge names)\n"
-                           : " (primary names)\n";
+  if (!info.Udf.empty()) {
+    text += "file system: UDF " + info.Udf +
+            (info.Kind == "UDF" ? " (UDF names)\n" : ", ISO 9660 bridge (UDF names)\n");
+  } else {
+    text += "file system: ISO 9660";
+    if (info.Joliet) text += ", Joliet";
+    if (info.RockRidge) text += ", Rock Ridge";
+    text += info.JolietNames ? " (Joliet names)\n"
+            : info.RockRidge ? " (Rock Ridge names)\n"
+                             : " (primary names)\n";
+  }
   text += "sectors: " + std::to_string(info.Sectors) + " of 2048 bytes\n";
   for (const vr::TDiscTrack& t : info.Tracks) {
     char line[128];
@@ -110,6 +120,54 @@ int CmdDiscInfo(const std::string& imagePath) {
   else
     text += "package: none\n";
   WriteStdout(text);
+  return 0;
+}
+
+int CmdDiscConvert(const std::string& imagePath, const std::string& out, const Options& opt) {
+  if (!IsDiscImage(imagePath)) throw ToolError(imagePath + ": " + kNotAnImage);
+  const std::string target = HostPathToCp932(out, "file name");
+  if (vr::LowerCaseAscii(target) == vr::LowerCaseAscii(HostPathToCp932(imagePath, "file name")))
+    throw ToolError(out + ": is the image itself");
+  vr::TDiscImage& image = ImageAt(MountImage(imagePath));
+  const int64_t total = image.Info().Sectors * 2048;
+
+  std::string temp;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = vr::ExtractFilePath(target) + "~vrtool-convert-" +
+           std::to_string(std::random_device{}() % 1000000) + ".iso";
+    if (!vr::FileExists(temp)) break;
+  }
+  const vr::THandle h = vr::Platform().FileCreateNew(temp);
+  if (h == vr::kInvalidHandle) throw ToolError(out + ": cannot be written beside (" + ToUtf8(temp) + ")");
+  RegisterTempFile(temp);
+  ProgressBar bar(!opt.Quiet && StderrIsTerminal(), "convert");
+  bool open = true;
+  try {
+    std::vector<char> piece(kConvertPiece);
+    for (int64_t done = 0; done < total;) {
+      const size_t n =
+          static_cast<size_t>(std::min<int64_t>(total - done, static_cast<int64_t>(piece.size())));
+      image.ReadTrack(done, piece.data(), n);
+      if (vr::Platform().FileWrite(h, piece.data(), static_cast<int32_t>(n)) != static_cast<int32_t>(n))
+        throw ToolError(out + ": cannot be written (disk full?)");
+      done += static_cast<int64_t>(n);
+      bar.Update(done, total, std::string());
+    }
+    if (!vr::Platform().FileFlush(h)) throw ToolError(out + ": cannot be written");
+    vr::Platform().FileClose(h);
+    open = false;
+    bar.Finish();
+    if (!vr::Platform().MoveFileReplace(temp, target)) throw ToolError(out + ": cannot be written");
+  } catch (...) {
+    bar.Finish();
+    if (open) vr::Platform().FileClose(h);
+    vr::Platform().DeleteFile(temp);
+    UnregisterTempFile(temp);
+    throw;
+  }
+  UnregisterTempFile(temp);
+  WriteStdout(out + ": " + std::to_string(image.Info().Sectors) + " sectors from " + imagePath + " (" +
+              image.Info().Kind + ")\n");
   return 0;
 }
 

@@ -49,10 +49,14 @@ std::string Head(vr::TPlatform& p, const std::string& path, int64_t at, int32_t 
 bool IsImageFile(vr::TPlatform& p, const std::string& cp932) {
   const uint32_t attr = p.GetFileAttributes(cp932);
   if (attr == vr::faInvalid || (attr & vr::faDirectory)) return false;
-  if (vr::LowerCaseAscii(vr::ExtractFileExt(cp932)) == ".cue") return true;
+  // Images described apart from their sectors are known by their description's extension.
+  const std::string ext = vr::LowerCaseAscii(vr::ExtractFileExt(cp932));
+  if (ext == ".cue" || ext == ".mds" || ext == ".ccd" || ext == ".nrg") return true;
   static const std::string sync("\0\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\0", 12);
   if (Head(p, cp932, 0, 12) == sync) return true;
-  return Head(p, cp932, 16 * 2048 + 1, 5) == "CD001";
+  // ISO 9660 (and a UDF bridge) or UDF alone: the first volume descriptor at sector 16.
+  const std::string id = Head(p, cp932, 16 * 2048 + 1, 5);
+  return id == "CD001" || id == "BEA01";
 }
 
 bool HasAppendedArchive(const std::string& path) {

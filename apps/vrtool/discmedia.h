@@ -10,8 +10,8 @@
 
 namespace vrtool {
 
-// True when the file (a UTF-8 path) is a disc image: a CUE sheet (".cue"), raw 2352-byte sectors or an
-// ISO 9660 file.
+// True when the file (a UTF-8 path) is a disc image: a CUE sheet (".cue"), an MDS, CCD or NRG image (by
+// its extension), raw 2352-byte sectors, or an ISO 9660 or UDF file.
 bool IsDiscImage(const std::string& utf8Path);
 
 // Opens the image and serves it as a drive; returns the drive's root ("E:\"). An image named twice gets

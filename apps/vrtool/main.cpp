@@ -105,7 +105,9 @@ int Run(const std::vector<std::string>& args) {
   install->add_option("--components", installOpt.Components, "file groups: data,sound,movie (default all)");
   install->add_option("--media-dirs", installOpt.MediaDirs, "folders of the further media, separated by ;");
   install->add_option("--log", installOpt.LogFile, "write a log of every step")->type_name("FILE");
-  install->add_option("MEDIUM", pos, "package folders or disc images (ISO, CUE), the first one first")
+  install
+      ->add_option("MEDIUM", pos,
+                   "package folders or disc images (ISO, CUE, MDS, CCD, NRG), the first one first")
       ->required();
 
   UninstallOptions uninstallOpt;
@@ -149,10 +151,17 @@ int Run(const std::vector<std::string>& args) {
   build->add_option("JSON", pos)->required()->expected(1);
   build->add_option("-o", out, "output file")->required()->type_name("FILE");
 
-  auto* disc = app.add_subcommand("disc", "disc images (ISO 9660, BIN/CUE)");
+  auto* disc = app.add_subcommand("disc", "disc images (ISO 9660, BIN/CUE, MDS/MDF, CCD/IMG, NRG)");
   disc->require_subcommand(1);
   auto* discInfo = disc->add_subcommand("info", "the volume, file system, tracks and package of an image");
   discInfo->add_option("IMAGE", pos)->required()->expected(1);
+  auto* discConvert = disc->add_subcommand("convert", "write the first data track of IMAGE as a plain ISO");
+  discConvert->add_option("IMAGE", pos)->required()->expected(1);
+  discConvert->add_option("-o", out, "the ISO to write")->required()->type_name("OUT");
+  std::string datFile;
+  auto* discVerify = disc->add_subcommand("verify", "check the files of images against a DAT of good dumps");
+  discVerify->add_option("--dat", datFile, "the catalogue (Logiqx XML DAT)")->required()->type_name("FILE");
+  discVerify->add_option("IMAGE", pos)->required();
 
   MediaBuildOptions mediaOpt;
   auto* media = app.add_subcommand("media", "media of a game: build them from a project file, check them");
@@ -272,6 +281,8 @@ int Run(const std::vector<std::string>& args) {
     if (show->parsed()) return CmdSettingsShow(pos[0], fromArchive, json);
     if (build->parsed()) return CmdSettingsBuild(pos[0], out);
     if (discInfo->parsed()) return CmdDiscInfo(pos[0]);
+    if (discConvert->parsed()) return CmdDiscConvert(pos[0], out, opt);
+    if (discVerify->parsed()) return CmdDiscVerifyDat(pos, datFile, opt);
     if (mediaBuild->parsed()) return CmdMediaBuild(mediaOpt, opt);
     if (mediaCheck->parsed()) return CmdMediaCheck(pos, opt);
     if (info->parsed()) return CmdImageInfo(pos[0], static_cast<uint32_t>(seed));

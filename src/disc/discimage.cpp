@@ -4,6 +4,8 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "disc/describedimage.h"
+#include "disc/discnames.h"
 #include "platform/codepage.h"
 #include "platform/dbcspath.h"
 
@@ -130,6 +132,13 @@ std::string Trimmed(std::string s) {
   return s;
 }
 
+}  // namespace
+
+bool IsDiscNameCp932(const std::string& s) { return IsCp932(s); }
+bool IsUsableDiscName(const std::string& s) { return IsUsableName(s); }
+
+namespace {
+
 uint32_t DosTimeOf(const uint8_t* d) {
   const int year = 1900 + d[0];
   if (year < 1980 || year > 2107 || d[1] < 1 || d[1] > 12 || d[2] < 1 || d[2] > 31 || d[3] > 23 ||
@@ -209,7 +218,27 @@ std::unique_ptr<TDiscImage> TDiscImage::FromBytes(std::unique_ptr<TImageBytes> b
   return image;
 }
 
+std::unique_ptr<TDiscImage> TDiscImage::FromTrack(std::unique_ptr<TImageBytes> bytes,
+                                                  const std::string& shown, const std::string& kind,
+                                                  const std::vector<TDiscTrack>& tracks, size_t data) {
+  const TDiscTrack& track = tracks.at(data);
+  std::unique_ptr<TDiscImage> image(new TDiscImage(std::move(bytes), shown));
+  image->info_.Kind = kind;
+  image->info_.Tracks = tracks;
+  image->map_.ByteStart = track.FileOffset;
+  image->map_.Base = track.Start;
+  image->map_.SectorSize = SectorSize(track.Mode) + track.SubchannelBytes;
+  image->map_.UserOffset = UserOffset(track.Mode);
+  image->map_.Mode = track.Mode == TTrackMode::tmMode1_2352   ? 1
+                     : track.Mode == TTrackMode::tmMode2_2352 ? 2
+                                                              : 0;
+  image->map_.Sectors = track.Sectors;
+  image->Load();
+  return image;
+}
+
 std::unique_ptr<TDiscImage> TDiscImage::Open(TPlatform& platform, const std::string& path) {
+  if (std::unique_ptr<TDiscImage> described = OpenDescribedImage(platform, path)) return described;
   if (LowerCaseAscii(ExtractFileExt(path)) != ".cue") return FromBytes(OpenImageBytes(platform, path), path);
 
   std::unique_ptr<TImageBytes> sheetBytes = OpenImageBytes(platform, path);
@@ -339,6 +368,7 @@ void TDiscImage::ReadSectors(int64_t sector, int64_t offsetInSector, void* buffe
 
 void TDiscImage::Load() {
   if (map_.Sectors < 17) Fail("too small for a CD or DVD image");
+  if (LoadUdf()) return;
   std::vector<uint8_t> primary, joliet;
   uint8_t d[kSector];
   for (int i = 0; i < kMaxDescriptors && 16 + i < map_.Sectors; ++i) {
@@ -568,13 +598,19 @@ bool TDiscImage::PlainRange(uint32_t node, int64_t offset, TPlainRange& range) c
     if (offset < start + x.Length) {
       range.Owner = bytes_->Owner();
       range.Handle = bytes_->Handle();
-      range.Offset = map_.ByteStart + (x.Sector - map_.Base) * kSector + (offset - start);
+      if (x.Sector < 0) return false;
+      range.Offset = map_.ByteStart + (x.Sector - map_.Base) * kSector + x.Skip + (offset - start);
       range.Length = start + x.Length - offset;
       return true;
     }
     start += x.Length;
   }
   return false;
+}
+
+void TDiscImage::ReadTrack(int64_t offset, void* buffer, size_t count) {
+  if (offset < 0) Fail("a sector outside the image was asked for");
+  ReadSectors(map_.Base + offset / kSector, offset % kSector, buffer, count);
 }
 
 std::string TDiscImage::PathOf(uint32_t index) const {
@@ -599,7 +635,10 @@ size_t TDiscImage::Read(uint32_t node, int64_t offset, void* buffer, size_t coun
     if (at < start + x.Length) {
       const size_t piece =
           static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count - done), start + x.Length - at));
-      ReadSectors(x.Sector, at - start, out + done, piece);
+      if (x.Sector < 0)
+        std::memset(out + done, 0, piece);
+      else
+        ReadSectors(x.Sector, x.Skip + at - start, out + done, piece);
       done += piece;
     }
     start += x.Length;

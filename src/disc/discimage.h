@@ -60,6 +60,7 @@ struct TDiscTrack {
   int64_t Start = -1;       // disc sector of INDEX 01; -1 when not known
   int64_t Sectors = -1;     // sectors from INDEX 01 to the next track or the file's end; -1 when not known
   int64_t FileOffset = -1;  // byte of INDEX 01 in its file; -1 when not known
+  int SubchannelBytes = 0;  // bytes of subchannel data after each sector (96 in 2448-byte sectors)
 };
 
 // The tracks of a CUE sheet's text with the files they lie in. EDiscError on lines it cannot take.
@@ -87,13 +88,14 @@ struct TDiscNode {
 };
 
 struct TDiscInfo {
-  std::string Kind;   // "ISO", "BIN/CUE" or "BIN"
+  std::string Kind;   // "ISO", "BIN/CUE", "BIN", "MDS/MDF", "CCD/IMG" or "NRG"
   std::string Label;  // volume identifier, code page 932
   bool Joliet = false, RockRidge = false;
   bool JolietNames = false;        // names come from the Joliet tree
   std::vector<TDiscTrack> Tracks;  // of a CUE sheet or a raw BIN
   int64_t Sectors = 0;             // 2048-byte sectors of the file system's track
   uint32_t LeftOut = 0;            // names, links and special files not in the tree
+  std::string Udf;                 // the UDF revision ("2.01") when the tree is UDF's; else empty
 };
 
 class TDiscImage {
@@ -105,11 +107,16 @@ class TDiscImage {
   static constexpr int kMaxDepth = 64;
 
   // The image file `path` (code page 932) through `platform`: a CUE sheet (".cue"; its BIN files are
-  // looked for beside it and never outside its folder), a raw BIN with 2352-byte sectors, or an ISO
-  // 9660 file.
+  // looked for beside it and never outside its folder), an MDS, CCD or NRG image (describedimage.h), a
+  // raw BIN with 2352-byte sectors, or an ISO 9660 file.
   static std::unique_ptr<TDiscImage> Open(TPlatform& platform, const std::string& path);
   // Image bytes already open: ISO 9660 or raw 2352-byte sectors; `shown` names it in messages.
   static std::unique_ptr<TDiscImage> FromBytes(std::unique_ptr<TImageBytes> bytes, const std::string& shown);
+  // The file system of track `data` of `tracks`, whose FileOffset, Start, Sectors and sector layout are
+  // known and lie inside `bytes`; `kind` names the image format in Info().
+  static std::unique_ptr<TDiscImage> FromTrack(std::unique_ptr<TImageBytes> bytes, const std::string& shown,
+                                               const std::string& kind, const std::vector<TDiscTrack>& tracks,
+                                               size_t data);
 
   const TDiscInfo& Info() const { return info_; }
   const std::vector<TDiscNode>& Nodes() const { return nodes_; }
@@ -119,6 +126,9 @@ class TDiscImage {
   // Reads up to `count` bytes of file `node` from `offset`; returns the bytes read, 0 at the end.
   // EDiscError when a sector cannot be read.
   size_t Read(uint32_t node, int64_t offset, void* buffer, size_t count);
+  // Reads `count` bytes of the file system's track (Info().Sectors sectors of 2048 bytes) from byte
+  // `offset`; EDiscError when they are not all there or cannot be read.
+  void ReadTrack(int64_t offset, void* buffer, size_t count);
   // Where the bytes of file `node` from `offset` on lie in one piece in the image file, when the image
   // holds them as they are (2048-byte sectors): the file's owner, handle, byte offset and the bytes up to
   // the end of the extent. False otherwise.
@@ -131,8 +141,9 @@ class TDiscImage {
 
  private:
   struct TExtent {
-    int64_t Sector;
+    int64_t Sector;  // -1: bytes not recorded, read as zeros
     int64_t Length;
+    int64_t Skip = 0;  // bytes into the sector where they start (data held inside a UDF file entry)
   };
   // Where the user data of the file system's sectors lie in the image bytes.
   struct TSectorMap {
@@ -147,6 +158,8 @@ class TDiscImage {
   void Load();
   void ReadSectors(int64_t sector, int64_t offsetInSector, void* buffer, size_t count);
   void ReadTree(int64_t rootSector, int64_t rootLength, bool joliet, int64_t rrSkip);
+  // The UDF tree, when the image has one (udfimage.cpp); false when it has none.
+  bool LoadUdf();
   [[noreturn]] void Fail(const std::string& what) const;
 
   std::unique_ptr<TImageBytes> bytes_;

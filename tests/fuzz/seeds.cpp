@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "../disc/describedbuild.h"
 #include "../disc/isobuild.h"
+#include "../disc/udfbuild.h"
 #include "archive/scrambles.h"
 #include "framework/classes.h"
 #include "rawarchive.h"
@@ -185,5 +187,29 @@ int main(int argc, char** argv) {
   Save(folder, "fuzz_disc", 2,
        "FILE \"d.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
        "    INDEX 00 00:10:00\n    INDEX 01 00:12:00\n");
+
+  // The described images around the same ISO: description and data file in one input for MDS and CCD.
+  auto described = [](const std::string& description, const std::string& file) {
+    return std::string{static_cast<char>(description.size() & 0xFF),
+                       static_cast<char>(description.size() >> 8)} +
+           description + file;
+  };
+  int seed = 0;
+  for (int sectorBytes : {2048, 2352, 2448}) {
+    const vrtest::TMdsImage mds = vrtest::MakeMds(iso.Bytes(), sectorBytes, sectorBytes == 2352 ? 4 : 0);
+    Save(folder, "fuzz_mds", seed++, described(mds.Mds, mds.Mdf));
+  }
+  const vrtest::TCcdImage ccd = vrtest::MakeCcd(iso.Bytes(), 4);
+  Save(folder, "fuzz_ccd", 0, described(ccd.Ccd, ccd.Img));
+  seed = 0;
+  for (int version : {1, 2})
+    for (int sectorBytes : {2048, 2352})
+      Save(folder, "fuzz_nrg", seed++, vrtest::MakeNrg(iso.Bytes(), version, sectorBytes, 4));
+
+  // UDF: a plain 1.02 volume with a file inside its entry, and a 2.50 volume with a metadata partition.
+  const std::vector<vrtest::TUdfEntry> udfFiles{
+      {"A.TXT", "file data"}, {"SUB", "", true}, {"SUB/INNER.DAT", std::string(5000, 'u')}};
+  Save(folder, "fuzz_udf", 0, vrtest::MakeUdf(udfFiles, {0x0102, false, false, true, false}));
+  Save(folder, "fuzz_udf", 1, vrtest::MakeUdf(udfFiles, {0x0250, true, true, false, true}));
   return 0;
 }

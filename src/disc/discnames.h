@@ -1,0 +1,13 @@
+// The name rules the image readers share (defined in discimage.cpp).
+#pragma once
+
+#include <string>
+
+namespace vr {
+
+// Well-formed code page 932: lead bytes with a trail byte, no undefined single bytes.
+bool IsDiscNameCp932(const std::string& s);
+// A name that may stand for one level of a path: no delimiter, no character Windows refuses in a name.
+bool IsUsableDiscName(const std::string& s);
+
+}  // namespace vr

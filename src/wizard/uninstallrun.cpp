@@ -217,7 +217,14 @@ bool TUninstallRun::Execute() {
     DeleteRecordedFiles();
     if (options_.DeleteSave) DeleteSaveData();
     DeleteBelowGameFolder(kGameIni);
+    removedFrom_.FlushAll();
+    // The settings file goes last: an uninstall a power cut stopped still finds it, and the next one
+    // finishes the work.
+    if (settingsRecorded_) DeleteBelowGameFolder(kSettingsFileName);
     RemoveFolders();
+    removedFrom_.Add(options_.GameFolder);
+    removedFrom_.AddFolderOf(ExcludeTrailingBackslash(options_.GameFolder));
+    removedFrom_.FlushAll();
   } else {
     host_.Log("ゲームのフォルダが正しくないため、ファイルは削除しません: " + options_.GameFolder);
   }
@@ -278,11 +285,18 @@ void TUninstallRun::DeleteBelowGameFolder(const std::string& name) {
     deleted = p.DeleteFile(path);
   }
   if (!deleted) return;
+  removedFrom_.Add(folder);
   TFolderListings::Remove(listing, *entry);
   host_.Log("ファイルを削除しました: " + path);
 }
 void TUninstallRun::DeleteRecordedFiles() {
-  for (int i = 0; i < settings_.InstalledFileCount(); ++i) DeleteBelowGameFolder(settings_.InstalledFile(i));
+  for (int i = 0; i < settings_.InstalledFileCount(); ++i) {
+    const std::string& name = settings_.InstalledFile(i);
+    if (Platform().CompareTextJ(name, kSettingsFileName) == 0)
+      settingsRecorded_ = true;
+    else
+      DeleteBelowGameFolder(name);
+  }
 }
 
 void TUninstallRun::DeleteSaveData() {

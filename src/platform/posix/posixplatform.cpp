@@ -842,6 +842,17 @@ bool TPosixPlatform::FileFlush(THandle h) {
   return file && fsync(file->Fd) == 0;
 }
 
+bool TPosixPlatform::FolderFlush(const std::string& folder) {
+  const std::string host = HostPath(folder);
+  if (host.empty()) return false;
+  const int fd = open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Some file systems refuse to flush a folder: they keep their entries as they can.
+  const bool flushed = fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
+  close(fd);
+  return flushed;
+}
+
 void TPosixPlatform::FileClose(THandle h) {
   TOpenFile* file = nullptr;
   {

@@ -254,19 +254,26 @@ void Finish(const std::string& folder, const std::vector<TRecord>& records, bool
     }
   }
   if (!clean) return;
-  dropJournal();
   // Folders last, deepest first, and only when empty: a file somebody else put there keeps its folder.
-  for (auto it = records.rbegin(); it != records.rend(); ++it) {
-    std::string path;
-    if (it->Kind == rkFolderMade) {
-      path = SafePath(folder, it->Name);
-    } else if (it->Kind == rkParentMade) {
-      const int levels = std::atoi(it->Arg.c_str());
-      if (levels >= 0 && levels < 256) path = FolderAbove(folder, levels);
+  // Those below the journal go while it still names them; the journal's own folder and those above it
+  // once it is gone.
+  auto removeFolders = [&](char kind) {
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+      std::string path;
+      if (it->Kind != kind) continue;
+      if (kind == rkFolderMade) {
+        path = SafePath(folder, it->Name);
+      } else {
+        const int levels = std::atoi(it->Arg.c_str());
+        if (levels >= 0 && levels < 256) path = FolderAbove(folder, levels);
+      }
+      if (!path.empty() && p.GetFileKind(path) == TFileKind::Directory && p.RemoveDirectory(path))
+        changed.Add(FolderOfPath(path));
     }
-    if (!path.empty() && p.GetFileKind(path) == TFileKind::Directory && p.RemoveDirectory(path))
-      changed.Add(FolderOfPath(path));
-  }
+  };
+  removeFolders(rkFolderMade);
+  dropJournal();
+  removeFolders(rkParentMade);
   changed.FlushAll();
 }
 

@@ -25,6 +25,27 @@ bool FlushFileData(const std::string& path) {
   return flushed;
 }
 
+bool FlushFilesData(const std::vector<std::string>& paths) {
+  TPlatform& p = Platform();
+  constexpr size_t kGroup = 256;  // handles open at once
+  for (size_t first = 0; first < paths.size(); first += kGroup) {
+    std::vector<THandle> group;
+    bool all = true;
+    for (size_t i = first; i < paths.size() && i < first + kGroup; ++i) {
+      const THandle h = p.FileOpen(paths[i], fmOpenReadWrite | fmShareDenyNone);
+      if (h == kInvalidHandle) {
+        all = false;
+        break;
+      }
+      group.push_back(h);
+    }
+    all = all && p.FileFlushMany(group);
+    for (THandle h : group) p.FileClose(h);
+    if (!all) return false;
+  }
+  return true;
+}
+
 bool FlushFolderOf(const std::string& path) { return Platform().FolderFlush(FolderOf(path)); }
 
 bool MoveFileFlushed(const std::string& from, const std::string& to) {

@@ -4,12 +4,16 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 namespace vr {
 
 // Flushes the data of the file `path`, opened for the flush only. False when it cannot be opened or
 // flushed.
 bool FlushFileData(const std::string& path);
+// Flushes the data of every file of `paths`, a group at a time (TPlatform::FileFlushMany), so that the
+// disk takes them together. False when one could not be opened or flushed.
+bool FlushFilesData(const std::vector<std::string>& paths);
 // Flushes the entries of the folder that holds `path`.
 bool FlushFolderOf(const std::string& path);
 // Renames `from` over `to` once the data of `from` is on the disk: whenever the new name survives a

@@ -462,10 +462,9 @@ void TInstallJournal::FolderCreated(const std::string& folder) {
 void TInstallJournal::MakeDurable() {
   TPlatform& p = Platform();
   TFolderFlushes folders;
+  std::vector<std::string> files;
   auto flushData = [&](const std::string& path) {
-    if (flushedFiles_.count(path) || p.GetFileKind(path) != TFileKind::File) return;
-    if (!FlushFileData(path)) throw EVrError(path + "\r\nファイルに書き込めません" + SystemReason());
-    flushedFiles_.insert(path);
+    if (!flushedFiles_.count(path) && p.GetFileKind(path) == TFileKind::File) files.push_back(path);
   };
   for (; durable_ < records_.size(); ++durable_) {
     const TRecord& r = records_[durable_];
@@ -494,6 +493,11 @@ void TInstallJournal::MakeDurable() {
         break;
     }
   }
+  // The files together, then the journal, then the folders.
+  std::sort(files.begin(), files.end());
+  files.erase(std::unique(files.begin(), files.end()), files.end());
+  if (!FlushFilesData(files)) throw EVrError(folder_ + "\r\nファイルに書き込めません" + SystemReason());
+  flushedFiles_.insert(files.begin(), files.end());
   if (file_ != kInvalidHandle) WriteText(std::string(), true);
   if (!folders.FlushAll()) throw EVrError(folder_ + "\r\nファイルに書き込めません" + SystemReason());
 }

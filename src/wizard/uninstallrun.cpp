@@ -128,6 +128,7 @@ bool Sweep(TFolderListings& listings, const std::string& folder, TRunHost* log) 
   TPlatform& p = Platform();
   TFolderListings::TFolder& listing = listings.Of(folder);
   if (!listing.Listed) return false;
+  bool changed = false;
   for (TFolderListings::TEntry& e : listing.Entries) {
     if (e.Gone || !(e.Attr & faDirectory)) continue;
     const std::string path = folder + "\\" + e.Name;
@@ -135,12 +136,18 @@ bool Sweep(TFolderListings& listings, const std::string& folder, TRunHost* log) 
       // A folder link: the link goes, what it points to is never entered.
       if (!p.RemoveDirectory(path)) continue;
       TFolderListings::Remove(listing, e);
+      changed = true;
       if (log) log->Log("リンクを削除しました: " + path);
     } else if (Sweep(listings, path, log)) {
       TFolderListings::Remove(listing, e);
+      changed = true;
     }
   }
-  if (listing.Left != 0 || !p.RemoveDirectory(folder)) return false;
+  if (listing.Left != 0 || !p.RemoveDirectory(folder)) {
+    // A folder that stays has its removals on the disk; one that goes leaves that to its parent.
+    if (changed) p.FolderFlush(folder);
+    return false;
+  }
   if (log) log->Log("フォルダを削除しました: " + folder);
   return true;
 }

@@ -95,6 +95,11 @@ class TPowerCutPlatform : public TForwardPlatform {
     // The disk that matters here is the one above; the real one need not wait.
     return true;
   }
+  bool FileFlushMany(const std::vector<THandle>& handles) override {
+    bool all = true;
+    for (THandle h : handles) all = FileFlush(h) && all;
+    return all;
+  }
   bool FolderFlush(const std::string& folder) override {
     const std::string key = Key(ExcludeTrailingBackslash(folder));
     if (!TTree::Below(key, root_)) return TForwardPlatform::FolderFlush(folder);

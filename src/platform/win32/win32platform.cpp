@@ -240,6 +240,8 @@ bool TWin32Platform::FileFlush(THandle h) { return FlushFileBuffers(H(h)) != 0; 
 bool TWin32Platform::FolderFlush(const std::string& folder) {
   // A drive's root keeps its backslash ("C:" alone is the drive's current folder).
   const std::string path = folder.size() > 3 ? ExcludeTrailingBackslash(folder) : folder;
+  const DWORD attr = GetFileAttributesW(Wide(path).c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY)) return false;
   const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);

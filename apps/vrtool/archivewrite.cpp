@@ -10,6 +10,7 @@
 #include "console.h"
 #include "framework/classes.h"
 #include "platform/dbcspath.h"
+#include "platform/durablefiles.h"
 #include "platform/platform.h"
 #include "startup/syshelpers.h"
 #include "textconv.h"
@@ -183,6 +184,8 @@ int CmdPack(const std::string& dir, const std::string& out, bool scramble,
   // Parts of the old archive beyond the new one's end are stale.
   for (int i = parts; i < ownParts; ++i)
     vr::Platform().DeleteFile(vr::TKoBigFileStream::PartFileName(target, i));
+  // The parts' data reached the disk when the stream closed; their new names do here.
+  if (!vr::FlushFolderOf(target)) throw ToolError(out + ": the archive cannot be written to the disk");
   return 0;
 }
 

@@ -14,6 +14,7 @@
 #include "framework/classes.h"
 #include "isowrite.h"
 #include "platform/dbcspath.h"
+#include "platform/durablefiles.h"
 #include "platform/platform.h"
 #include "startup/syshelpers.h"
 #include "textconv.h"
@@ -649,9 +650,12 @@ std::vector<TBuiltMedium> BuildMedia(const TMediaProject& p, const std::string& 
       }
     }
 
+    // Every file and folder of the media is on the disk before the media take their name, and the
+    // name is on the disk before the command reports success.
+    if (!vr::FlushTree(temp)) throw ToolError(out + ": the media cannot be written to the disk");
     if (kind == vr::TFileKind::Directory && !vr::Platform().RemoveDirectory(target))
       throw ToolError(out + ": the empty folder cannot be replaced");
-    if (!vr::Platform().MoveFileReplace(temp, target))
+    if (!vr::Platform().MoveFileReplace(temp, target) || !vr::FlushFolderOf(target))
       throw ToolError(out + ": the media cannot be moved into place");
   } catch (...) {
     vr::DeleteTree(temp);

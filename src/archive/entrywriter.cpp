@@ -10,6 +10,7 @@
 #include "archive/crcstream.h"
 #include "archive/vrfiles_internal.h"
 #include "platform/dbcspath.h"
+#include "platform/durablefiles.h"
 
 namespace vr {
 
@@ -230,6 +231,8 @@ void TEntryWriter::WriteStoredBytes(THandle h, const TVrFile& entry, const uint8
 }
 
 void TEntryWriter::MoveIntoPlace(const std::string& temp, const std::string& target) {
+  if (FlushBeforeReplace && !FlushFileData(temp))
+    throw EEntryWriteError(TEntryWriteFault::WriteFailed, target);
   if (OnBeforeReplace) OnBeforeReplace(target);
   // The move refuses a folder in the way; only then is it worth a look to tell why.
   if (!Platform().MoveFileReplace(temp, target)) {

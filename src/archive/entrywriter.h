@@ -15,7 +15,8 @@
 //      on the way); sets the entry's DOS time,
 //   5. checks the CRC-32 of the content against an expected value when asked to,
 //   6. renames the file over the target: an existing file or link of that name is replaced (a link is
-//      never written through), a folder of that name is an error.
+//      never written through), a folder of that name is an error. With FlushBeforeReplace the file's
+//      data reaches the disk first, so that a power cut never leaves the name on a file short of data.
 // Any failure removes the temporary file and leaves the target as it was.
 //
 // The root is the caller's: it must exist, and links above or at it are not the writer's concern.
@@ -88,6 +89,9 @@ class TEntryWriter {
   std::function<void(const std::string& target)> OnBeforeReplace;
   // First part of temporary names; it should be a name no entry of a package uses.
   std::string TempStem = "~vr";
+  // Flush each file's data before it takes the target's name (an install's files; an extraction does
+  // without and leaves the flushing to the system).
+  bool FlushBeforeReplace = false;
 
   // ---- one entry, every step ------------------------------------------------------------------
   // Writes the entry at `index` as the file root + its name and returns that path; for a name ending

@@ -14,6 +14,7 @@
 #include "archive/vrfiles_internal.h"
 #include "imaging/vskprobe.h"
 #include "platform/dbcspath.h"
+#include "platform/durablefiles.h"
 #include "startup/syshelpers.h"
 
 namespace vr {
@@ -210,7 +211,8 @@ void ReplaceFile(const std::string& fileName, const std::string& bytes) {
     p.DeleteFile(temp);
     throw EVrError(Format(kWriteFailedText, {fileName}));
   }
-  if (!Platform().MoveFileReplace(temp, fileName)) {
+  // The data reaches the disk before the name does; the folder is the caller's to flush.
+  if (!MoveFileFlushed(temp, fileName)) {
     Platform().DeleteFile(temp);
     throw EVrError(Format(kWriteFailedText, {fileName}));
   }

@@ -181,6 +181,13 @@ bool TDiscPlatform::FileFlush(THandle h) {
   return Inner().FileFlush(h);
 }
 
+// An image's folders never change, so there is nothing of theirs to bring to the disk.
+bool TDiscPlatform::FolderFlush(const std::string& folder) {
+  lastError.clear();
+  if (OnImage(folder)) return true;
+  return Inner().FolderFlush(folder);
+}
+
 void TDiscPlatform::FileClose(THandle h) {
   {
     std::lock_guard<std::mutex> hold(lock_);

@@ -41,6 +41,7 @@ class TDiscPlatform : public TForwardingPlatform {
   int64_t FileSeek(THandle h, int64_t offset, TSeekOrigin origin) override;
   bool FileSetSize(THandle h, int64_t size) override;
   bool FileFlush(THandle h) override;
+  bool FolderFlush(const std::string& folder) override;
   void FileClose(THandle h) override;
   uint32_t FileGetDosTime(THandle h) override;
   bool FileSetDosTime(THandle h, uint32_t dosTime) override;

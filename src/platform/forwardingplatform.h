@@ -36,6 +36,8 @@ class TForwardingPlatform : public TPlatform {
   }
   bool FileSetSize(THandle h, int64_t size) override { return inner_.FileSetSize(h, size); }
   bool FileFlush(THandle h) override { return inner_.FileFlush(h); }
+  bool FileFlushMany(const std::vector<THandle>& handles) override { return inner_.FileFlushMany(handles); }
+  bool FolderFlush(const std::string& folder) override { return inner_.FolderFlush(folder); }
   std::string LastErrorText() override { return inner_.LastErrorText(); }
   void FileClose(THandle h) override { inner_.FileClose(h); }
   uint32_t FileGetDosTime(THandle h) override { return inner_.FileGetDosTime(h); }

@@ -177,6 +177,19 @@ class TPlatform {
   // Sets the file's size (SetEndOfFile at that offset); the position ends at the new size.
   virtual bool FileSetSize(THandle h, int64_t size) = 0;
   virtual bool FileFlush(THandle h) = 0;
+  // FileFlush of every handle; where the system can bring a whole volume to the disk in one call
+  // (Linux: syncfs), many files on one volume are flushed that way, with one wait for the disk instead
+  // of one per file. False when any one could not be flushed.
+  virtual bool FileFlushMany(const std::vector<THandle>& handles) {
+    bool all = true;
+    for (THandle h : handles) all = FileFlush(h) && all;
+    return all;
+  }
+  // Makes the folder's own entries durable: files made, renamed into or out of it, or removed from it
+  // since the last flush reach the disk (fsync of the folder; FlushFileBuffers of a folder handle on
+  // Windows). Without it a power cut may undo such a change even after the file's data was flushed.
+  // True also where the file system has no way to flush a folder (it then keeps its entries as it can).
+  virtual bool FolderFlush(const std::string& folder) = 0;
   virtual void FileClose(THandle h) = 0;
   virtual uint32_t FileGetDosTime(THandle h) = 0;  // 0 on failure
   virtual bool FileSetDosTime(THandle h, uint32_t dosTime) = 0;

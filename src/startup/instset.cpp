@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/dbcspath.h"
+#include "platform/durablefiles.h"
 #include "startup/syshelpers.h"
 
 namespace vr {
@@ -331,6 +332,8 @@ void TRovaInstallSet::SaveToFile(const std::string& fileName) const {
     p.DeleteFile(temp);
     throw EFCreateError(Format(SFCreateError, {fileName}));
   }
+  // The new name reaches the disk before anything relies on it.
+  if (!FlushFolderOf(fileName)) throw EFCreateError(Format(SFCreateError, {fileName}));
 }
 
 void TRovaInstallSet::SetDiskCount(int32_t count) {

@@ -73,7 +73,8 @@ class TRovaInstallSet {
   void SaveToStream(TStream& stream) const;
   // Replaces the file atomically (temporary file beside it, then rename); EFCreateError on failure,
   // leaving any previous file as it was.
-  // Written under TempFileName(fileName) first, flushed, then renamed over the file.
+  // Written under TempFileName(fileName) first, flushed, then renamed over the file, and the folder
+  // flushed: once it returns, a power cut leaves the new file.
   void SaveToFile(const std::string& fileName) const;
   static std::string TempFileName(const std::string& fileName);
 

@@ -9,6 +9,7 @@
 #include "archive/vrfiles.h"
 #include "framework/classes.h"
 #include "platform/dbcspath.h"
+#include "platform/durablefiles.h"
 #include "platform/platform.h"
 #include "startup/syshelpers.h"
 
@@ -186,7 +187,7 @@ void TAddonRebuild::CopyBack(const std::function<void(const std::string&)>& befo
     // A copy that fails takes its partial file away itself; one that finds the name taken leaves
     // that file alone.
     if (!p.CopyFile(program, temp, true)) break;
-    done = p.MoveFileReplace(temp, target_);
+    done = MoveFileFlushed(temp, target_);
     if (!done) {
       p.DeleteFile(temp);
       break;

@@ -1,8 +1,8 @@
 // The install journal: every change is written down before it is made, and undone in reverse order.
-// A change to something that was there before the run is flushed to the disk before it is made; a
-// note of something new (a file or folder the run makes) is only written: a killed process keeps it,
-// and a power cut that loses it leaves at worst a new file the rollback does not know of, never a
-// file of the user's lost.
+// The journal file and its folder reach the disk as soon as it is made. A change to something that was
+// there before the run is flushed to the disk before it is made; a note of something new (a file or
+// folder the run makes) is only written, and reaches the disk with the next flush, always before the
+// folder holding the new name is flushed: a power cut never keeps a new name the journal does not know.
 #include "wizard/installjournal.h"
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include "archive/entrywriter.h"
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
+#include "platform/durablefiles.h"
 #include "platform/platform.h"
 #include "startup/syshelpers.h"
 #include "wizard/runhost.h"
@@ -144,11 +145,23 @@ void LogLine(TRunHost* log, const std::string& line) {
   if (log) log->Log(line);
 }
 
-// Undoes (or, for a committed run, completes) what the records describe, then deletes the journal. A
-// step that fails keeps the journal, so that the next run tries again.
+// The folder whose entries change when `path` is made, renamed or removed.
+std::string FolderOfPath(const std::string& path) { return ExcludeTrailingBackslash(ExtractFilePath(path)); }
+
+// Undoes (or, for a committed run, completes) what the records describe, brings that to the disk, then
+// deletes the journal. A step that fails keeps the journal, so that the next run tries again.
 void Finish(const std::string& folder, const std::vector<TRecord>& records, bool committed, TRunHost* log) {
   TPlatform& p = Platform();
   bool clean = true;
+  TFolderFlushes changed;
+  // The journal goes only once what it undid or completed is on the disk, and its own removal is made
+  // durable too: a power cut never brings back a journal of a finished run.
+  auto dropJournal = [&]() {
+    changed.FlushAll();
+    p.DeleteFile(folder + kJournalName);
+    changed.Add(folder);
+    changed.FlushAll();
+  };
   if (committed) {
     for (const TRecord& r : records) {
       if (r.Kind != rkSetAside && r.Kind != rkCopyAside && r.Kind != rkRange) continue;
@@ -157,10 +170,19 @@ void Finish(const std::string& folder, const std::vector<TRecord>& records, bool
       if (path.empty() || !IsBackupOf(backup, r.Name) || SafePath(folder, backup).empty()) continue;
       clean &= DeleteFileOrLink(folder + backup);
       if (r.Kind != rkSetAside) clean &= DeleteFileOrLink(folder + backup + ".part");
+      changed.AddFolderOf(folder + backup);
     }
-    if (clean) p.DeleteFile(folder + kJournalName);
+    if (clean) dropJournal();
     return;
   }
+  // A file set or copied aside whose backup is not there still holds what it held before the run: the
+  // move never happened (or never reached the disk), or an earlier rollback put it back. A note that
+  // the run made a file of that name must not remove it then.
+  std::vector<std::string> original;
+  for (const TRecord& r : records)
+    if ((r.Kind == rkSetAside || r.Kind == rkCopyAside) && IsBackupOf(r.Arg, r.Name) &&
+        !SafePath(folder, r.Arg).empty() && !IsFileOrLink(p.GetFileKind(folder + r.Arg)))
+      original.push_back(r.Name);
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
     const TRecord& r = *it;
     if (r.Kind == rkFolderMade || r.Kind == rkParentMade || r.Kind == rkCommitted || r.Kind == rkRollingBack)
@@ -170,9 +192,11 @@ void Finish(const std::string& folder, const std::vector<TRecord>& records, bool
       LogLine(log, "元に戻せない名前を飛ばしました: " + r.Name);
       continue;
     }
+    changed.AddFolderOf(path);
     switch (r.Kind) {
       case rkFileMade:
-        clean &= DeleteFileOrLink(path);
+        if (std::find(original.begin(), original.end(), r.Name) == original.end())
+          clean &= DeleteFileOrLink(path);
         break;
       case rkSetAside:
       case rkCopyAside: {
@@ -202,6 +226,7 @@ void Finish(const std::string& folder, const std::vector<TRecord>& records, bool
           if (offset < 0 || data.GetPosition() != offset ||
               data.CopyFromStream(kept, kept.Size()) != kept.Size())
             throw EVrError(path);
+          // The stream flushes what it wrote when it closes.
         } catch (const Exception&) {
           clean = false;
           LogLine(log, "元に戻せませんでした: " + path);
@@ -219,7 +244,8 @@ void Finish(const std::string& folder, const std::vector<TRecord>& records, bool
           LogLine(log, "元に戻せませんでした: " + path);
           break;
         }
-        if (p.FileSeek(h, 0, TSeekOrigin::soEnd) > size && !p.FileSetSize(h, size)) clean = false;
+        if (p.FileSeek(h, 0, TSeekOrigin::soEnd) > size && (!p.FileSetSize(h, size) || !p.FileFlush(h)))
+          clean = false;
         p.FileClose(h);
         break;
       }
@@ -228,18 +254,27 @@ void Finish(const std::string& folder, const std::vector<TRecord>& records, bool
     }
   }
   if (!clean) return;
-  p.DeleteFile(folder + kJournalName);
   // Folders last, deepest first, and only when empty: a file somebody else put there keeps its folder.
-  for (auto it = records.rbegin(); it != records.rend(); ++it) {
-    std::string path;
-    if (it->Kind == rkFolderMade) {
-      path = SafePath(folder, it->Name);
-    } else if (it->Kind == rkParentMade) {
-      const int levels = std::atoi(it->Arg.c_str());
-      if (levels >= 0 && levels < 256) path = FolderAbove(folder, levels);
+  // Those below the journal go while it still names them; the journal's own folder and those above it
+  // once it is gone.
+  auto removeFolders = [&](char kind) {
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+      std::string path;
+      if (it->Kind != kind) continue;
+      if (kind == rkFolderMade) {
+        path = SafePath(folder, it->Name);
+      } else {
+        const int levels = std::atoi(it->Arg.c_str());
+        if (levels >= 0 && levels < 256) path = FolderAbove(folder, levels);
+      }
+      if (!path.empty() && p.GetFileKind(path) == TFileKind::Directory && p.RemoveDirectory(path))
+        changed.Add(FolderOfPath(path));
     }
-    if (!path.empty() && p.GetFileKind(path) == TFileKind::Directory) p.RemoveDirectory(path);
-  }
+  };
+  removeFolders(rkFolderMade);
+  dropJournal();
+  removeFolders(rkParentMade);
+  changed.FlushAll();
 }
 
 }  // namespace
@@ -276,15 +311,26 @@ void TInstallJournal::WriteText(const std::string& text, bool flush) {
     file_ = p.FileCreateNew(name);
     if (file_ == kInvalidHandle) throw EVrError(name + "\r\nファイルが作成できません" + SystemReason());
     std::string head = kHeader;
-    for (const TRecord& r : pending_) head += EncodeRecord(r);
+    TFolderFlushes made;
+    made.Add(folder_);
+    for (const TRecord& r : pending_) {
+      head += EncodeRecord(r);
+      // The folder holding a level the run made above the journal, so that the level stays known.
+      if (r.Kind == rkParentMade) made.Add(FolderAbove(folder_, std::atoi(r.Arg.c_str()) + 1));
+    }
     pending_.clear();
-    WriteText(head, false);
+    // The journal and the folders leading to it are on the disk before anything it notes can be.
+    WriteText(head, true);
+    if (!made.FlushAll()) throw EVrError(name + "\r\nファイルに書き込めません" + SystemReason());
   }
   const std::string& line = text;
-  if (p.FileWrite(file_, line.data(), static_cast<int32_t>(line.size())) !=
-          static_cast<int32_t>(line.size()) ||
-      (flush && !p.FileFlush(file_)))
+  if (p.FileWrite(file_, line.data(), static_cast<int32_t>(line.size())) != static_cast<int32_t>(line.size()))
     throw EVrError(name + "\r\nファイルに書き込めません" + SystemReason());
+  if (!line.empty()) unflushed_ = true;
+  if (flush && unflushed_) {
+    if (!p.FileFlush(file_)) throw EVrError(name + "\r\nファイルに書き込めません" + SystemReason());
+    unflushed_ = false;
+  }
 }
 
 bool TInstallJournal::MakeFolders(const std::string& folder) {
@@ -361,7 +407,8 @@ bool TInstallJournal::CopyAside(const std::string& path) {
     p.DeleteFile(part);
     return false;
   }
-  return true;
+  // The file is changed next: its backup is on the disk under its name first.
+  return FlushFolderOf(backup);
 }
 
 void TInstallJournal::NoteGrowth(const std::string& path, int64_t size) {
@@ -387,7 +434,8 @@ bool TInstallJournal::KeepRange(const std::string& path, int64_t offset, int64_t
           data.GetPosition() == offset && data.CopyToStream(out, length) == length && Platform().FileFlush(h);
     }
     Platform().FileClose(h);
-    if (done && Platform().MoveFileReplace(part, backup)) return true;
+    // The bytes are written over next: their backup is on the disk under its name first.
+    if (done && Platform().MoveFileReplace(part, backup)) return FlushFolderOf(backup);
   } catch (const Exception&) {
     // Reported as not kept.
   }
@@ -396,11 +444,14 @@ bool TInstallJournal::KeepRange(const std::string& path, int64_t offset, int64_t
 }
 
 void TInstallJournal::Watch(TEntryWriter& writer) {
+  writer.FlushBeforeReplace = true;
   writer.OnFolderCreating = [this](const std::string& folder) { FolderCreated(folder); };
   writer.OnTempCreating = [this](const std::string& temp) { FileCreated(temp); };
   writer.OnBeforeReplace = [this](const std::string& path) {
     if (!SetAside(path)) throw EEntryWriteError(TEntryWriteFault::NotReplaced, path);
     FileCreated(path);
+    // The writer flushes a file's data before it takes its name.
+    flushedFiles_.insert(path);
   };
 }
 
@@ -408,8 +459,52 @@ void TInstallJournal::FolderCreated(const std::string& folder) {
   Write({rkFolderMade, Relative(ExcludeTrailingBackslash(folder)), ""});
 }
 
+void TInstallJournal::MakeDurable() {
+  TPlatform& p = Platform();
+  TFolderFlushes folders;
+  std::vector<std::string> files;
+  auto flushData = [&](const std::string& path) {
+    if (!flushedFiles_.count(path) && p.GetFileKind(path) == TFileKind::File) files.push_back(path);
+  };
+  for (; durable_ < records_.size(); ++durable_) {
+    const TRecord& r = records_[durable_];
+    switch (r.Kind) {
+      case rkFileMade:
+      case rkGrowth:
+      case rkRange:
+        flushData(folder_ + r.Name);
+        folders.AddFolderOf(folder_ + r.Name);
+        break;
+      case rkSetAside:
+      case rkCopyAside:
+        folders.AddFolderOf(folder_ + r.Name);
+        break;
+      case rkFolderMade:
+        folders.Add(folder_ + r.Name);
+        folders.AddFolderOf(folder_ + r.Name);
+        break;
+      case rkParentMade: {
+        const int levels = std::atoi(r.Arg.c_str());
+        folders.Add(FolderAbove(folder_, levels));
+        folders.Add(FolderAbove(folder_, levels + 1));
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  // The files together, then the journal, then the folders.
+  std::sort(files.begin(), files.end());
+  files.erase(std::unique(files.begin(), files.end()), files.end());
+  if (!FlushFilesData(files)) throw EVrError(folder_ + "\r\nファイルに書き込めません" + SystemReason());
+  flushedFiles_.insert(files.begin(), files.end());
+  if (file_ != kInvalidHandle) WriteText(std::string(), true);
+  if (!folders.FlushAll()) throw EVrError(folder_ + "\r\nファイルに書き込めません" + SystemReason());
+}
+
 void TInstallJournal::MarkComplete() {
   if (marked_ || records_.empty()) return;
+  MakeDurable();
   Write({rkCommitted, "", ""});
   marked_ = true;
 }
@@ -422,6 +517,9 @@ void TInstallJournal::Commit() {
   records_.clear();
   pending_.clear();
   marked_ = false;
+  unflushed_ = false;
+  durable_ = 0;
+  flushedFiles_.clear();
 }
 
 void TInstallJournal::Rollback() {
@@ -438,6 +536,9 @@ void TInstallJournal::Rollback() {
   records_.clear();
   pending_.clear();
   marked_ = false;
+  unflushed_ = false;
+  durable_ = 0;
+  flushedFiles_.clear();
 }
 
 bool TInstallJournal::Recover(const std::string& folder, TRunHost* log) {

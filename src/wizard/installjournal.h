@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,8 +56,13 @@ class TInstallJournal {
   // Everything `writer` makes or replaces below the destination goes into this journal first.
   void Watch(TEntryWriter& writer);
 
+  // Brings everything noted so far to the disk: the data of the files made, grown or written over,
+  // then the journal, then the folders changed (a folder's new entry never reaches the disk before the
+  // journal's note of it). Files and folders already brought there are not flushed again.
+  void MakeDurable();
   // The commit point: from here on a run killed before Commit is completed by the next run, not
-  // rolled back (its files are all in place). Written and flushed like a change.
+  // rolled back (its files are all in place). Everything noted is made durable first; then the mark is
+  // written and flushed like a change.
   void MarkComplete();
   // The run is complete: marked so when it was not yet, then the backups are deleted and so is the
   // journal.
@@ -88,6 +94,10 @@ class TInstallJournal {
   std::string folder_;  // with a trailing backslash
   THandle file_ = kInvalidHandle;
   bool marked_ = false;
+  bool unflushed_ = false;  // the journal file holds writes not yet flushed
+  size_t durable_ = 0;      // records_ up to here are on the disk with what they name
+  // Files whose data was flushed before they took their name (the entry writer's).
+  std::set<std::string> flushedFiles_;
   std::vector<TRecord> records_;
   // Folders above or at the destination made before the journal could be written there.
   std::vector<TRecord> pending_;

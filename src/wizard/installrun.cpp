@@ -384,6 +384,8 @@ void TInstallRun::SaveSettingsAndShortcuts() {
     }
     journal_->FileCreated(settingsFile);
     journal_->FileCreated(TRovaInstallSet::TempFileName(settingsFile));
+    // Every file of the install is on the disk before the settings file is written.
+    journal_->MakeDurable();
     settings.SaveToFile(settingsFile);
     // With the settings file the game's files are all in place: a run killed from here on is
     // completed, not taken back.

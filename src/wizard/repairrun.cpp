@@ -9,6 +9,7 @@
 #include "archive/vrfiles.h"
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
+#include "platform/durablefiles.h"
 #include "platform/platform.h"
 #include "startup/syshelpers.h"
 #include "wizard/datafilebuild.h"
@@ -124,7 +125,7 @@ void TRepairRun::RepairFile(const TCheckedFile& file, TCheckRun& check) {
     ClearReadOnly(temp);
     if (!journal_->SetAside(target)) throw EVrError(Format(kCannotCreate, {target}));
     journal_->FileCreated(target);
-    if (!p.MoveFileReplace(temp, target)) {
+    if (!MoveFileFlushed(temp, target)) {
       const std::string reason = SystemReason();
       throw EVrError(Format(kCannotCreate, {target}) + reason);
     }

@@ -128,6 +128,7 @@ bool Sweep(TFolderListings& listings, const std::string& folder, TRunHost* log) 
   TPlatform& p = Platform();
   TFolderListings::TFolder& listing = listings.Of(folder);
   if (!listing.Listed) return false;
+  bool changed = false;
   for (TFolderListings::TEntry& e : listing.Entries) {
     if (e.Gone || !(e.Attr & faDirectory)) continue;
     const std::string path = folder + "\\" + e.Name;
@@ -135,12 +136,18 @@ bool Sweep(TFolderListings& listings, const std::string& folder, TRunHost* log) 
       // A folder link: the link goes, what it points to is never entered.
       if (!p.RemoveDirectory(path)) continue;
       TFolderListings::Remove(listing, e);
+      changed = true;
       if (log) log->Log("リンクを削除しました: " + path);
     } else if (Sweep(listings, path, log)) {
       TFolderListings::Remove(listing, e);
+      changed = true;
     }
   }
-  if (listing.Left != 0 || !p.RemoveDirectory(folder)) return false;
+  if (listing.Left != 0 || !p.RemoveDirectory(folder)) {
+    // A folder that stays has its removals on the disk; one that goes leaves that to its parent.
+    if (changed) p.FolderFlush(folder);
+    return false;
+  }
   if (log) log->Log("フォルダを削除しました: " + folder);
   return true;
 }
@@ -217,7 +224,14 @@ bool TUninstallRun::Execute() {
     DeleteRecordedFiles();
     if (options_.DeleteSave) DeleteSaveData();
     DeleteBelowGameFolder(kGameIni);
+    removedFrom_.FlushAll();
+    // The settings file goes last: an uninstall a power cut stopped still finds it, and the next one
+    // finishes the work.
+    if (settingsRecorded_) DeleteBelowGameFolder(kSettingsFileName);
     RemoveFolders();
+    removedFrom_.Add(options_.GameFolder);
+    removedFrom_.AddFolderOf(ExcludeTrailingBackslash(options_.GameFolder));
+    removedFrom_.FlushAll();
   } else {
     host_.Log("ゲームのフォルダが正しくないため、ファイルは削除しません: " + options_.GameFolder);
   }
@@ -278,11 +292,18 @@ void TUninstallRun::DeleteBelowGameFolder(const std::string& name) {
     deleted = p.DeleteFile(path);
   }
   if (!deleted) return;
+  removedFrom_.Add(folder);
   TFolderListings::Remove(listing, *entry);
   host_.Log("ファイルを削除しました: " + path);
 }
 void TUninstallRun::DeleteRecordedFiles() {
-  for (int i = 0; i < settings_.InstalledFileCount(); ++i) DeleteBelowGameFolder(settings_.InstalledFile(i));
+  for (int i = 0; i < settings_.InstalledFileCount(); ++i) {
+    const std::string& name = settings_.InstalledFile(i);
+    if (Platform().CompareTextJ(name, kSettingsFileName) == 0)
+      settingsRecorded_ = true;
+    else
+      DeleteBelowGameFolder(name);
+  }
 }
 
 void TUninstallRun::DeleteSaveData() {

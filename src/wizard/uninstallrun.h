@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/durablefiles.h"
 #include "startup/instset.h"
 #include "wizard/runhost.h"
 
@@ -63,6 +64,8 @@ class TUninstallRun {
   TUninstallOptions options_;
   // The folders below the game folder as listed once in this run.
   std::unique_ptr<TFolderListings> listings_;
+  bool settingsRecorded_ = false;
+  TFolderFlushes removedFrom_;  // folders a removal changed, flushed before the settings file goes
 };
 
 }  // namespace vr

@@ -8,6 +8,8 @@
 #endif
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
@@ -47,6 +49,31 @@ TEST(PlatformFiles, CreateWriteSeekReadAndResize) {
   EXPECT_EQ(p.FileSeek(h, 0, TSeekOrigin::soBeginning), -1);
   EXPECT_EQ(p.FileOpen(drive.PathOf("missing.txt"), fmOpenRead), kInvalidHandle);
   EXPECT_EQ(p.FileCreate(drive.PathOf("no\\such\\folder.txt")), kInvalidHandle);
+}
+
+// Folders and many files at once are flushed where they exist and refused where they do not, the
+// batch for as many files as the single-call path takes and for one closed handle among them.
+TEST(PlatformFiles, FoldersAndManyFilesAreFlushed) {
+  TTempDrive drive;
+  TPlatform& p = Platform();
+  EXPECT_TRUE(p.FolderFlush(ExcludeTrailingBackslash(drive.Folder())));
+  EXPECT_TRUE(p.FolderFlush(drive.Folder()));
+  EXPECT_FALSE(p.FolderFlush(drive.PathOf("missing")));
+  drive.WriteFile("file.txt", "x");
+  EXPECT_FALSE(p.FolderFlush(drive.PathOf("file.txt")));
+  std::vector<THandle> handles;
+  for (int i = 0; i < 12; ++i) {
+    handles.push_back(p.FileCreate(drive.PathOf("f" + std::to_string(i))));
+    ASSERT_NE(handles.back(), kInvalidHandle);
+    EXPECT_EQ(p.FileWrite(handles.back(), "data", 4), 4);
+  }
+  EXPECT_TRUE(p.FileFlushMany(handles));
+  EXPECT_TRUE(p.FileFlushMany({}));
+  p.FileClose(handles[5]);
+  EXPECT_FALSE(p.FileFlushMany(handles));
+  handles.erase(handles.begin() + 5);
+  for (THandle h : handles) p.FileClose(h);
+  EXPECT_EQ(drive.ReadFile("f11"), "data");
 }
 
 TEST(PlatformFiles, MappedViewsShowTheFileFromAnyOffset) {

@@ -43,6 +43,9 @@ class TFaultPlatform : public TForwardPlatform {
     return !Hit() && TForwardPlatform::FileSetSize(h, size);
   }
   bool FileFlush(THandle h) override { return !Hit() && TForwardPlatform::FileFlush(h); }
+  bool FileFlushMany(const std::vector<THandle>& handles) override {
+    return !Hit() && TForwardPlatform::FileFlushMany(handles);
+  }
   bool FileSetDosTime(THandle h, uint32_t t) override {
     return !Hit() && TForwardPlatform::FileSetDosTime(h, t);
   }

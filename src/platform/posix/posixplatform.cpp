@@ -843,6 +843,44 @@ bool TPosixPlatform::FileFlush(THandle h) {
   return file && fsync(file->Fd) == 0;
 }
 
+bool TPosixPlatform::FileFlushMany(const std::vector<THandle>& handles) {
+#ifdef __linux__
+  // Many files on one file system: one syncfs writes them all (and whatever else waits there) with one
+  // flush of the disk's cache, where fsync would wait for the disk once per file.
+  constexpr size_t kManyFiles = 8;
+  if (handles.size() >= kManyFiles) {
+    int fd = -1;
+    dev_t device = 0;
+    bool oneVolume = true;
+    for (THandle h : handles) {
+      const TOpenFile* file = FindFile(h);
+      struct stat st;
+      if (!file || fstat(file->Fd, &st) != 0 || (fd >= 0 && st.st_dev != device)) {
+        oneVolume = false;
+        break;
+      }
+      fd = file->Fd;
+      device = st.st_dev;
+    }
+    if (oneVolume && syncfs(fd) == 0) return true;
+  }
+#endif
+  bool all = true;
+  for (THandle h : handles) all = FileFlush(h) && all;
+  return all;
+}
+
+bool TPosixPlatform::FolderFlush(const std::string& folder) {
+  const std::string host = HostPath(folder);
+  if (host.empty()) return false;
+  const int fd = open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Some file systems refuse to flush a folder: they keep their entries as they can.
+  const bool flushed = fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP;
+  close(fd);
+  return flushed;
+}
+
 void TPosixPlatform::FileClose(THandle h) {
   TOpenFile* file = nullptr;
   {

@@ -236,6 +236,23 @@ bool TWin32Platform::FileSetSize(THandle h, int64_t size) {
 
 bool TWin32Platform::FileFlush(THandle h) { return FlushFileBuffers(H(h)) != 0; }
 
+// A folder opens only with backup semantics; writing its entries to the disk needs write access.
+bool TWin32Platform::FolderFlush(const std::string& folder) {
+  // A drive's root keeps its backslash ("C:" alone is the drive's current folder).
+  const std::string path = folder.size() > 3 ? ExcludeTrailingBackslash(folder) : folder;
+  const DWORD attr = GetFileAttributesW(Wide(path).c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  // FAT and some network file systems refuse to flush a folder: they keep their entries as they can.
+  const bool flushed = FlushFileBuffers(h) != 0 || GetLastError() == ERROR_INVALID_FUNCTION ||
+                       GetLastError() == ERROR_NOT_SUPPORTED;
+  CloseHandle(h);
+  return flushed;
+}
+
 void TWin32Platform::FileClose(THandle h) {
   if (h != kInvalidHandle) CloseHandle(H(h));
 }

@@ -37,6 +37,8 @@ const char* FaultText(TEntryWriteFault fault) {
       return "%s:同じ名前のフォルダがあるため書き込めません";
     case TEntryWriteFault::NotReplaced:
       return "%s:書き込みできません";
+    case TEntryWriteFault::NameClash:
+      return "%s:%s と同じ名前になります(Windows は大文字と小文字を区別しません)";
   }
   return "%s";
 }
@@ -107,8 +109,8 @@ size_t SplitBelow(const std::string& root, const std::string& name, std::string&
 
 }  // namespace
 
-EEntryWriteError::EEntryWriteError(TEntryWriteFault fault, const std::string& path)
-    : EVrError(Format(FaultText(fault), {path})), Fault(fault), Path(path) {}
+EEntryWriteError::EEntryWriteError(TEntryWriteFault fault, const std::string& path, const std::string& other)
+    : EVrError(Format(FaultText(fault), {path, other})), Fault(fault), Path(path), Other(other) {}
 
 TEntryWriter::TEntryWriter(const std::string& root) : root_(ExcludeTrailingBackslash(root)) {}
 
@@ -137,6 +139,10 @@ std::string TEntryWriter::Write(TVrFileCollection& archive, int index, const TEn
 
 std::string TEntryWriter::PrepareFolders(const std::string& name) {
   if (!IsSafeRelativeName(name)) throw EEntryWriteError(TEntryWriteFault::UnsafeName, name);
+  // The same name again is written over; another spelling of it would land on the same file.
+  const std::string earlier = names_.Add(name);
+  if (!earlier.empty() && earlier != ReplaceDelimiters(name, '\\'))
+    throw EEntryWriteError(TEntryWriteFault::NameClash, name, earlier);
   std::string folder, last;
   std::vector<size_t> ends;
   // Once the whole folder is known, so is every level above it (a level is remembered only after the

@@ -2,7 +2,8 @@
 // without leaving a half-written file under an entry's name.
 //
 // For each entry the writer
-//   1. refuses a name that would leave the root (IsSafeRelativeName),
+//   1. refuses a name that would leave the root or that Windows cannot hold (IsSafeRelativeName), and a
+//      name Windows cannot tell from another one this writer took (NamesClash): the two would be one file,
 //   2. prepares the entry's folders one level at a time: a missing level is created, a level that is a
 //      symbolic link or junction, a file or anything but a folder is refused, never followed. Levels
 //      are remembered once checked: each folder is looked at once, and an entry in a known folder costs
@@ -31,6 +32,7 @@
 #include "archive/vrfiles.h"
 #include "framework/sysutils.h"
 #include "platform/platform.h"
+#include "platform/windowsnames.h"
 
 namespace vr {
 
@@ -45,15 +47,17 @@ enum class TEntryWriteFault {
   ChecksumMismatch,  // the content's CRC-32 is not the expected one; Path: the target
   FolderInTheWay,    // a folder has the target's name; Path: the target
   NotReplaced,       // the target cannot be replaced (read-only, in use ...); Path: the target
+  NameClash,         // Windows cannot tell the name from one written before; Path: the name, Other: that one
 };
 
 // A failure of the writer itself, with a Japanese message naming Path. Broken archive data raises the
 // reader's own errors (EVrError, EZLibError) instead.
 class EEntryWriteError : public EVrError {
  public:
-  EEntryWriteError(TEntryWriteFault fault, const std::string& path);
+  EEntryWriteError(TEntryWriteFault fault, const std::string& path, const std::string& other = "");
   TEntryWriteFault Fault;
   std::string Path;
+  std::string Other;
 };
 
 struct TEntryWriteOptions {
@@ -123,6 +127,7 @@ class TEntryWriter {
 
   std::string root_;
   std::unordered_set<std::string> known_;  // folders below the root checked or created, no trailing "\"
+  TNameClashSet names_;                    // the names taken so far
 };
 
 }  // namespace vr

@@ -6,8 +6,9 @@
 // image, no folder is reached twice (loops), names, folders and directory bytes stay under fixed limits.
 // Names are code page 932: Joliet names (UCS-2) when the image has a Joliet tree, else Rock Ridge names
 // where present, else the primary names as they are (Japanese discs mastered without Joliet carry
-// Shift_JIS bytes there). Names that cannot be represented or joined safely (path delimiters, "..",
-// control bytes), symbolic links and special files are left out of the tree.
+// Shift_JIS bytes there). Names that cannot be represented or that Windows cannot hold (windowsnames.h),
+// a second name Windows cannot tell from an earlier one of its folder, symbolic links and special files
+// are left out of the tree, each with a line naming it.
 #pragma once
 
 #include <cstdint>
@@ -94,6 +95,8 @@ struct TDiscInfo {
   std::vector<TDiscTrack> Tracks;  // of a CUE sheet or a raw BIN
   int64_t Sectors = 0;             // 2048-byte sectors of the file system's track
   uint32_t LeftOut = 0;            // names, links and special files not in the tree
+  // For each of them: its path in the image and why.
+  std::vector<std::string> LeftOutLines;
 };
 
 class TDiscImage {
@@ -148,6 +151,7 @@ class TDiscImage {
   void ReadSectors(int64_t sector, int64_t offsetInSector, void* buffer, size_t count);
   void ReadTree(int64_t rootSector, int64_t rootLength, bool joliet, int64_t rrSkip);
   [[noreturn]] void Fail(const std::string& what) const;
+  void LeaveOut(uint32_t folder, const std::string& name, const std::string& why);
 
   std::unique_ptr<TImageBytes> bytes_;
   std::vector<std::unique_ptr<TImageBytes>> keep_;

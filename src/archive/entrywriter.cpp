@@ -139,10 +139,8 @@ std::string TEntryWriter::Write(TVrFileCollection& archive, int index, const TEn
 
 std::string TEntryWriter::PrepareFolders(const std::string& name) {
   if (!IsSafeRelativeName(name)) throw EEntryWriteError(TEntryWriteFault::UnsafeName, name);
-  // The same name again is written over; another spelling of it would land on the same file.
-  const std::string earlier = names_.Add(name);
-  if (!earlier.empty() && earlier != ReplaceDelimiters(name, '\\'))
-    throw EEntryWriteError(TEntryWriteFault::NameClash, name, earlier);
+  const std::string earlier = Clash(name);
+  if (!earlier.empty()) throw EEntryWriteError(TEntryWriteFault::NameClash, name, earlier);
   std::string folder, last;
   std::vector<size_t> ends;
   // Once the whole folder is known, so is every level above it (a level is remembered only after the
@@ -161,8 +159,14 @@ std::string TEntryWriter::PrepareFolders(const std::string& name) {
   return folder;
 }
 
-std::string TEntryWriter::KnownPath(const std::string& name) const {
-  if (!IsSafeRelativeName(name)) return std::string();
+std::string TEntryWriter::Clash(const std::string& name) {
+  // The same name again is written over; another spelling of it would land on the same file.
+  const std::string earlier = names_.Add(name);
+  return earlier == ReplaceDelimiters(name, '\\') ? std::string() : earlier;
+}
+
+std::string TEntryWriter::KnownPath(const std::string& name) {
+  if (!IsSafeRelativeName(name) || !Clash(name).empty()) return std::string();
   std::string folder, last;
   const size_t levels = SplitBelow(root_, name, folder, last, nullptr);
   if (last.empty() || (levels > 0 && !known_.count(folder))) return std::string();

@@ -103,9 +103,9 @@ class TEntryWriter {
   // Checks the name and prepares its folders (steps 1 and 2); returns the target path, or "" for a
   // folder entry.
   std::string PrepareFolders(const std::string& name);
-  // The target path without touching the disk: "" unless the name is safe, every folder of it was
-  // prepared already and the name is a file's.
-  std::string KnownPath(const std::string& name) const;
+  // The target path without touching the disk: "" unless the name is safe and clashes with none taken
+  // before, every folder of it was prepared already and the name is a file's. The name is taken.
+  std::string KnownPath(const std::string& name);
   // Creates a new temporary file beside `target` (step 3), trying up to `attempts` names; sets `temp`
   // to its name and returns its handle, or kInvalidHandle (temp empty) when none could be created.
   THandle CreateTemp(const std::string& target, std::string& temp, int attempts = 100);
@@ -124,6 +124,8 @@ class TEntryWriter {
 
  private:
   void PrepareFolder(const std::string& path);
+  // Takes the name; returns the earlier name it clashes with, or "".
+  std::string Clash(const std::string& name);
 
   std::string root_;
   std::unordered_set<std::string> known_;  // folders below the root checked or created, no trailing "\"

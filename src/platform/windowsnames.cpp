@@ -99,7 +99,8 @@ std::string FoldCaseCp932(const std::string& s, bool upper) {
 
 TNameFault WindowsNameFault(const std::string& name) {
   if (name.empty()) return TNameFault::Empty;
-  if (IsPathDelimiterAt(name, 0) || ExtractFileDrive(name).size() == 2) return TNameFault::Absolute;
+  // A drive ("C:x") is refused by its colon.
+  if (IsPathDelimiterAt(name, 0)) return TNameFault::Absolute;
   std::vector<std::string> parts = SplitPath(name);
   if (parts.size() > 1 && parts.back().empty()) parts.pop_back();
   size_t units = 0;

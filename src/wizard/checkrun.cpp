@@ -17,6 +17,7 @@ namespace {
 
 const char kNotInstalledText[] = "%s\r\nインストールされたゲームの設定ファイルではありません";
 const char kOtherTitleText[] = "%s\r\n別のゲームのディスクです";
+const char kUnreadableArchiveText[] = "%s\r\nディスクのアーカイブを読めません:%s";
 
 uint32_t FileCRC(const std::string& path) {
   TFileStream file(path, fmOpenRead | fmShareDenyWrite);
@@ -116,7 +117,11 @@ void TCheckRun::OpenMedia() {
     medium.LoadFromFile(file);
     if (medium.Title != settings_.Title) throw EVrError(Format(kOtherTitleText, {folder}));
     auto archive = std::make_unique<TVrFileCollection>();
-    archive->OpenPath(folder + kDataFileName, true);
+    try {
+      archive->OpenPath(folder + kDataFileName, true);
+    } catch (const Exception& e) {
+      throw EVrError(Format(kUnreadableArchiveText, {folder + kDataFileName, e.Message}));
+    }
     archives_.push_back(std::move(archive));
   }
 }

@@ -14,8 +14,7 @@ TEST(WindowsNames, NamesWindowsCannotHoldAreRefusedWithTheirRule) {
       {"con", TNameFault::DeviceName},
       {"dir\\Lpt9.log", TNameFault::DeviceName},
       {"nul .txt", TNameFault::DeviceName},
-      {"a:b.txt", TNameFault::Absolute},  // "b.txt" in the current folder of drive A:
-      {"ab:c.txt", TNameFault::ForbiddenChar},
+      {"a:b.txt", TNameFault::ForbiddenChar},
       {"x?.dat", TNameFault::ForbiddenChar},
       {"tab\there", TNameFault::ForbiddenChar},
       {"dot.", TNameFault::TrailingDotOrSpace},
@@ -24,7 +23,7 @@ TEST(WindowsNames, NamesWindowsCannotHoldAreRefusedWithTheirRule) {
       {"a\\\\b", TNameFault::Empty},
       {"a\\..\\b", TNameFault::DotPart},
       {"\\abs", TNameFault::Absolute},
-      {"C:x", TNameFault::Absolute},
+      {"C:x", TNameFault::ForbiddenChar},
       {"\x95", TNameFault::NotCodePage932},
       {"a\x80z", TNameFault::NotCodePage932},
       {"a\xFDz", TNameFault::NotCodePage932},

@@ -9,6 +9,7 @@
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
+#include "platform/windowsnames.h"
 #include "startup/syshelpers.h"
 
 namespace vr {
@@ -86,8 +87,15 @@ TCheckReport TCheckRun::Execute() {
   CheckDataFile(report);
   const int count = settings_.InstalledFileCount();
   host_.SetProgressRange(std::max(1, count));
+  // A second spelling of a recorded name is the same file to Windows: looked at once.
+  TNameClashSet names;
   for (int i = 0; i < count; ++i) {
     const std::string& name = settings_.InstalledFile(i);
+    const std::string earlier = names.Add(name);
+    if (!earlier.empty() && earlier != ReplaceDelimiters(name, '\\')) {
+      host_.Log(name + ": " + earlier + " と同じファイルです");
+      continue;
+    }
     host_.SetStatus(Format("%s を調べています...", {ExtractFileName(name)}));
     host_.SetProgressPosition(i);
     host_.ProcessMessages();

@@ -138,6 +138,17 @@ TEST(VrtoolWinePrefix, InstallWritesShortcutsAndRegistryIntoThePrefixAndUninstal
   EXPECT_EQ(outside.Status, 2);
   EXPECT_THAT(outside.Err, HasSubstr("outside the drives of the prefix"));
   EXPECT_FALSE(fs::exists(t.Path() / "elsewhere"));
+  // A drive of the prefix that maps a home folder: its root is refused as what it is.
+  fs::create_directories(t.Path() / "home");
+  fs::create_symlink(t.Path() / "home", pfx / "dosdevices/d:");
+  for (const char* root : {"D:\\", "d:\\"}) {
+    RunResult home = RunTool({"install", "-q", "--wine-prefix", pfx.string(), t / "cd", "-d", root});
+    EXPECT_EQ(home.Status, 2);
+    EXPECT_THAT(home.Err,
+                HasSubstr(std::string(root) + ": a drive's root (in a Wine prefix often a home folder)"));
+    EXPECT_TRUE(fs::is_empty(t.Path() / "home"));
+  }
+  fs::remove(pfx / "dosdevices/d:");
 
   RunResult in = RunTool({"install", "-q", "--no-fonts", "--wine-prefix", pfx.string(), t / "cd"});
   ASSERT_EQ(in.Status, 0) << in.Err;

@@ -84,6 +84,7 @@ compare() {
   ratio_rows+=("$(awk -v w="$what" -v a="$best_a" -v b="$best_b" -v g="$target" 'BEGIN {
     printf "RATIO %-48s %6.3f  (target <= %s; %.2f s vs %.2f s)", w, (b > 0 ? a / b : 0), g, a, b }')")
   echo "${ratio_rows[-1]}"
+  last_a=$best_a last_b=$best_b  # the best times, for rows derived from them
 }
 
 ratio_rows=() disc_rows=() growth_rows=() extra_rows=() peak_rows=() time_rows=() repair_row=""
@@ -324,9 +325,11 @@ if want extract; then
 fi
 
 # Extract of many small files in one folder against cp -r of that folder: VR_BENCH_ONE_FOLDER (default
-# "20000 50000") files of 2 KiB.
+# "1000 20000 50000") files of 2 KiB; each row after the first also gives the time per file against the
+# first row's (target <= 1.5: what a file costs must not grow with the folder).
 if want onefolder; then
-  for n in ${VR_BENCH_ONE_FOLDER:-20000 50000}; do
+  first_per_file=""
+  for n in ${VR_BENCH_ONE_FOLDER:-1000 20000 50000}; do
     echo "== whole-process: extract of $n small files in one folder"
     mkdir -p "$work/one/folder"
     head -c $((n * 1536)) /dev/urandom | base64 -w 0 | head -c $((n * 2048)) |
@@ -336,6 +339,15 @@ if want onefolder; then
     find "$work/one" -type f -exec cat {} + >/dev/null
     compare "vrtool extract ($n small files in one folder) / cp -r" 1.5 'rm -rf "$work/pair-out"' -- \
       "$vrtool" --quiet extract -C "$work/pair-out" "$work/one.dat" -- cp -r "$work/one" "$work/pair-out"
+    per_file=$(awk -v a="$last_a" -v n="$n" 'BEGIN { printf "%.3f", a * 1000000 / n }')
+    if [ -z "$first_per_file" ]; then
+      first_per_file=$per_file first_n=$n
+    else
+      growth_rows+=("$(awk -v n="$n" -v f="$first_n" -v p="$per_file" -v q="$first_per_file" 'BEGIN {
+        printf "GROWTH %-47s extract %8.1f us a file (x%5.2f of %d files; target <= 1.5)",
+        n " small files in one folder", p, (q > 0 ? p / q : 0), f }')")
+      echo "${growth_rows[-1]}"
+    fi
     rm -rf "$work/one" "$work"/one.* "$work/pair-out"
   done
 fi

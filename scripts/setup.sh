@@ -35,7 +35,7 @@ packages=(
   cmake g++ make ninja-build pkg-config clang libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev libjpeg62-turbo-dev libpng-dev libcli11-dev nlohmann-json3-dev libdeflate-dev libpugixml-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev nasm dpkg-dev
-  xorriso genisoimage
+  xorriso genisoimage desktop-file-utils
   # Independent readers of the disc-image fixtures (GPL; run by tests only, never linked or shipped).
   ccd2iso mdf2iso nrg2iso p7zip-full
   time wine wine64 wine32:i386 fonts-wine fonts-ipafont-gothic xvfb xauth xdotool imagemagick locales liblnk-utils

@@ -39,7 +39,8 @@ void ReadArchiveEntry(const ArchiveSource& src, const std::string& cp932Name, vr
 
 // Every file below `folder` (code page 932), as names relative to it with "\" between folder levels
 // ("prefix\" in front when `prefix` is not empty), sorted by bytes within each folder. Only regular files
-// and folders are taken: a link, a pipe or a device is a ToolError naming it. `shown` is the folder as the
+// and folders are taken: a link, a pipe or a device is a ToolError naming it, and so are a name Windows
+// cannot hold and two names it cannot tell apart. `shown` is the folder as the
 // user named it (UTF-8), for messages; `depth` is 0 for the top.
 void CollectFiles(const std::string& folder, const std::string& shown, const std::string& prefix,
                   std::vector<std::string>& names, int depth);

@@ -12,6 +12,7 @@
 #include "platform/dbcspath.h"
 #include "platform/durablefiles.h"
 #include "platform/platform.h"
+#include "platform/windowsnames.h"
 #include "startup/syshelpers.h"
 #include "textconv.h"
 
@@ -50,6 +51,10 @@ void CollectFiles(const std::string& folder, const std::string& shown, const std
       throw ToolError(shown + kHostDelimiter + name +
                       ": the name cannot be represented in code page 932, which entry names are written in");
     }
+    // A name Windows cannot hold would give an archive or a medium that cannot be installed.
+    const vr::TNameFault fault = vr::WindowsNameFault(rel);
+    if (fault != vr::TNameFault::None)
+      throw ToolError(shownItem + ": a name Windows cannot hold (" + vr::NameFaultText(fault) + ")");
     if (kind != vr::TFileKind::File && kind != vr::TFileKind::Directory) {
       throw ToolError(shownItem + (kind == vr::TFileKind::Link
                                        ? ": is a symbolic link; pack takes regular files and folders only"
@@ -61,6 +66,18 @@ void CollectFiles(const std::string& folder, const std::string& shown, const std
     } else {
       names.push_back(rel);
     }
+  }
+  if (depth > 0) return;
+  // Two names Windows cannot tell apart would be one file once installed.
+  vr::TNameClashSet seen;
+  const auto shownName = [&](const std::string& name) {
+    return shown + kHostDelimiter + ToUtf8(vr::ReplaceDelimiters(name, kHostDelimiter[0]));
+  };
+  for (const std::string& name : names) {
+    const std::string earlier = seen.Add(name);
+    if (!earlier.empty())
+      throw ToolError(shownName(name) + ": the same name to Windows as " + shownName(earlier) +
+                      " (Windows does not tell upper and lower case apart)");
   }
 }
 
@@ -131,7 +148,6 @@ int CmdPack(const std::string& dir, const std::string& out, bool scramble,
   // A folder name opens nothing: entries without a source are read from the loose files below it.
   archive.OpenPath(folder, false);
   for (const std::string& name : names) {
-    if (!vr::IsSafeRelativeName(name)) throw ToolError(ToUtf8(name) + ": not usable as an entry name");
     archive.AddFile(name);
   }
   for (const std::string& s : separate) {

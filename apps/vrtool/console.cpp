@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "archive/bigstreams.h"
@@ -47,9 +49,39 @@ void WriteStdout(const void* data, size_t size) {
 
 void WriteStdout(const std::string& text) { WriteStdout(text.data(), text.size()); }
 
+namespace {
+
+std::vector<std::pair<std::string, std::string>>& ShownDrives() {
+  static std::vector<std::pair<std::string, std::string>> drives;  // root -> image
+  return drives;
+}
+
+bool IsNameByte(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
+
+}  // namespace
+
+void ShowDriveAsImage(const std::string& root, const std::string& shown) {
+  ShownDrives().emplace_back(root, shown);
+}
+
+std::string NameImagesIn(const std::string& utf8) {
+  std::string text = utf8;
+  for (const auto& [root, shown] : ShownDrives()) {
+    for (size_t at = text.find(root); at != std::string::npos; at = text.find(root, at)) {
+      if (at > 0 && IsNameByte(text[at - 1])) {
+        at += root.size();
+        continue;
+      }
+      text.replace(at, root.size(), shown + ":");
+      at += shown.size() + 1;
+    }
+  }
+  return text;
+}
+
 void PrintError(const std::string& utf8) {
   std::fflush(stdout);
-  std::fprintf(stderr, "vrtool: %s\n", Printable(utf8).c_str());
+  std::fprintf(stderr, "vrtool: %s\n", Printable(NameImagesIn(utf8)).c_str());
   std::fflush(stderr);
 }
 

@@ -27,8 +27,13 @@ bool StderrIsTerminal();
 void WriteStdout(const void* data, size_t size);
 void WriteStdout(const std::string& text);
 
-// One line on stderr (a newline is added).
+// One line on stderr (a newline is added). A drive an image is served on ("E:\\...") is shown as the
+// image and the path in it ("disc.iso:...").
 void PrintError(const std::string& utf8);
+// From now on messages name `root` (a drive root, "E:\\") as the image `shown` (UTF-8).
+void ShowDriveAsImage(const std::string& root, const std::string& shown);
+// `utf8` with every served drive named as its image.
+std::string NameImagesIn(const std::string& utf8);
 
 // A name from a file made safe for a terminal (the setup log's escaping); PrintError applies it.
 using vr::Printable;

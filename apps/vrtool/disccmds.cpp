@@ -92,7 +92,8 @@ int CmdDiscInfo(const std::string& imagePath) {
   for (const vr::TDiscNode& n : image.Nodes()) (n.Folder ? folders : files) += 1;
   text += "files: " + std::to_string(files) + ", folders: " + std::to_string(folders - 1);
   if (info.LeftOut)
-    text += ", left out: " + std::to_string(info.LeftOut) + " (links, special files, unusable names)";
+    text += ", left out: " + std::to_string(info.LeftOut) +
+            " (links, special files, names Windows cannot hold or tell apart)";
   text += "\n";
 
   vr::TRovaInstallSet settings;

@@ -49,6 +49,7 @@ std::string Head(vr::TPlatform& p, const std::string& path, int64_t at, int32_t 
 bool IsImageFile(vr::TPlatform& p, const std::string& cp932) {
   const uint32_t attr = p.GetFileAttributes(cp932);
   if (attr == vr::faInvalid || (attr & vr::faDirectory)) return false;
+  if (p.GetFileKind(cp932) == vr::TFileKind::Other) return false;  // reading a pipe could block
   // Images described apart from their sectors are known by their description's extension.
   const std::string ext = vr::LowerCaseAscii(vr::ExtractFileExt(cp932));
   if (ext == ".cue" || ext == ".mds" || ext == ".ccd" || ext == ".nrg") return true;
@@ -119,6 +120,9 @@ std::string MountImage(const std::string& utf8Path) {
   discs.Mount(letter, std::move(image));
   const std::string root = std::string(1, letter) + ":\\";
   Mounted()[path] = root;
+  ShowDriveAsImage(root, utf8Path);
+  for (const std::string& line : discs.ImageOf(root)->Info().LeftOutLines)
+    PrintError(utf8Path + ":" + ToUtf8(line));
   return root;
 }
 

@@ -9,6 +9,7 @@
 #include "archive/workers.h"
 #include "framework/classes.h"
 #include "platform/platform.h"
+#include "platform/windowsnames.h"
 #include "textconv.h"
 
 namespace vrtool {
@@ -28,7 +29,8 @@ std::string WriterMessage(const vr::TVrFile& entry, const vr::EEntryWriteError& 
   const std::string path = Printable(ToUtf8(ex.Path));
   switch (ex.Fault) {
     case vr::TEntryWriteFault::UnsafeName:
-      return Shown(entry) + ": refused: the name leaves the target folder or names a device";
+      return Shown(entry) + ": refused: a name Windows cannot hold (" +
+             vr::NameFaultText(vr::WindowsNameFault(entry.Name())) + ")";
     case vr::TEntryWriteFault::LinkInTheWay:
       return path + ": is a symbolic link; extract does not follow links inside the target folder";
     case vr::TEntryWriteFault::FileInTheWay:
@@ -45,6 +47,9 @@ std::string WriterMessage(const vr::TVrFile& entry, const vr::EEntryWriteError& 
       return path + ": a folder of that name is in the way";
     case vr::TEntryWriteFault::NotReplaced:
       return path + ": cannot be written";
+    case vr::TEntryWriteFault::NameClash:
+      return path + ": refused: the same name to Windows as " + Printable(ToUtf8(ex.Other)) +
+             " (Windows does not tell upper and lower case apart)";
   }
   return path + ": " + Localize(ToUtf8(ex.Message));
 }

@@ -91,6 +91,12 @@ int CmdInstall(const InstallOptions& io, const Options& opt) {
     case vr::TDestinationCheck::dcOk:
       break;
     case vr::TDestinationCheck::dcBad:
+      // A name of three characters at most is a drive's root ("D:\\"), which may be a home folder
+      // mapped as a drive, whether the drive is there or not.
+      if (named.size() <= 3)
+        throw ToolError(shown +
+                        ": a drive's root (in a Wine prefix often a home folder) cannot be the "
+                        "install folder");
       throw ToolError(shown + ": cannot take the install (a file is in its place, or its drive is missing)");
     case vr::TDestinationCheck::dcSystemFolder:
       throw ToolError(shown +

@@ -98,7 +98,7 @@ struct TNode {
   std::string Primary, Joliet;
   int64_t Lba = 0, JolietLba = 0;
   int64_t Bytes = 0, JolietBytes = 0;  // directory extents
-  int Number = 0;                      // in the path tables
+  int Number = 0, JolietNumber = 0;    // in the path tables
 };
 
 std::string Record(int64_t lba, int64_t length, uint32_t time, bool folder, const std::string& id) {
@@ -120,13 +120,16 @@ struct TIsoImage::TImpl {
   std::string Label;
   uint32_t Time = 0;
   std::vector<TNode> Nodes;
-  std::vector<int> Folders;  // breadth first: the path tables' order
-  std::vector<int> Files;    // in the order their data is laid out
+  // Breadth first, each folder's children in the order of the tree's own identifiers: the path tables'
+  // order (ECMA-119 6.9.1).
+  std::vector<int> Folders, JolietFolders;
+  std::vector<int> Files;  // in the order their data is laid out
   int64_t PathTableBytes = 0, JolietPathTableBytes = 0;
   int64_t PathTableLba[4] = {};
   int64_t Sectors = 0;
 
   void Scan(int node, int depth);
+  std::vector<int> JolietOrder(const TNode& folder) const;
   std::vector<std::string> Records(const TNode& folder, bool joliet) const;
   static int64_t ExtentBytes(const std::vector<std::string>& records);
   std::string Extent(const TNode& folder, bool joliet) const;
@@ -181,6 +184,16 @@ void TIsoImage::TImpl::Scan(int node, int depth) {
     if (Nodes[static_cast<size_t>(c)].Folder) Scan(c, depth + 1);
 }
 
+// The children of a folder sorted by their Joliet identifiers (UCS-2, big-endian: bytes sort as
+// characters).
+std::vector<int> TIsoImage::TImpl::JolietOrder(const TNode& folder) const {
+  std::vector<int> order = folder.Children;
+  std::sort(order.begin(), order.end(), [this](int a, int b) {
+    return Nodes[static_cast<size_t>(a)].Joliet < Nodes[static_cast<size_t>(b)].Joliet;
+  });
+  return order;
+}
+
 // ".", ".." and the children, each tree sorted by its own identifiers.
 std::vector<std::string> TIsoImage::TImpl::Records(const TNode& folder, bool joliet) const {
   const TNode& parent = Nodes[static_cast<size_t>(folder.Parent)];
@@ -189,12 +202,7 @@ std::vector<std::string> TIsoImage::TImpl::Records(const TNode& folder, bool jol
                            folder.Time, true, std::string(1, '\0')));
   records.push_back(Record(joliet ? parent.JolietLba : parent.Lba, joliet ? parent.JolietBytes : parent.Bytes,
                            parent.Time, true, std::string(1, '\1')));
-  std::vector<int> order = folder.Children;
-  if (joliet)
-    std::sort(order.begin(), order.end(), [this](int a, int b) {
-      return Nodes[static_cast<size_t>(a)].Joliet < Nodes[static_cast<size_t>(b)].Joliet;
-    });
-  for (int c : order) {
+  for (int c : joliet ? JolietOrder(folder) : folder.Children) {
     const TNode& n = Nodes[static_cast<size_t>(c)];
     if (n.Folder)
       records.push_back(Record(joliet ? n.JolietLba : n.Lba, joliet ? n.JolietBytes : n.Bytes, n.Time, true,
@@ -227,13 +235,14 @@ std::string TIsoImage::TImpl::Extent(const TNode& folder, bool joliet) const {
 
 std::string TIsoImage::TImpl::PathTable(bool joliet, bool bigEndian) const {
   std::string out;
-  for (int f : Folders) {
+  for (int f : joliet ? JolietFolders : Folders) {
     const TNode& n = Nodes[static_cast<size_t>(f)];
     const std::string id = f == 0 ? std::string(1, '\0') : joliet ? n.Joliet : n.Primary;
     std::string r(8 + id.size() + id.size() % 2, '\0');
     r[0] = static_cast<char>(id.size());
     const auto lba = static_cast<uint32_t>(joliet ? n.JolietLba : n.Lba);
-    const auto parent = static_cast<uint32_t>(Nodes[static_cast<size_t>(n.Parent)].Number);
+    const TNode& up = Nodes[static_cast<size_t>(n.Parent)];
+    const auto parent = static_cast<uint32_t>(joliet ? up.JolietNumber : up.Number);
     if (bigEndian) {
       Be32(r, 2, lba);
       Be16(r, 6, parent);
@@ -248,12 +257,18 @@ std::string TIsoImage::TImpl::PathTable(bool joliet, bool bigEndian) const {
 }
 
 void TIsoImage::TImpl::Layout() {
-  // Path tables: directory numbers in breadth-first order, children in primary order.
+  // Path tables: directory numbers in breadth-first order, children in each tree's own order.
   Folders = {0};
   for (size_t i = 0; i < Folders.size(); ++i) {
     Nodes[static_cast<size_t>(Folders[i])].Number = static_cast<int>(i + 1);
     for (int c : Nodes[static_cast<size_t>(Folders[i])].Children)
       if (Nodes[static_cast<size_t>(c)].Folder) Folders.push_back(c);
+  }
+  JolietFolders = {0};
+  for (size_t i = 0; i < JolietFolders.size(); ++i) {
+    Nodes[static_cast<size_t>(JolietFolders[i])].JolietNumber = static_cast<int>(i + 1);
+    for (int c : JolietOrder(Nodes[static_cast<size_t>(JolietFolders[i])]))
+      if (Nodes[static_cast<size_t>(c)].Folder) JolietFolders.push_back(c);
   }
   PathTableBytes = static_cast<int64_t>(PathTable(false, false).size());
   JolietPathTableBytes = static_cast<int64_t>(PathTable(true, false).size());

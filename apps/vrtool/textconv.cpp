@@ -89,7 +89,9 @@ const std::pair<const char*, const char*> kMessages[] = {
     {u8"%s:実行ファイルのアーカイブの位置が正しくありません",
      "%s: the program's trailer points outside the file"},
     {u8"%s:ファイル名が正しくありません",
-     "%s: the name is not usable (it leaves the folder or names a device)"},
+     "%s: the name is not usable (it leaves the folder, names a device or is one Windows cannot hold)"},
+    {u8"%s:%s と同じ名前になります(Windows は大文字と小文字を区別しません)",
+     "%s: the same name to Windows as %s (Windows does not tell upper and lower case apart)"},
     {u8"アーカイブのディレクトリが壊れています%s", "the archive directory is damaged%s"},
     {u8"リソースが見つかりません", "the resource is missing"},
     {u8"リソース %s が見つかりません", "resource %s is missing"},
@@ -122,9 +124,13 @@ const std::pair<const char*, const char*> kMessages[] = {
     {u8"%s\r\nファイルを削除できません%s", "%s: cannot be set aside%s"},
     {u8"%s\r\nファイルをコピーできませんでした%s", "%s: cannot be copied%s"},
     {u8"ディレクトリを作成できませんでした", "a folder of the install cannot be created"},
+    {u8"%s\r\n通常のファイルではないためコピーできません",
+     "%s: is not a regular file (a pipe, device or socket) and cannot be copied"},
     {u8"ファイルが壊れています", "an entry of the archive is damaged"},
     {u8"正しいインストール先を指定してください\r\n%s",
      "%s: the game this add-on belongs to is not installed there"},
+    {u8"%s\r\n別のゲームのディスクです", "%s: a medium of another game"},
+    {u8"%s\r\nディスクのアーカイブを読めません:%m", "%s: the medium's archive cannot be read: %m"},
     {u8"ファイルの内容が正しくありません\r\n%s",
      "the installed data file does not pass its check (a damaged medium or disk); install again"},
 };
@@ -132,7 +138,7 @@ const std::pair<const char*, const char*> kMessages[] = {
 // Matches text against a template; the texts standing for "%s" / "%d" go to args.
 bool Match(const char* tmpl, const std::string& text, size_t at, std::vector<std::string>& args) {
   if (*tmpl == '\0') return at == text.size();
-  if (tmpl[0] == '%' && (tmpl[1] == 's' || tmpl[1] == 'd')) {
+  if (tmpl[0] == '%' && (tmpl[1] == 's' || tmpl[1] == 'd' || tmpl[1] == 'm')) {
     for (size_t end = text.size() + 1; end-- > at;) {  // longest first
       const std::string piece = text.substr(at, end - at);
       if (tmpl[1] == 'd' && (piece.empty() || piece.find_first_not_of("-0123456789") != std::string::npos))
@@ -148,7 +154,10 @@ bool Match(const char* tmpl, const std::string& text, size_t at, std::vector<std
 
 }  // namespace
 
-std::string Localize(const std::string& utf8) {
+namespace {
+
+// The English form of a library message.
+std::string LocalizeText(const std::string& utf8) {
   static const bool japanese = JapaneseLocale();
   if (japanese) return utf8;
   for (const auto& [jp, en] : kMessages) {
@@ -157,8 +166,9 @@ std::string Localize(const std::string& utf8) {
     std::string out;
     size_t next = 0;
     for (const char* p = en; *p; ++p) {
-      if (p[0] == '%' && (p[1] == 's' || p[1] == 'd') && next < args.size()) {
-        out += args[next++];
+      if (p[0] == '%' && (p[1] == 's' || p[1] == 'd' || p[1] == 'm') && next < args.size()) {
+        // "%m": a message of its own, in English too.
+        out += p[1] == 'm' ? LocalizeText(args[next++]) : args[next++];
         ++p;
       } else {
         out += *p;
@@ -167,6 +177,15 @@ std::string Localize(const std::string& utf8) {
     return out;
   }
   return utf8;
+}
+
+}  // namespace
+
+std::string Localize(const std::string& utf8) {
+  // The libraries' texts are made for dialogs: their line breaks become spaces on one line.
+  std::string text = LocalizeText(utf8);
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
+  return text;
 }
 
 std::string ToUtf8(const std::string& cp932) { return vr::Cp932ToUtf8(cp932); }

@@ -110,6 +110,8 @@ std::string DesktopArgument(const std::string& arg) {
       out += "\\\\";
     else if (c == '%')
       out += "%%";
+    else if (c == '\t')
+      out += "\\t";
     else
       out += c;
   }
@@ -304,23 +306,29 @@ int CmdStart(const StartOptions& so, const Options& opt) {
     for (char c : folder.string()) hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ull;
     char name[64];
     std::snprintf(name, sizeof name, "vrsetup-%016llx.desktop", static_cast<unsigned long long>(hash));
-    // A line break would end the Exec line and start a key of its own: the game's name (from its
-    // install.dat) and the arguments are refused like the paths.
+    // A line break would end the Exec line and start a key of its own, and other control characters
+    // have no escape in a desktop entry (a tab is written as "\t"): the paths and the arguments holding
+    // one are refused.
     std::vector<std::string> fields{folder.string(), prefix, wine, program};
     fields.insert(fields.end(), so.Arguments.begin(), so.Arguments.end());
     for (const std::string& s : fields)
-      if (s.find_first_of("\n\r") != std::string::npos)
-        throw ToolError(s + ": a line break cannot go into a desktop entry");
+      for (char c : s)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F)
+          throw ToolError(Printable(s) +
+                          ": a line break or control character cannot go into a desktop entry");
     std::string exec = "env";
     const char* envPrefix = std::getenv("WINEPREFIX");
     if (!so.WinePrefix.empty() || (envPrefix && *envPrefix))
       exec += " " + DesktopArgument("WINEPREFIX=" + prefix);
     for (const char* var : {"LANG=", "LC_ALL=", "HOST_LC_ALL="}) exec += " " + DesktopArgument(var + locale);
-    exec += " " + DesktopArgument(wine) + " " + DesktopArgument(program);
+    // env takes every argument holding "=" for an assignment, and one starting with "-" for an option,
+    // until the command: the command is the shell, which starts Wine by the path it is given as $0.
+    exec += " /bin/sh -c " + DesktopArgument("exec \"$0\" \"$@\"");
+    exec += " " + DesktopArgument(fs::absolute(wine).string()) + " " + DesktopArgument(program);
     for (const std::string& a : so.Arguments) exec += " " + DesktopArgument(a);
     std::string title = ToUtf8(settings.Title);
     for (char& c : title)
-      if (c == '\n' || c == '\r') c = ' ';
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
     const std::string text = "[Desktop Entry]\nType=Application\nName=" + DesktopString(title) +
                              "\nComment=" + DesktopString(title) + " (Wine)\nExec=" + exec +
                              "\nPath=" + DesktopString(folder.string()) +

@@ -38,6 +38,8 @@ const char* FaultText(TEntryWriteFault fault) {
       return "%s:同じ名前のフォルダがあるため書き込めません";
     case TEntryWriteFault::NotReplaced:
       return "%s:書き込みできません";
+    case TEntryWriteFault::NameClash:
+      return "%s:%s と同じ名前になります(Windows は大文字と小文字を区別しません)";
   }
   return "%s";
 }
@@ -108,8 +110,8 @@ size_t SplitBelow(const std::string& root, const std::string& name, std::string&
 
 }  // namespace
 
-EEntryWriteError::EEntryWriteError(TEntryWriteFault fault, const std::string& path)
-    : EVrError(Format(FaultText(fault), {path})), Fault(fault), Path(path) {}
+EEntryWriteError::EEntryWriteError(TEntryWriteFault fault, const std::string& path, const std::string& other)
+    : EVrError(Format(FaultText(fault), {path, other})), Fault(fault), Path(path), Other(other) {}
 
 TEntryWriter::TEntryWriter(const std::string& root) : root_(ExcludeTrailingBackslash(root)) {}
 
@@ -138,6 +140,8 @@ std::string TEntryWriter::Write(TVrFileCollection& archive, int index, const TEn
 
 std::string TEntryWriter::PrepareFolders(const std::string& name) {
   if (!IsSafeRelativeName(name)) throw EEntryWriteError(TEntryWriteFault::UnsafeName, name);
+  const std::string earlier = Clash(name);
+  if (!earlier.empty()) throw EEntryWriteError(TEntryWriteFault::NameClash, name, earlier);
   std::string folder, last;
   std::vector<size_t> ends;
   // Once the whole folder is known, so is every level above it (a level is remembered only after the
@@ -156,8 +160,14 @@ std::string TEntryWriter::PrepareFolders(const std::string& name) {
   return folder;
 }
 
-std::string TEntryWriter::KnownPath(const std::string& name) const {
-  if (!IsSafeRelativeName(name)) return std::string();
+std::string TEntryWriter::Clash(const std::string& name) {
+  // The same name again is written over; another spelling of it would land on the same file.
+  const std::string earlier = names_.Add(name);
+  return earlier == ReplaceDelimiters(name, '\\') ? std::string() : earlier;
+}
+
+std::string TEntryWriter::KnownPath(const std::string& name) {
+  if (!IsSafeRelativeName(name) || !Clash(name).empty()) return std::string();
   std::string folder, last;
   const size_t levels = SplitBelow(root_, name, folder, last, nullptr);
   if (last.empty() || (levels > 0 && !known_.count(folder))) return std::string();

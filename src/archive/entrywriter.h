@@ -2,7 +2,8 @@
 // without leaving a half-written file under an entry's name.
 //
 // For each entry the writer
-//   1. refuses a name that would leave the root (IsSafeRelativeName),
+//   1. refuses a name that would leave the root or that Windows cannot hold (IsSafeRelativeName), and a
+//      name Windows cannot tell from another one this writer took (NamesClash): the two would be one file,
 //   2. prepares the entry's folders one level at a time: a missing level is created, a level that is a
 //      symbolic link or junction, a file or anything but a folder is refused, never followed. Levels
 //      are remembered once checked: each folder is looked at once, and an entry in a known folder costs
@@ -32,6 +33,7 @@
 #include "archive/vrfiles.h"
 #include "framework/sysutils.h"
 #include "platform/platform.h"
+#include "platform/windowsnames.h"
 
 namespace vr {
 
@@ -46,15 +48,17 @@ enum class TEntryWriteFault {
   ChecksumMismatch,  // the content's CRC-32 is not the expected one; Path: the target
   FolderInTheWay,    // a folder has the target's name; Path: the target
   NotReplaced,       // the target cannot be replaced (read-only, in use ...); Path: the target
+  NameClash,         // Windows cannot tell the name from one written before; Path: the name, Other: that one
 };
 
 // A failure of the writer itself, with a Japanese message naming Path. Broken archive data raises the
 // reader's own errors (EVrError, EZLibError) instead.
 class EEntryWriteError : public EVrError {
  public:
-  EEntryWriteError(TEntryWriteFault fault, const std::string& path);
+  EEntryWriteError(TEntryWriteFault fault, const std::string& path, const std::string& other = "");
   TEntryWriteFault Fault;
   std::string Path;
+  std::string Other;
 };
 
 struct TEntryWriteOptions {
@@ -103,9 +107,9 @@ class TEntryWriter {
   // Checks the name and prepares its folders (steps 1 and 2); returns the target path, or "" for a
   // folder entry.
   std::string PrepareFolders(const std::string& name);
-  // The target path without touching the disk: "" unless the name is safe, every folder of it was
-  // prepared already and the name is a file's.
-  std::string KnownPath(const std::string& name) const;
+  // The target path without touching the disk: "" unless the name is safe and clashes with none taken
+  // before, every folder of it was prepared already and the name is a file's. The name is taken.
+  std::string KnownPath(const std::string& name);
   // Creates a new temporary file beside `target` (step 3), trying up to `attempts` names; sets `temp`
   // to its name and returns its handle, or kInvalidHandle (temp empty) when none could be created.
   THandle CreateTemp(const std::string& target, std::string& temp, int attempts = 100);
@@ -124,9 +128,12 @@ class TEntryWriter {
 
  private:
   void PrepareFolder(const std::string& path);
+  // Takes the name; returns the earlier name it clashes with, or "".
+  std::string Clash(const std::string& name);
 
   std::string root_;
   std::unordered_set<std::string> known_;  // folders below the root checked or created, no trailing "\"
+  TNameClashSet names_;                    // the names taken so far
 };
 
 }  // namespace vr

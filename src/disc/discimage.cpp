@@ -8,6 +8,7 @@
 #include "disc/discnames.h"
 #include "platform/codepage.h"
 #include "platform/dbcspath.h"
+#include "platform/windowsnames.h"
 
 namespace vr {
 namespace {
@@ -89,18 +90,9 @@ bool IsCp932(const std::string& s) {
   return true;
 }
 
-// A name that may stand for one level of a path: no delimiter, no character Windows refuses in a name.
+// A name that may stand for one level of a path: no delimiter, and one Windows can hold.
 bool IsUsableName(const std::string& s) {
-  if (s.empty() || s.size() > kMaxNameBytes || s == "." || s == "..") return false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (IsLeadByte(c)) {
-      ++i;
-      continue;
-    }
-    if (c < 0x20 || c == 0x7F || std::strchr("\\/:*?\"<>|", c)) return false;
-  }
-  return true;
+  return s.size() <= kMaxNameBytes && LastDelimiter("\\/", s) == std::string::npos && CanWindowsHoldName(s);
 }
 
 // A name of another encoding in code page 932; empty when it has no exact form there.
@@ -170,6 +162,9 @@ bool IsSync(const uint8_t* s) {
 std::unique_ptr<TImageBytes> OpenImageBytes(TPlatform& platform, const std::string& path) {
   const uint32_t attr = platform.GetFileAttributes(path);
   if (attr != faInvalid && (attr & faDirectory)) throw EDiscError(path + ": is a folder, not an image");
+  // Opening a pipe or a device could wait for ever for a writer.
+  if (platform.GetFileKind(path) == TFileKind::Other)
+    throw EDiscError(path + ": is a pipe, device or socket, not an image");
   const THandle h = platform.FileOpen(path, fmOpenRead | fmShareDenyWrite);
   if (h == kInvalidHandle) {
     const std::string reason = platform.LastErrorText();
@@ -268,6 +263,8 @@ std::unique_ptr<TDiscImage> TDiscImage::Open(TPlatform& platform, const std::str
       if (platform.GetFileKind(folder + relative.substr(0, i)) == TFileKind::Link)
         throw EDiscError(path + ": the CUE sheet names a file through a link: " + name);
     }
+    if (platform.GetFileKind(folder + relative) == TFileKind::Other)
+      throw EDiscError(path + ": the CUE sheet names a pipe, device or socket, not a file: " + name);
     return folder + relative;
   };
   std::vector<std::unique_ptr<TImageBytes>> files;
@@ -305,6 +302,12 @@ std::unique_ptr<TDiscImage> TDiscImage::Open(TPlatform& platform, const std::str
       previous->Sectors = std::max<int64_t>(0, (size - previous->FileOffset) / SectorSize(previous->Mode));
       fileBase += previous->Index1 + previous->Sectors;
     }
+    // Every track the sheet places in this file must lie in it.
+    for (const TDiscTrack& t : sheet.Tracks)
+      if (t.FileIndex == f && (t.FileOffset > size || t.Sectors > (size - t.FileOffset) / SectorSize(t.Mode)))
+        throw EDiscError(path + ": " + sheet.Files[static_cast<size_t>(f)] +
+                         " is shorter than the CUE sheet says (track " + std::to_string(t.Number) +
+                         " does not fit in its " + std::to_string(size) + " bytes): a truncated BIN");
   }
   const TDiscTrack& track = sheet.Tracks[data];
   if (track.FileOffset > files.back()->Size())
@@ -494,7 +497,7 @@ void TDiscImage::ReadTree(int64_t rootSector, int64_t rootLength, bool joliet, i
 
     const auto first = static_cast<uint32_t>(nodes_.size());
     nodes_[folder.Node].FirstChild = first;
-    std::unordered_set<std::string> names;
+    TNameClashSet names;
     bool continuing = false;  // the last file has more extents to come
     for (size_t pos = 0; pos < data.size();) {
       const size_t len = data[pos];
@@ -544,8 +547,13 @@ void TDiscImage::ReadTree(int64_t rootSector, int64_t rootLength, bool joliet, i
         }
         continuing = false;
       }
-      if (rr.NotFile || !IsUsableName(name) || !names.insert(name).second) {
-        ++info_.LeftOut;
+      if (rr.NotFile || !IsUsableName(name)) {
+        LeaveOut(folder.Node, name, rr.NotFile ? "not a file or folder" : "a name Windows cannot hold");
+        continue;
+      }
+      const std::string clash = names.Add(name);
+      if (!clash.empty()) {
+        LeaveOut(folder.Node, name, "the same name to Windows as " + clash);
         continue;
       }
       if (nodes_.size() >= kMaxNodes) Fail("more than " + std::to_string(kMaxNodes) + " files and folders");
@@ -611,6 +619,13 @@ bool TDiscImage::PlainRange(uint32_t node, int64_t offset, TPlainRange& range) c
 void TDiscImage::ReadTrack(int64_t offset, void* buffer, size_t count) {
   if (offset < 0) Fail("a sector outside the image was asked for");
   ReadSectors(map_.Base + offset / kSector, offset % kSector, buffer, count);
+}
+
+void TDiscImage::LeaveOut(uint32_t folder, const std::string& name, const std::string& why) {
+  ++info_.LeftOut;
+  const std::string shown = name.empty() ? std::string("(a name with no code page 932 form)") : name;
+  info_.LeftOutLines.push_back(folder ? PathOf(folder) + "\\" + shown : shown);
+  info_.LeftOutLines.back() += ": left out, " + why;
 }
 
 std::string TDiscImage::PathOf(uint32_t index) const {

@@ -6,8 +6,9 @@
 // image, no folder is reached twice (loops), names, folders and directory bytes stay under fixed limits.
 // Names are code page 932: Joliet names (UCS-2) when the image has a Joliet tree, else Rock Ridge names
 // where present, else the primary names as they are (Japanese discs mastered without Joliet carry
-// Shift_JIS bytes there). Names that cannot be represented or joined safely (path delimiters, "..",
-// control bytes), symbolic links and special files are left out of the tree.
+// Shift_JIS bytes there). Names that cannot be represented or that Windows cannot hold (windowsnames.h),
+// a second name Windows cannot tell from an earlier one of its folder, symbolic links and special files
+// are left out of the tree, each with a line naming it.
 #pragma once
 
 #include <cstdint>
@@ -96,6 +97,8 @@ struct TDiscInfo {
   int64_t Sectors = 0;             // 2048-byte sectors of the file system's track
   uint32_t LeftOut = 0;            // names, links and special files not in the tree
   std::string Udf;                 // the UDF revision ("2.01") when the tree is UDF's; else empty
+  // For each of them: its path in the image and why.
+  std::vector<std::string> LeftOutLines;
 };
 
 class TDiscImage {
@@ -161,6 +164,7 @@ class TDiscImage {
   // The UDF tree, when the image has one (udfimage.cpp); false when it has none.
   bool LoadUdf();
   [[noreturn]] void Fail(const std::string& what) const;
+  void LeaveOut(uint32_t folder, const std::string& name, const std::string& why);
 
   std::unique_ptr<TImageBytes> bytes_;
   std::vector<std::unique_ptr<TImageBytes>> keep_;

@@ -17,6 +17,7 @@
 #include "disc/discimage.h"
 #include "disc/discnames.h"
 #include "platform/codepage.h"
+#include "platform/windowsnames.h"
 
 namespace vr {
 namespace {
@@ -344,7 +345,7 @@ bool TDiscImage::LoadUdf() {
     }
 
     nodes_[folder.Node].FirstChild = static_cast<uint32_t>(nodes_.size());
-    std::unordered_set<std::string> names;
+    TNameClashSet names;
     for (size_t pos = 0; pos + 38 <= data.size();) {
       const uint8_t* f = &data[pos];
       const size_t nameLength = f[19], useLength = LeField16(f + 36);
@@ -357,8 +358,14 @@ bool TDiscImage::LoadUdf() {
       const std::string name = NameOf(f + 38 + useLength, nameLength);
       const TEntry child = readEntry(LeField16(f + 20 + 8), LeField32(f + 20 + 4));
       const bool isFolder = child.Type == 4;
-      if ((child.Type != 4 && child.Type != 5) || !IsUsableDiscName(name) || !names.insert(name).second) {
-        ++info_.LeftOut;
+      if ((child.Type != 4 && child.Type != 5) || !IsUsableDiscName(name)) {
+        LeaveOut(folder.Node, name,
+                 child.Type != 4 && child.Type != 5 ? "not a file or folder" : "a name Windows cannot hold");
+        continue;
+      }
+      const std::string clash = names.Add(name);
+      if (!clash.empty()) {
+        LeaveOut(folder.Node, name, "the same name to Windows as " + clash);
         continue;
       }
       if (nodes_.size() >= kMaxNodes) Fail("more than " + std::to_string(kMaxNodes) + " files and folders");

@@ -1,33 +1,13 @@
 #include "platform/dbcspath.h"
 
 #include "platform/codepage.h"
+#include "platform/windowsnames.h"
 
 namespace vr {
 
 namespace {
 
 bool IsDelimByte(char c) { return c == '\\' || c == '/'; }
-
-// Upper-cases ASCII letters only (device names are ASCII).
-std::string AsciiUpper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-bool IsDeviceName(const std::string& part) {
-  // The device is recognised by the part before the first dot, with trailing spaces ignored.
-  std::string base = part.substr(0, part.find('.'));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  base = AsciiUpper(base);
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
-  for (const char* d : kDevices)
-    if (base == d) return true;
-  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-      base[3] >= '1' && base[3] <= '9')
-    return true;
-  return false;
-}
 
 }  // namespace
 
@@ -166,35 +146,6 @@ std::vector<std::string> SplitPath(const std::string& path) {
   return parts;
 }
 
-bool IsSafeRelativeName(const std::string& name) {
-  if (name.empty()) return false;
-  std::vector<std::string> parts = SplitPath(name);
-  // One trailing delimiter (a folder name) is allowed.
-  if (parts.size() > 1 && parts.back().empty()) parts.pop_back();
-  for (const std::string& part : parts) {
-    if (part.empty() || part == "." || part == "..") return false;
-    if (IsDeviceName(part)) return false;
-    // Windows drops trailing dots and spaces, so "a." and "a " would name another file.
-    if (part.back() == '.' || part.back() == ' ') return false;
-    size_t j = 0;
-    while (j < part.size()) {
-      const unsigned char c = static_cast<unsigned char>(part[j]);
-      if (IsLeadByte(c)) {
-        if (j + 1 >= part.size()) return false;  // a lead byte without its second byte
-        // Only 0x40-0x7E and 0x80-0xFC follow a lead byte: a NUL or a delimiter there is no character.
-        const unsigned char t = static_cast<unsigned char>(part[j + 1]);
-        if (t < 0x40 || t == 0x7F || t > 0xFC) return false;
-        j += 2;
-        continue;
-      }
-      // Control bytes, drive or stream colons and the characters Windows refuses in names.
-      if (c < 0x20 || c == 0x7F || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' ||
-          c == '|')
-        return false;
-      ++j;
-    }
-  }
-  return true;
-}
+bool IsSafeRelativeName(const std::string& name) { return WindowsNameFault(name) == TNameFault::None; }
 
 }  // namespace vr

@@ -31,8 +31,8 @@ std::string ReplaceDelimiters(const std::string& path, char with);
 // Splits a relative name at its delimiters ("a\b\c" -> a, b, c); empty parts are kept.
 std::vector<std::string> SplitPath(const std::string& path);
 
-// A name from a file (archive entry, settings) that may be joined below a folder: not empty, not
-// absolute, no drive, no "." or ".." part, no device name (CON, NUL, COM1, ...), no control bytes.
+// A name from a file (archive entry, settings) that may be joined below a folder: one Windows can hold
+// (WindowsNameFault in windowsnames.h), so never absolute, a drive, a "." or ".." part or a device.
 bool IsSafeRelativeName(const std::string& name);
 
 }  // namespace vr

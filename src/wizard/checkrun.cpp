@@ -9,6 +9,7 @@
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
+#include "platform/windowsnames.h"
 #include "startup/syshelpers.h"
 
 namespace vr {
@@ -17,6 +18,7 @@ namespace {
 
 const char kNotInstalledText[] = "%s\r\nインストールされたゲームの設定ファイルではありません";
 const char kOtherTitleText[] = "%s\r\n別のゲームのディスクです";
+const char kUnreadableArchiveText[] = "%s\r\nディスクのアーカイブを読めません:%s";
 
 uint32_t FileCRC(const std::string& path) {
   TFileStream file(path, fmOpenRead | fmShareDenyWrite);
@@ -85,8 +87,15 @@ TCheckReport TCheckRun::Execute() {
   CheckDataFile(report);
   const int count = settings_.InstalledFileCount();
   host_.SetProgressRange(std::max(1, count));
+  // A second spelling of a recorded name is the same file to Windows: looked at once.
+  TNameClashSet names;
   for (int i = 0; i < count; ++i) {
     const std::string& name = settings_.InstalledFile(i);
+    const std::string earlier = names.Add(name);
+    if (!earlier.empty() && earlier != ReplaceDelimiters(name, '\\')) {
+      host_.Log(name + ": " + earlier + " と同じファイルです");
+      continue;
+    }
     host_.SetStatus(Format("%s を調べています...", {ExtractFileName(name)}));
     host_.SetProgressPosition(i);
     host_.ProcessMessages();
@@ -116,7 +125,11 @@ void TCheckRun::OpenMedia() {
     medium.LoadFromFile(file);
     if (medium.Title != settings_.Title) throw EVrError(Format(kOtherTitleText, {folder}));
     auto archive = std::make_unique<TVrFileCollection>();
-    archive->OpenPath(folder + kDataFileName, true);
+    try {
+      archive->OpenPath(folder + kDataFileName, true);
+    } catch (const Exception& e) {
+      throw EVrError(Format(kUnreadableArchiveText, {folder + kDataFileName, e.Message}));
+    }
     archives_.push_back(std::move(archive));
   }
 }

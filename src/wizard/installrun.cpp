@@ -10,6 +10,7 @@
 #include "framework/sysutils.h"
 #include "platform/dbcspath.h"
 #include "platform/platform.h"
+#include "platform/windowsnames.h"
 #include "startup/instset.h"
 #include "startup/syshelpers.h"
 #include "wizard/addonrebuild.h"
@@ -232,6 +233,30 @@ void TInstallRun::ChangeMedium(int32_t index) {
   package_.Open(choices_.SourceFolder + kDataFileName);
 }
 
+// A name Windows cannot hold, or cannot tell from an earlier one, is left out with a line in the log;
+// anything but a regular file (a pipe would block the copy for ever) stops the run before a file is copied.
+TStringList TInstallRun::UsableLooseFiles(const TStringList& files, size_t prefixLength) {
+  TStringList usable;
+  TNameClashSet names;
+  for (int i = 0; i < files.Count(); ++i) {
+    const std::string relative = files[i].substr(std::min(prefixLength, files[i].size()));
+    const TNameFault fault = WindowsNameFault(relative);
+    const std::string earlier = fault == TNameFault::None ? names.Add(relative) : std::string();
+    if (fault != TNameFault::None || !earlier.empty()) {
+      host_.Log("コピーしません: " + relative + " (" +
+                (earlier.empty() ? std::string(NameFaultTextJ(fault)) : earlier + " と同じ名前です") + ")");
+      continue;
+    }
+    if (Platform().GetFileKind(files[i]) != TFileKind::File) {
+      host_.Warning(Format("%s\r\n通常のファイルではないためコピーできません", {files[i]}));
+      host_.Log("通常のファイルではありません: " + files[i]);
+      throw TAbort{TRunEnd::reFailed};
+    }
+    usable.Add(files[i]);
+  }
+  return usable;
+}
+
 void TInstallRun::CopyLooseFiles() {
   TStringList list;
   ListFiles(choices_.SourceFolder, 47, true, "", false, true, list, false);
@@ -250,6 +275,7 @@ void TInstallRun::CopyLooseFiles() {
     }
     if (!keep) list.Delete(i);
   }
+  list = UsableLooseFiles(list, prefixLength);
 
   newStage_ = true;
   for (int i = 0; i < list.Count(); ++i) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "framework/classes.h"
 #include "wizard/destination.h"
 #include "wizard/runhost.h"
 
@@ -58,6 +59,7 @@ class TInstallRun {
   bool RedrawDue();
   void OpenDataArchive();
   void ChangeMedium(int32_t index);
+  TStringList UsableLooseFiles(const TStringList& files, size_t prefixLength);
   void CopyLooseFiles();
   void BuildDataFile();
   void WriteSeparateEntries();

@@ -2,6 +2,9 @@
 // hostile cases (loops, extents past the end, too many names, truncated files).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "disc/discimage.h"
 #include "isobuild.h"
@@ -99,6 +102,29 @@ TEST(DiscImage, NamesFromEachTreeAndUnusableOnesLeftOut) {
     EXPECT_TRUE(image->Info().JolietNames);
     EXPECT_EQ(Names(*image), (std::vector<std::string>{"\x83\x51\x81\x5B\x83\x80.txt"}));
   }
+}
+
+TEST(DiscImage, NamesWindowsCannotHoldOrTellApartAreLeftOutEachWithALine) {
+  TIsoBuilder b;
+  const uint32_t upper = b.Add("upper"), lower = b.Add("lower");
+  const auto folder = static_cast<uint32_t>(b.Bytes().size() / 2048);
+  b.Add(
+      TIsoBuilder::Folder(folder, 18, Record("ＡＢ.TXT;1", upper, 5) + Record("ａｂ.txt;1", lower, 5), 2048));
+  b.Root(Record("AUX.TXT;1", upper, 5) + Record("CON;1", upper, 5) + Record("DIR", folder, 2048, 2) +
+         Record("NAME..;1", upper, 5) + Record("READ.TXT;1", upper, 5) + Record("read.txt;1", lower, 5) +
+         Record("SP ;1", upper, 5));
+  auto image = Load(b.Bytes());
+  EXPECT_EQ(Names(*image), (std::vector<std::string>{"DIR", "READ.TXT"}));
+  ASSERT_EQ(Names(*image, 1), (std::vector<std::string>{"ＡＢ.TXT"}));
+  EXPECT_EQ(ReadAll(*image, 3), "upper");  // the first of two clashing names is kept, with its own bytes
+  EXPECT_EQ(image->Info().LeftOut, 6u);
+  EXPECT_THAT(image->Info().LeftOutLines,
+              ::testing::ElementsAre("AUX.TXT: left out, a name Windows cannot hold",
+                                     "CON: left out, a name Windows cannot hold",
+                                     "NAME.: left out, a name Windows cannot hold",
+                                     "read.txt: left out, the same name to Windows as READ.TXT",
+                                     "SP : left out, a name Windows cannot hold",
+                                     "DIR\\ａｂ.txt: left out, the same name to Windows as ＡＢ.TXT"));
 }
 
 TEST(DiscImage, FilesOfSeveralExtentsReadAsOne) {
@@ -245,6 +271,36 @@ TEST(CueSheet, BinFilesAreFoundBesideTheSheetOnly) {
   const std::string host = drive.Posix()->HostPath(drive.Folder() + "disc");
   std::filesystem::create_symlink(host + "/data.bin", host + "/link.bin");
   EXPECT_THAT(sheet("link.bin"), HasSubstr("through a link"));
+#endif
+}
+
+TEST(CueSheet, PipesAndBinsShorterThanTheSheetAreRefused) {
+  vr::TTempDrive drive;
+  TIsoBuilder b;
+  b.Root(Record("X.TXT;1", b.Add("x"), 1));
+  drive.WriteFile("disc\\data.bin", Raw(b.Bytes(), 1));  // 20 sectors
+  auto open = [&](const std::string& sheet) {
+    drive.WriteFile("disc\\d.cue", sheet);
+    try {
+      auto image = TDiscImage::Open(vr::Platform(), drive.Folder() + "disc\\d.cue");
+      return "opened " + std::to_string(image->Info().Sectors);
+    } catch (const EDiscError& e) {
+      return e.Message;
+    }
+  };
+  const std::string track1 = "FILE data.bin BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n";
+  EXPECT_THAT(open(track1 + "TRACK 02 AUDIO\nINDEX 01 00:00:20\n"), HasSubstr("opened"));
+  // The sheet places track 2 ten minutes in: the data track would be 45,000 sectors of a 20-sector file.
+  EXPECT_THAT(
+      open(track1 + "TRACK 02 AUDIO\nINDEX 01 10:00:00\n"),
+      ::testing::AllOf(HasSubstr("data.bin is shorter than the CUE sheet says"), HasSubstr("truncated")));
+  EXPECT_THAT(open(track1 + "TRACK 02 AUDIO\nINDEX 01 00:00:21\n"), HasSubstr("truncated"));
+#ifndef _WIN32
+  // Opening a pipe waits for a writer that never comes.
+  const std::string host = drive.Posix()->HostPath(drive.Folder() + "disc");
+  ASSERT_EQ(mkfifo((host + "/fifo.bin").c_str(), 0600), 0);
+  EXPECT_THAT(open("FILE fifo.bin BINARY\nTRACK 01 MODE1/2352\nINDEX 01 00:00:00\n"),
+              HasSubstr("names a pipe, device or socket, not a file: fifo.bin"));
 #endif
 }
 

@@ -277,6 +277,13 @@ TEST(PlatformFiles, NamesMatchWithoutRegardToCase) {
   drive.WriteFile("DATA\\install.dat", "new");
   EXPECT_EQ(p.ListFolder(drive.PathOf("data"))->size(), 1u);
   EXPECT_EQ(drive.ReadFile("Data\\Install.DAT"), "new");
+  // Full-width and Greek letters fold as Windows folds them; kana of two widths stay apart.
+  drive.WriteFile("Data\\ＲＥＡＤ・Ω.txt", "full-width");
+  EXPECT_EQ(drive.ReadFile("data\\ｒｅａｄ・ω.TXT"), "full-width");
+  drive.WriteFile("Data\\ｱ.txt", "half-width");
+  drive.WriteFile("Data\\ア.txt", "full-width kana");
+  EXPECT_EQ(drive.ReadFile("data\\ｱ.txt"), "half-width");
+  EXPECT_EQ(p.ListFolder(drive.PathOf("data"))->size(), 4u);
   // Free space of the drive.
   int64_t freeBytes = -1, total = -1;
   ASSERT_TRUE(p.GetDiskFreeSpace("C:\\", freeBytes, total));

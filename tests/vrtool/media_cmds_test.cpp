@@ -6,6 +6,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <sstream>
 
 #include "tooltest.h"
 
@@ -211,6 +212,81 @@ TEST(MediaBuild, RefusedProjectsNameTheCauseAndLeaveNothing) {
   RunResult r = RunTool({"media", "build", t / "project.json", "-o", t / "full"});
   EXPECT_EQ(r.Status, 2);
   EXPECT_EQ(Files(t.Path() / "full").size(), 1u);
+}
+
+// The identifiers and parent numbers of an image's little-endian path table, of the Joliet volume or the
+// primary one.
+std::vector<std::pair<int, std::string>> PathTable(const std::string& iso, bool joliet) {
+  auto le = [&](size_t at, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(iso[at + i]);
+    return v;
+  };
+  for (size_t d = 16 * 2048; d + 2048 <= iso.size() && iso[d] != '\xFF'; d += 2048) {
+    if (iso[d] != (joliet ? 2 : 1) || (joliet && iso.compare(d + 88, 3, "%/E") != 0)) continue;
+    std::vector<std::pair<int, std::string>> table;
+    const size_t start = le(d + 140, 4) * 2048, end = start + le(d + 132, 4);
+    for (size_t at = start; at < end;) {
+      const size_t n = static_cast<unsigned char>(iso[at]);
+      table.emplace_back(le(at + 6, 2), iso.substr(at + 8, n));
+      at += 8 + n + n % 2;
+    }
+    return table;
+  }
+  return {};
+}
+
+TEST(MediaBuild, EachPathTableIsSortedByItsOwnNamesAndOtherToolsReadTheJolietTree) {
+  TempDir t;
+  MakeGame(t, "700000000");
+  for (const std::string folder : {"aa", "B", u8"画像", u8"日本語", u8"日本語/Zz", u8"日本語/ab"})
+    WriteFile(t.Path() / "files" / folder / "f.txt", folder);
+  ASSERT_EQ(RunTool({"media", "build", t / "project.json", "-o", t / "out", "--iso"}).Status, 0);
+  const std::string iso = ReadFile(t.Path() / "out" / "disc1.iso");
+  for (bool joliet : {false, true}) {
+    const auto table = PathTable(iso, joliet);
+    ASSERT_GT(table.size(), 7u) << joliet;
+    // ECMA-119 6.9.1: by level, then by the parent's number, then by identifier.
+    for (size_t i = 2; i < table.size(); ++i)
+      EXPECT_TRUE(table[i - 1].first < table[i].first ||
+                  (table[i - 1].first == table[i].first && table[i - 1].second < table[i].second))
+          << (joliet ? "Joliet " : "primary ") << i;
+  }
+  // "aa" before "B" in the primary names ("AA" < "B"), after it in the Joliet ones ("B" < "a").
+  const auto joliet = PathTable(iso, true);
+  EXPECT_EQ(joliet[1].second, std::string("\0B", 2));
+
+  const fs::path disc = t.Path() / "out" / "disc1";
+  std::vector<std::string> expected;
+  for (const auto& f : fs::recursive_directory_iterator(disc))
+    expected.push_back("/" + fs::relative(f.path(), disc).generic_u8string());
+  std::sort(expected.begin(), expected.end());
+  auto listed = [&](const std::string& command) {
+    const std::string out = t / "listed.txt";
+    EXPECT_EQ(std::system((command + " > " + out + " 2>/dev/null").c_str()), 0) << command;
+    std::vector<std::string> names;
+    std::istringstream lines(ReadFile(out));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.size() > 1 && line.front() == '\'' && line.back() == '\'')
+        line = line.substr(1, line.size() - 2);
+      if (!line.empty() && line != "/") names.push_back(line);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  EXPECT_EQ(listed("LANG=C.UTF-8 xorriso -read_fs norock -joliet_map unmapped -indev " + t / "out/disc1.iso" +
+                   " -find /"),
+            expected);
+  // isoinfo shows each character beyond ASCII as "_".
+  std::vector<std::string> ascii;
+  for (const std::string& name : expected) {
+    std::string a;
+    for (unsigned char c : name)
+      if (c < 0x80 || c >= 0xC0) a += c < 0x80 ? static_cast<char>(c) : '_';
+    ascii.push_back(a);
+  }
+  std::sort(ascii.begin(), ascii.end());
+  EXPECT_EQ(listed("isoinfo -J -f -i " + t / "out/disc1.iso"), ascii);
 }
 
 }  // namespace

@@ -221,5 +221,37 @@ TEST(VrtoolRepair, CheckFindsTheDamageByNameAndRepairRestoresTheInstall) {
   EXPECT_EQ(RunTool({"check", t / "pkg"}).Status, 2);
 }
 
+TEST(VrtoolRepair, MessagesNameTheFileInTheUsersLanguageOnOneLine) {
+  TempDir t;
+  WriteFile(t.Path() / "content" / "s.txt", std::string(5000, 's'));
+  const Json settings = {
+      {"Title", "mine"}, {"GameExe", "game.exe"}, {"DiskCount", 1}, {"PackageFiles", {"game.exe"}}};
+  MakePackage(t, t.Path() / "pkg", settings, t.Path() / "content", {}, {{"game.exe", "MZ"}});
+  Json other = settings;
+  other["Title"] = "another";
+  MakePackage(t, t.Path() / "other", other, t.Path() / "content", {}, {{"game.exe", "MZ"}});
+  const fs::path game = t.Path() / "game";
+  ASSERT_EQ(RunTool({"install", "-q", t / "pkg", "-d", game.string()}).Status, 0);
+  const std::string full = ReadFile(t.Path() / "pkg" / "game.dat");
+  fs::create_directories(t.Path() / "cut");
+  fs::copy(t.Path() / "pkg" / "install.dat", t.Path() / "cut" / "install.dat");
+  WriteFile(t.Path() / "cut" / "game.dat", full.substr(0, 12));
+  const std::pair<std::string, std::string> cases[] = {
+      {"other", t / "other" + ": a medium of another game"},
+      {"cut", t / "cut" + "/game.dat: the medium's archive cannot be read: "},
+  };
+  for (const auto& [medium, message] : cases)
+    for (const char* command : {"check", "repair"}) {
+      RunResult r = RunTool({command, "-q", game.string(), "--medium", t / medium});
+      EXPECT_EQ(r.Status, 2) << command << " " << medium;
+      EXPECT_THAT(r.Err, HasSubstr(message)) << command;
+      EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+      EXPECT_EQ(r.Err.find("\\r"), std::string::npos) << r.Err;
+      EXPECT_EQ(r.Err.find("Z:"), std::string::npos) << r.Err;
+      // Nothing Japanese is left under an English locale (UTF-8 lead bytes of kana and kanji).
+      EXPECT_EQ(r.Err.find("\xE3"), std::string::npos) << r.Err;
+    }
+}
+
 }  // namespace
 }  // namespace vrtest

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -38,6 +39,64 @@ class EnvScope {
   std::string old_;
   bool had_ = false;
 };
+
+// desktop-file-validate accepts the entry (when it is installed).
+void ExpectValidEntry(const fs::path& entry) {
+  if (std::system("command -v desktop-file-validate >/dev/null") != 0) return;
+  const std::string command = "desktop-file-validate '" + entry.string() + "' >/dev/null 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0) << ReadFile(entry);
+}
+
+// The command of an entry's Exec line as a launcher takes it: the string value unescaped, "%%" made "%",
+// then split into arguments at spaces outside double quotes, a backslash in quotes taking the next
+// character as it is.
+std::vector<std::string> ExecArguments(const std::string& entry) {
+  const size_t at = entry.find("\nExec=") + 6;
+  const std::string value = entry.substr(at, entry.find('\n', at) - at);
+  std::string plain;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '\\' && i + 1 < value.size()) {
+      const char c = value[++i];
+      plain += c == 't' ? '\t' : c == 's' ? ' ' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+    } else if (value[i] == '%' && i + 1 < value.size() && value[i + 1] == '%') {
+      plain += value[i++];
+    } else {
+      plain += value[i];
+    }
+  }
+  std::vector<std::string> args;
+  std::string arg;
+  bool quoted = false, any = false;
+  for (size_t i = 0; i < plain.size(); ++i) {
+    const char c = plain[i];
+    if (quoted && c == '\\' && i + 1 < plain.size()) {
+      arg += plain[++i];
+    } else if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if (c == ' ' && !quoted) {
+      if (any || !arg.empty()) args.push_back(arg);
+      arg.clear();
+      any = false;
+    } else {
+      arg += c;
+    }
+  }
+  if (any || !arg.empty()) args.push_back(arg);
+  return args;
+}
+
+// Runs the arguments as one command (no shell of the test's own between); returns its exit status.
+int RunArguments(const std::vector<std::string>& args, const fs::path& cwd) {
+  std::string command = "cd '" + cwd.string() + "' &&";
+  for (const std::string& a : args) {
+    command += " '";
+    for (char c : a) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    command += "'";
+  }
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 // A prefix with what the tool reads of one: its registry files and its drives.
 void MakePrefix(const fs::path& pfx) {
@@ -79,6 +138,17 @@ TEST(VrtoolWinePrefix, InstallWritesShortcutsAndRegistryIntoThePrefixAndUninstal
   EXPECT_EQ(outside.Status, 2);
   EXPECT_THAT(outside.Err, HasSubstr("outside the drives of the prefix"));
   EXPECT_FALSE(fs::exists(t.Path() / "elsewhere"));
+  // A drive of the prefix that maps a home folder: its root is refused as what it is.
+  fs::create_directories(t.Path() / "home");
+  fs::create_symlink(t.Path() / "home", pfx / "dosdevices/d:");
+  for (const char* root : {"D:\\", "d:\\"}) {
+    RunResult home = RunTool({"install", "-q", "--wine-prefix", pfx.string(), t / "cd", "-d", root});
+    EXPECT_EQ(home.Status, 2);
+    EXPECT_THAT(home.Err,
+                HasSubstr(std::string(root) + ": a drive's root (in a Wine prefix often a home folder)"));
+    EXPECT_TRUE(fs::is_empty(t.Path() / "home"));
+  }
+  fs::remove(pfx / "dosdevices/d:");
 
   RunResult in = RunTool({"install", "-q", "--no-fonts", "--wine-prefix", pfx.string(), t / "cd"});
   ASSERT_EQ(in.Status, 0) << in.Err;
@@ -144,11 +214,13 @@ TEST(VrtoolStart, StartsWineInTheGameFolderWithAJapaneseLocaleOrSaysWhatIsMissin
   for (const auto& e : fs::directory_iterator(t.Path() / "share/applications")) desktop = e.path();
   const std::string text = ReadFile(desktop);
   EXPECT_THAT(text, HasSubstr(u8"\nName=星の丘\n"));
-  EXPECT_THAT(text,
-              HasSubstr("\nExec=env \"WINEPREFIX=" + fs::canonical(pfx).string() +
-                        "\" \"LANG=ja_JP.UTF-8\" \"LC_ALL=ja_JP.UTF-8\" \"HOST_LC_ALL=ja_JP.UTF-8\" \"" +
-                        (bin / "wine").string() + "\" \"C:\\\\\\\\Games\\\\\\\\star\\\\\\\\game.exe\"\n"));
+  EXPECT_THAT(
+      text, HasSubstr("\nExec=env \"WINEPREFIX=" + fs::canonical(pfx).string() +
+                      "\" \"LANG=ja_JP.UTF-8\" \"LC_ALL=ja_JP.UTF-8\" \"HOST_LC_ALL=ja_JP.UTF-8\" /bin/sh -c "
+                      "\"exec \\\\\"\\\\$0\\\\\" \\\\\"\\\\$@\\\\\"\" \"" +
+                      (bin / "wine").string() + "\" \"C:\\\\\\\\Games\\\\\\\\star\\\\\\\\game.exe\"\n"));
   EXPECT_THAT(text, HasSubstr("\nPath=" + fs::canonical(game).string() + "\n"));
+  ExpectValidEntry(desktop);
   // A line break would start a key of its own (another Exec=): refused, the entry left as it was.
   RunResult broken =
       RunTool({"start", "--desktop-entry", "--wine-prefix", pfx.string(), game.string(), "--", "x\nExec=sh"});
@@ -162,6 +234,43 @@ TEST(VrtoolStart, StartsWineInTheGameFolderWithAJapaneseLocaleOrSaysWhatIsMissin
   RunResult noGame = RunTool({"start", game.string()});
   EXPECT_EQ(noGame.Status, 2);
   EXPECT_THAT(noGame.Err, HasSubstr("the game's program is missing"));
+}
+
+TEST(VrtoolStart, DesktopEntriesAreValidAndStartWineWhateverItsPathAndTheArgumentsHold) {
+  const bool japanese = [] {
+    locale_t l = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", static_cast<locale_t>(0));
+    if (l) freelocale(l);
+    return l != static_cast<locale_t>(0);
+  }();
+  if (!japanese) GTEST_SKIP() << "no Japanese locale";
+  TempDir t;
+  MakePackage(t);
+  const fs::path game = t.Path() / "game";
+  ASSERT_EQ(RunTool({"install", "-q", t / "cd", "-d", game.string()}).Status, 0);
+  // Wine in folders env would take for an assignment or an option.
+  for (const std::string folder : {"w=1", "-u x", "100%$`\"a\\"}) {
+    const fs::path bin = t.Path() / folder;
+    WriteFile(bin / "wine",
+              "#!/bin/sh\nfor a in \"$@\"; do echo \"arg=$a\"; done > \"" + t / "record" + "\"\nexit 7\n");
+    fs::permissions(bin / "wine", fs::perms::owner_all);
+    const fs::path share = t.Path() / ("share" + std::to_string(folder.size()));
+    EnvScope data("XDG_DATA_HOME", share.string());
+    RunResult r = RunTool({"start", "--desktop-entry", "--wine", (bin / "wine").string(), game.string(), "--",
+                           "tab\there", "%f", "a \"b\" $HOME `x` \\y"});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    fs::path desktop;
+    for (const auto& e : fs::directory_iterator(share / "applications")) desktop = e.path();
+    ExpectValidEntry(desktop);
+    fs::remove(t.Path() / "record");
+    EXPECT_EQ(RunArguments(ExecArguments(ReadFile(desktop)), game), 7) << folder;
+    EXPECT_EQ(ReadFile(t.Path() / "record"),
+              "arg=" + (game / "game.exe").string() + "\narg=tab\there\narg=%f\narg=a \"b\" $HOME `x` \\y\n")
+        << folder;
+  }
+  // Control characters other than a tab have no escape: refused.
+  RunResult bell = RunTool({"start", "--desktop-entry", game.string(), "--", "a\x07"});
+  EXPECT_EQ(bell.Status, 2);
+  EXPECT_THAT(bell.Err, HasSubstr("control character"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "archive/vrfiles.h"
 #include "install_testutil.h"
@@ -108,6 +109,28 @@ TEST(RepairRun, ASeparateEntryIsWrittenAgainAndAHostileListIsOnlyReported) {
   const TRepairOutcome outcome = TRepairRun(again, f.Options()).Execute();
   EXPECT_EQ(outcome.After.Count(TFileState::fsRefused), 1);
   EXPECT_FALSE(Platform().GetFileKind(f.drive.PathOf("games\\outside.txt")) != TFileKind::None);
+}
+
+TEST(RepairRun, ASecondSpellingOfARecordedNameIsOneFileLookedAtOnce) {
+  TRepairFixture f;
+  TRovaInstallSet settings;
+  settings.LoadFromFile(f.Dest() + "install.dat");
+  settings.AddInstalledFile("MOON.EXE");
+  settings.AddInstalledFile("Bgm\\A.OGG");
+  settings.SaveToFile(f.Dest() + "install.dat");
+  f.Flip("moon.exe", 1);
+  TScriptHost host;
+  const TCheckReport report = TCheckRun(host, f.Options()).Execute();
+  std::vector<std::string> damaged;
+  for (const TCheckedFile& file : report.Files) {
+    EXPECT_NE(file.Name, "MOON.EXE");
+    EXPECT_NE(file.Name, "Bgm\\A.OGG");
+    if (file.State == TFileState::fsDamaged) damaged.push_back(file.Name);
+  }
+  EXPECT_EQ(damaged, std::vector<std::string>{"moon.exe"});
+  TScriptHost repairHost;
+  EXPECT_TRUE(TRepairRun(repairHost, f.Options()).Execute().After.Healthy());
+  EXPECT_EQ(f.drive.ReadFile(f.Dest() + "moon.exe"), "MZ game");
 }
 
 TEST(RepairRun, WithoutAnInstalledGameOrWithAnotherGamesMediumItRefuses) {

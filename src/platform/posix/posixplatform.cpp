@@ -142,14 +142,15 @@ uint32_t LinkAttributes(const struct stat& target) {
 
 char AsciiFold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// The form under which a name is matched: its code page 932 round trip (a few characters, such as
-// WAVE DASH or MINUS SIGN, map to code page 932 and come back as another character, so a name listed
-// from disk is looked up under that other one), with ASCII letters folded. A name the code page cannot
-// hold keeps its own characters.
+// The form under which a name is matched: the key under which Windows tells names apart (NameClashKey)
+// of its code page 932 form (a few characters, such as WAVE DASH or MINUS SIGN, map to code page 932 and
+// come back as another character, so a name listed from disk is looked up under that other one). A name
+// the code page cannot hold keeps its own characters, with ASCII letters folded.
 std::string NameKey(const std::string& utf8) {
   const std::string cp = Utf8ToCp932(utf8);
-  std::string key = Cp932ToUtf8(cp);
-  if (std::count(cp.begin(), cp.end(), '?') != std::count(utf8.begin(), utf8.end(), '?')) key = utf8;
+  if (std::count(cp.begin(), cp.end(), '?') == std::count(utf8.begin(), utf8.end(), '?'))
+    return Utf16ToUtf8(NameClashKey(cp));
+  std::string key = utf8;
   for (char& c : key) c = AsciiFold(c);
   return key;
 }

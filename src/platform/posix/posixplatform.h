@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/windowsnames.h"
 
 namespace vr {
 
@@ -196,9 +197,5 @@ class TFolderListingScope {
   TFolderListingScope(const TFolderListingScope&) = delete;
   TFolderListingScope& operator=(const TFolderListingScope&) = delete;
 };
-
-// Case folding of code page 932 text shared by the hosts' locale functions: ASCII and full-width Latin
-// letters, Greek, Cyrillic and Roman numerals; every other byte stays as it is.
-std::string FoldCaseCp932(const std::string& s, bool upper);
 
 }  // namespace vr

@@ -271,52 +271,6 @@ int32_t TPosixPlatform::RunProcessAndWait(const std::string& file, const std::st
 
 // --- Japanese locale ----------------------------------------------------------------------------------
 
-namespace {
-
-// Upper- and lower-case forms of the double-byte letters of code page 932.
-uint32_t FoldDouble(uint32_t code, bool upper) {
-  if (upper) {
-    if (code >= 0x8281 && code <= 0x829A) return code - 0x21;               // full-width Latin
-    if (code >= 0x83BF && code <= 0x83D6) return code - 0x20;               // Greek
-    if (code >= 0x8470 && code <= 0x847E) return 0x8440 + (code - 0x8470);  // Cyrillic
-    if (code >= 0x8480 && code <= 0x8491) return 0x8440 + 15 + (code - 0x8480);
-    if (code >= 0xFA40 && code <= 0xFA49) return 0x8754 + (code - 0xFA40);  // Roman numerals
-    if (code >= 0xEEEF && code <= 0xEEF8) return 0x8754 + (code - 0xEEEF);
-  } else {
-    if (code >= 0x8260 && code <= 0x8279) return code + 0x21;
-    if (code >= 0x839F && code <= 0x83B6) return code + 0x20;
-    if (code >= 0x8440 && code <= 0x8460) {
-      const uint32_t k = code - 0x8440;
-      return k < 15 ? 0x8470 + k : 0x8480 + (k - 15);
-    }
-    if (code >= 0x8754 && code <= 0x875D) return 0xFA40 + (code - 0x8754);
-    if (code >= 0xFA4A && code <= 0xFA53) return 0xFA40 + (code - 0xFA4A);
-  }
-  return code;
-}
-
-}  // namespace
-
-std::string FoldCaseCp932(const std::string& s, bool upper) {
-  std::string out = s;
-  size_t i = 0;
-  while (i < out.size()) {
-    const unsigned char c = static_cast<unsigned char>(out[i]);
-    if (IsLeadByte(c) && i + 1 < out.size()) {
-      const uint32_t code = (static_cast<uint32_t>(c) << 8) | static_cast<unsigned char>(out[i + 1]);
-      const uint32_t folded = FoldDouble(code, upper);
-      out[i] = static_cast<char>(folded >> 8);
-      out[i + 1] = static_cast<char>(folded & 0xFF);
-      i += 2;
-      continue;
-    }
-    if (upper && c >= 'a' && c <= 'z') out[i] = static_cast<char>(c - 'a' + 'A');
-    if (!upper && c >= 'A' && c <= 'Z') out[i] = static_cast<char>(c - 'A' + 'a');
-    ++i;
-  }
-  return out;
-}
-
 int TPosixPlatform::CompareTextJ(const std::string& a, const std::string& b) {
   const std::u16string x = Cp932ToUtf16(FoldCaseCp932(a, false));
   const std::u16string y = Cp932ToUtf16(FoldCaseCp932(b, false));

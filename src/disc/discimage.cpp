@@ -127,7 +127,6 @@ std::string Trimmed(std::string s) {
 }  // namespace
 
 bool IsDiscNameCp932(const std::string& s) { return IsCp932(s); }
-bool IsUsableDiscName(const std::string& s) { return IsUsableName(s); }
 
 namespace {
 
@@ -547,15 +546,7 @@ void TDiscImage::ReadTree(int64_t rootSector, int64_t rootLength, bool joliet, i
         }
         continuing = false;
       }
-      if (rr.NotFile || !IsUsableName(name)) {
-        LeaveOut(folder.Node, name, rr.NotFile ? "not a file or folder" : "a name Windows cannot hold");
-        continue;
-      }
-      const std::string clash = names.Add(name);
-      if (!clash.empty()) {
-        LeaveOut(folder.Node, name, "the same name to Windows as " + clash);
-        continue;
-      }
+      if (!Admit(folder.Node, name, rr.NotFile, names)) continue;
       if (nodes_.size() >= kMaxNodes) Fail("more than " + std::to_string(kMaxNodes) + " files and folders");
       TDiscNode node;
       node.Name = name;
@@ -619,6 +610,17 @@ bool TDiscImage::PlainRange(uint32_t node, int64_t offset, TPlainRange& range) c
 void TDiscImage::ReadTrack(int64_t offset, void* buffer, size_t count) {
   if (offset < 0) Fail("a sector outside the image was asked for");
   ReadSectors(map_.Base + offset / kSector, offset % kSector, buffer, count);
+}
+
+bool TDiscImage::Admit(uint32_t folder, const std::string& name, bool notFile, TNameClashSet& names) {
+  if (notFile || !IsUsableName(name)) {
+    LeaveOut(folder, name, notFile ? "not a file or folder" : "a name Windows cannot hold");
+    return false;
+  }
+  const std::string clash = names.Add(name);
+  if (clash.empty()) return true;
+  LeaveOut(folder, name, "the same name to Windows as " + clash);
+  return false;
 }
 
 void TDiscImage::LeaveOut(uint32_t folder, const std::string& name, const std::string& why) {

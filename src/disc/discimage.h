@@ -23,6 +23,8 @@
 namespace vr {
 
 // Any fault of an image: unreadable, truncated, damaged or beyond the reader's limits.
+class TNameClashSet;
+
 class EDiscError : public Exception {
  public:
   using Exception::Exception;
@@ -165,6 +167,9 @@ class TDiscImage {
   bool LoadUdf();
   [[noreturn]] void Fail(const std::string& what) const;
   void LeaveOut(uint32_t folder, const std::string& name, const std::string& why);
+  // Whether `name` joins the folder `folder`, whose names so far are in `names`: one Windows can hold,
+  // of a file or folder, and no other spelling of an earlier one. A name that does not is left out.
+  bool Admit(uint32_t folder, const std::string& name, bool notFile, TNameClashSet& names);
 
   std::unique_ptr<TImageBytes> bytes_;
   std::vector<std::unique_ptr<TImageBytes>> keep_;

@@ -7,7 +7,5 @@ namespace vr {
 
 // Well-formed code page 932: lead bytes with a trail byte, no undefined single bytes.
 bool IsDiscNameCp932(const std::string& s);
-// A name that may stand for one level of a path: no delimiter, no character Windows refuses in a name.
-bool IsUsableDiscName(const std::string& s);
 
 }  // namespace vr

@@ -358,16 +358,7 @@ bool TDiscImage::LoadUdf() {
       const std::string name = NameOf(f + 38 + useLength, nameLength);
       const TEntry child = readEntry(LeField16(f + 20 + 8), LeField32(f + 20 + 4));
       const bool isFolder = child.Type == 4;
-      if ((child.Type != 4 && child.Type != 5) || !IsUsableDiscName(name)) {
-        LeaveOut(folder.Node, name,
-                 child.Type != 4 && child.Type != 5 ? "not a file or folder" : "a name Windows cannot hold");
-        continue;
-      }
-      const std::string clash = names.Add(name);
-      if (!clash.empty()) {
-        LeaveOut(folder.Node, name, "the same name to Windows as " + clash);
-        continue;
-      }
+      if (!Admit(folder.Node, name, child.Type != 4 && child.Type != 5, names)) continue;
       if (nodes_.size() >= kMaxNodes) Fail("more than " + std::to_string(kMaxNodes) + " files and folders");
       TDiscNode node;
       node.Name = name;

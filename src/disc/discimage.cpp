@@ -219,14 +219,7 @@ std::unique_ptr<TDiscImage> TDiscImage::FromTrack(std::unique_ptr<TImageBytes> b
   std::unique_ptr<TDiscImage> image(new TDiscImage(std::move(bytes), shown));
   image->info_.Kind = kind;
   image->info_.Tracks = tracks;
-  image->map_.ByteStart = track.FileOffset;
-  image->map_.Base = track.Start;
-  image->map_.SectorSize = SectorSize(track.Mode) + track.SubchannelBytes;
-  image->map_.UserOffset = UserOffset(track.Mode);
-  image->map_.Mode = track.Mode == TTrackMode::tmMode1_2352   ? 1
-                     : track.Mode == TTrackMode::tmMode2_2352 ? 2
-                                                              : 0;
-  image->map_.Sectors = track.Sectors;
+  image->MapTrack(track);
   image->Load();
   return image;
 }
@@ -318,16 +311,18 @@ std::unique_ptr<TDiscImage> TDiscImage::Open(TPlatform& platform, const std::str
   image->keep_ = std::move(files);
   image->info_.Kind = "BIN/CUE";
   image->info_.Tracks = sheet.Tracks;
-  image->map_.ByteStart = track.FileOffset;
-  image->map_.Base = track.Start;
-  image->map_.SectorSize = SectorSize(track.Mode);
-  image->map_.UserOffset = UserOffset(track.Mode);
-  image->map_.Mode = track.Mode == TTrackMode::tmMode1_2352   ? 1
-                     : track.Mode == TTrackMode::tmMode2_2352 ? 2
-                                                              : 0;
-  image->map_.Sectors = track.Sectors;
+  image->MapTrack(track);
   image->Load();
   return image;
+}
+
+void TDiscImage::MapTrack(const TDiscTrack& track) {
+  map_.ByteStart = track.FileOffset;
+  map_.Base = track.Start;
+  map_.SectorSize = SectorSize(track.Mode) + track.SubchannelBytes;
+  map_.UserOffset = UserOffset(track.Mode);
+  map_.Mode = track.Mode == TTrackMode::tmMode1_2352 ? 1 : track.Mode == TTrackMode::tmMode2_2352 ? 2 : 0;
+  map_.Sectors = track.Sectors;
 }
 
 void TDiscImage::ReadSectors(int64_t sector, int64_t offsetInSector, void* buffer, size_t count) {

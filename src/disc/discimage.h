@@ -160,6 +160,8 @@ class TDiscImage {
     int64_t Sectors = 0;
   };
   TDiscImage(std::unique_ptr<TImageBytes> bytes, std::string shown);
+  // The sectors of the file system's track: where they start in the file, their size and form.
+  void MapTrack(const TDiscTrack& track);
   void Load();
   void ReadSectors(int64_t sector, int64_t offsetInSector, void* buffer, size_t count);
   void ReadTree(int64_t rootSector, int64_t rootLength, bool joliet, int64_t rrSkip);

@@ -56,6 +56,22 @@ e2e_begin() {
   failures=0
 }
 
+# Waits for a background job of this shell and sets $status to its exit status, or to "timeout" (and
+# kills it) after $2 seconds.
+wait_exit() {
+  local pid=$1 limit=${2:-10} i
+  for ((i = 0; i < limit * 10; i++)); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"
+      status=$?
+      return 0
+    fi
+    sleep 0.1
+  done
+  kill "$pid" 2>/dev/null
+  status=timeout
+}
+
 pass() { printf '  ok    %s\n' "$*"; }
 fail() { printf '  FAIL  %s\n' "$*"; failures=$((failures + 1)); }
 

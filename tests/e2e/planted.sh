@@ -58,21 +58,10 @@ trap cleanup EXIT
 # Runs `wine ARGS...` in the folder $1 with the canaries forced native first and Wine's loader
 # tracing; sets $status (or "timeout" after 90 s).
 run_planted() {
-  local folder=$1 pid i
+  local folder=$1
   shift
   (cd "$folder" && WINEDEBUG=+loaddll WINEDLLOVERRIDES="$overrides" exec wine "$@" >>"$work/loaddll.log" 2>&1) &
-  pid=$!
-  for ((i = 0; i < 900; i++)); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$pid" 2>/dev/null; then
-    kill "$pid" 2>/dev/null
-    status=timeout
-  else
-    wait "$pid"
-    status=$?
-  fi
+  wait_exit $! 90
 }
 no_canary() {  # what
   local loaded
@@ -111,9 +100,8 @@ if launcher=$(wait_window "^${title}\$" 20); then
   xdotool key Tab
   sleep 0.2
   xdotool key Return
-  for ((i = 0; i < 100; i++)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  wait "$pid"
-  [ $? = 0 ] && pass "launcher: 終了 (exit 0)" || fail "launcher did not end with 0"
+  wait_exit "$pid" 10
+  [ "$status" = 0 ] && pass "launcher: 終了 (exit 0)" || fail "launcher: exit $status"
 else
   fail "no launcher window"
   kill "$pid" 2>/dev/null

@@ -11,7 +11,8 @@
 #include "disc/describedimage.h"
 #include "disc/discimage.h"
 
-inline void CheckDiscTree(vr::TDiscImage& image) {
+// readsMustWork: a read error is a fault too (an ISO image has no sector headers that could be damaged).
+inline void CheckDiscTree(vr::TDiscImage& image, bool readsMustWork = false) {
   const auto& nodes = image.Nodes();
   std::vector<uint8_t> buffer(1 << 16);
   for (size_t i = 0; i < nodes.size(); ++i) {
@@ -26,6 +27,7 @@ inline void CheckDiscTree(vr::TDiscImage& image) {
                      buffer.size()) != want)
         __builtin_trap();
     } catch (const vr::EDiscError&) {
+      if (readsMustWork) __builtin_trap();
     }
   }
 }
